@@ -1,0 +1,25 @@
+// The configuration file reader: two-line records (section line, entry line), fields split at
+// ";", values enciphered as hexadecimal text. The file is opened and closed per lookup.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zarvelt {
+
+// The results of one lookup: the matching record, or all empty when none matches.
+struct ConfigLookup {
+  std::string value;    // deciphered value
+  std::string section;
+  std::string key;
+  std::int32_t number = 0;
+};
+
+// Looks up the first record that matches section, key or number (any one of the three) in
+// the file at path (host path) and deciphers its value with the credential key. A missing
+// file or key gives the empty value, silently.
+ConfigLookup read_config_value(std::string_view section, std::string_view key,
+                               std::int32_t number, const std::string& path);
+
+}  // namespace zarvelt

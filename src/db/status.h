@@ -1,0 +1,23 @@
+// Statement statuses, as the Oracle client delivers them whatever backend carries the
+// statement: 0 success, 1403 no row, otherwise the negated Oracle error number.
+#pragma once
+
+#include <cstdint>
+
+namespace zarvelt::db {
+
+inline constexpr std::int32_t kSuccess = 0;
+inline constexpr std::int32_t kNoRow = 1403;                  // single-row query found nothing
+inline constexpr std::int32_t kUniqueConstraint = -1;         // ORA-00001
+inline constexpr std::int32_t kNullFetched = -1405;           // ORA-01405
+inline constexpr std::int32_t kNotConnected = -3114;          // ORA-03114
+inline constexpr std::int32_t kConnectionLost = -3113;        // ORA-03113
+inline constexpr std::int32_t kCannotResolveAlias = -12154;   // ORA-12154
+inline constexpr std::int32_t kInvalidLogin = -1017;          // ORA-01017
+inline constexpr std::int32_t kSchemaMissing = -1435;         // ORA-01435 user does not exist
+inline constexpr std::int32_t kTableMissing = -942;           // ORA-00942
+inline constexpr std::int32_t kNullIntoNotNull = -1400;       // ORA-01400
+inline constexpr std::int32_t kValueTooLarge = -12899;        // ORA-12899
+inline constexpr std::int32_t kInvalidIdentifier = -904;      // ORA-00904 (refused schema name)
+
+}  // namespace zarvelt::db
