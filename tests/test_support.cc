@@ -1,0 +1,149 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <stdexcept>
+
+namespace zarvelt::testing {
+
+namespace fs = std::filesystem;
+
+fs::path make_temp_dir() {
+  std::string pattern = (fs::temp_directory_path() / "zarvelt-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("cannot create a temporary directory");
+  }
+  return fs::path(pattern);
+}
+
+TempInstallation::TempInstallation() : root_(make_temp_dir()) {
+  fs::create_directories(files_dir());
+  fs::create_directories(log_dir());
+  fs::create_directories(working_dir());
+}
+
+TempInstallation::~TempInstallation() {
+  std::error_code ignored;
+  fs::remove_all(root_, ignored);
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  if (path.has_parent_path()) fs::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+std::optional<std::string> read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+namespace {
+
+// Reads both pipes to their end together, so that a child filling one of them cannot block
+// while the parent waits on the other.
+void drain(int stdout_fd, int stderr_fd, std::string& out, std::string& err) {
+  pollfd fds[2] = {{stdout_fd, POLLIN, 0}, {stderr_fd, POLLIN, 0}};
+  std::string* sinks[2] = {&out, &err};
+  int open_count = 2;
+  char buffer[4096];
+  while (open_count > 0) {
+    if (poll(fds, 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open_count;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+ProgramRun run_binary(const std::string& binary, const std::vector<std::string>& arguments,
+                      const fs::path& working_dir, const Environment& environment) {
+  int out_pipe[2];
+  int err_pipe[2];
+  if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
+  if (pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
+
+  // Everything the child needs is built before fork: only async-signal-safe calls after it.
+  std::vector<std::string> argv_texts;
+  argv_texts.push_back(binary);
+  argv_texts.insert(argv_texts.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& text : argv_texts) argv.push_back(text.data());
+  argv.push_back(nullptr);
+  const std::string directory = working_dir.string();
+  std::vector<std::string> environment_texts;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    std::string text(*entry);
+    bool overridden = false;
+    for (const auto& [name, value] : environment) {
+      overridden = overridden || text.starts_with(name + "=");
+    }
+    if (!overridden) environment_texts.push_back(std::move(text));
+  }
+  for (const auto& [name, value] : environment) environment_texts.push_back(name + "=" + value);
+  std::vector<char*> envp;
+  for (std::string& text : environment_texts) envp.push_back(text.data());
+  envp.push_back(nullptr);
+
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int null_in = open("/dev/null", O_RDONLY);
+    if (null_in >= 0) dup2(null_in, STDIN_FILENO);
+    dup2(out_pipe[1], STDOUT_FILENO);
+    dup2(err_pipe[1], STDERR_FILENO);
+    close(out_pipe[0]);
+    close(out_pipe[1]);
+    close(err_pipe[0]);
+    close(err_pipe[1]);
+    if (chdir(directory.c_str()) != 0) _exit(126);
+    execve(binary.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+
+  ProgramRun run;
+  drain(out_pipe[0], err_pipe[0], run.console, run.error_output);
+  int wait_status = 0;
+  while (waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  if (WIFEXITED(wait_status)) {
+    run.exit_status = WEXITSTATUS(wait_status);
+  } else if (WIFSIGNALED(wait_status)) {
+    run.signal = WTERMSIG(wait_status);
+  }
+  return run;
+}
+
+ProgramRun run_zarvelt(const std::vector<std::string>& arguments, const fs::path& working_dir,
+                       const Environment& environment) {
+  return run_binary(ZARVELT_BINARY, arguments, working_dir, environment);
+}
+
+}  // namespace zarvelt::testing
