@@ -1,6 +1,12 @@
 #include "input/field_list.h"
 
+#include <new>
+
 namespace zarvelt {
+
+namespace {
+constexpr size_t kSlotStep = 10;
+}  // namespace
 
 const std::string& FieldList::field(int i) const {
   static const std::string empty;
@@ -8,10 +14,24 @@ const std::string& FieldList::field(int i) const {
 }
 
 bool append_field(FieldListPtr& list, std::string_view text) {
-  if (!list) list = std::make_unique<FieldList>();
-  if (list->fields.size() == list->fields.capacity()) list->fields.reserve(list->fields.size() + 10);
-  list->fields.emplace_back(text);
-  return true;
+  // Storage failures become a false result here, so that a caller never sees an exception and
+  // a list is never left half-grown: the copy and the slots are obtained before anything moves.
+  try {
+    std::string copy(text);
+    if (!list) {
+      auto fresh = std::make_unique<FieldList>();
+      fresh->fields.reserve(kSlotStep);
+      fresh->fields.push_back(std::move(copy));
+      list = std::move(fresh);
+      return true;
+    }
+    std::vector<std::string>& fields = list->fields;
+    if (fields.size() == fields.capacity()) fields.reserve(fields.size() + kSlotStep);
+    fields.push_back(std::move(copy));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 void release_field_list(FieldListPtr& list) { list.reset(); }
