@@ -1,5 +1,9 @@
-// Access booking insert: one row of KVSYSTEM.KVS402ZPK per access booking.
+// Access booking insert: one row of KVSYSTEM.KVS402ZPK per access booking of the kinds "40p",
+// "62p" and "dta", with the access status code the record kind calls for.
 #pragma once
+
+#include <cstdint>
+#include <string_view>
 
 #include "driver/transfer_state.h"
 #include "input/field_list.h"
@@ -7,7 +11,17 @@
 namespace zarvelt {
 
 // Builds the access record, inserts it and counts it (status 0, or -1 for a row already
-// stored). Always returns 0.
+// stored). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n"
+// in every mode and not counted. state.session must be open. Always returns 0.
 int insert_access_booking(TransferState& state, const FieldList& fields);
+
+// The access status code of a "40p" booking from its access result (field 11): by its first
+// character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.
+std::int32_t access_status_code_for_result(std::string_view access_result);
+
+// The integer value of a field: leading white space skipped, an optional sign, decimal digits
+// up to the first other character; 0 without digits. Values beyond 32 bits saturate at
+// INT32_MIN or INT32_MAX.
+std::int32_t field_integer_value(std::string_view text);
 
 }  // namespace zarvelt

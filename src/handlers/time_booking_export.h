@@ -1,13 +1,45 @@
-// Time booking export: resolves one time booking against the database and writes one
-// 81-character line (and LF) to target file 1.
+// Time booking export: resolves one time booking against the database (badge to personnel
+// number and client schema, function code to booking type and replacement code) and writes
+// one 81-character line and LF to target file 1.
 #pragma once
+
+#include <string>
+#include <string_view>
 
 #include "driver/transfer_state.h"
 #include "input/field_list.h"
 
 namespace zarvelt {
 
-// Returns 0 when the record was written, -1 when the booking was refused.
+// Handles one "40p" time booking or "dta" time booking; state.session must be open.
+// Returns 0 when the record was written and counted, -1 when the booking was refused (badge
+// not valid on the date, schema switch failed, or a value that would shift the record's
+// columns). Every database step leaves its status in state.last_status.
 int export_time_booking(TransferState& state, const FieldList& fields);
+
+// The values of one time export record, unfilled, as the booking and the lookups gave them.
+struct TimeExportColumns {
+  std::string_view client_schema;
+  std::string_view personnel_number;
+  std::string_view date;               // field 2, yyyymmdd
+  std::string_view time;               // field 3, hhmm followed by anything
+  std::string_view booking_type_text;  // decimal, empty when no booking type was found
+  std::string_view function_code;      // field 7 or its replacement
+  std::string_view text;               // field 8
+};
+
+// The record line: schema "%-20s", personnel number "%-8s", dd.mm.yyyy, hh:mm, booking type
+// zero-filled to 5, function code "%-3s", text "%-30s" (cut to 30), then LF. Values longer
+// than their columns are written whole; time_record_refusal() keeps them out.
+std::string format_time_export_record(const TimeExportColumns& columns);
+
+// Why date and time cannot give sound columns ("" when they can): the date must be 8 digits,
+// the time at least 4 characters.
+std::string_view booking_moment_refusal(std::string_view date, std::string_view time);
+
+// Why the record would not keep its 81 columns ("" when it would): the date and time rules
+// above, a booking type of more than 5 characters (below -9999) and a function code of more
+// than 3 characters. The text is cut, never refused.
+std::string_view time_record_refusal(const TimeExportColumns& columns);
 
 }  // namespace zarvelt
