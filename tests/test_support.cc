@@ -50,6 +50,20 @@ std::optional<std::string> read_file(const fs::path& path) {
   return bytes.str();
 }
 
+CapturedConsole::CapturedConsole() : file_(open_memstream(&buffer_, &size_)) {
+  if (file_ == nullptr) throw std::runtime_error("cannot open a memory stream");
+}
+
+CapturedConsole::~CapturedConsole() {
+  std::fclose(file_);
+  std::free(buffer_);
+}
+
+std::string CapturedConsole::text() {
+  std::fflush(file_);
+  return std::string(buffer_, size_);
+}
+
 namespace {
 
 // Reads both pipes to their end together, so that a child filling one of them cannot block

@@ -3,6 +3,7 @@
 // with arguments in a working directory while capturing what it prints and how it ends.
 #pragma once
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -43,6 +44,24 @@ void write_file(const std::filesystem::path& path, const std::string& bytes);
 
 // The file's bytes, or nothing when it cannot be read.
 std::optional<std::string> read_file(const std::filesystem::path& path);
+
+// A console stand-in for code that prints to a FILE*: collects everything written to file().
+class CapturedConsole {
+ public:
+  CapturedConsole();
+  ~CapturedConsole();
+  CapturedConsole(const CapturedConsole&) = delete;
+  CapturedConsole& operator=(const CapturedConsole&) = delete;
+
+  std::FILE* file() const { return file_; }
+  // Everything written so far.
+  std::string text();
+
+ private:
+  std::FILE* file_ = nullptr;
+  char* buffer_ = nullptr;
+  size_t size_ = 0;
+};
 
 // The bytes and exit of one program run. exit_status is what a Linux parent sees: 0-255, so an
 // exit with -1 arrives as 255; it is -1 when the program did not exit normally (a signal).
