@@ -1,0 +1,73 @@
+#include "config/config_line_fields.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace zarvelt {
+
+bool read_bounded_line(std::FILE* file, std::size_t buffer_size, std::string& line) {
+  line.clear();
+  bool read_any = false;
+  while (line.size() + 1 < buffer_size) {
+    int c = std::getc(file);
+    if (c == EOF) break;
+    read_any = true;
+    if (c == '\r') {
+      // Text-mode reading: CR LF is one line end, a lone CR stays.
+      const int next = std::getc(file);
+      if (next == '\n') {
+        c = '\n';
+      } else if (next != EOF) {
+        std::ungetc(next, file);
+      }
+    }
+    line.push_back(static_cast<char>(c));
+    if (c == '\n') break;
+  }
+  const std::size_t zero = line.find('\0');
+  if (zero != std::string::npos) line.resize(zero);
+  return read_any;
+}
+
+int find_nth_char(std::string_view text, char c, int n) {
+  int found = -1;
+  int count = 0;
+  if (n < 1) return -1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != c) continue;
+    found = static_cast<int>(i);
+    if (++count == n) break;
+  }
+  return found;
+}
+
+void copy_substring(std::string_view text, int start, int length, std::string& target) {
+  if (length < 0 || start < 0) return;
+  const auto from = static_cast<std::size_t>(start);
+  if (from >= text.size()) {
+    target.clear();
+    return;
+  }
+  const std::size_t count = length == 0 ? std::string_view::npos : static_cast<std::size_t>(length);
+  target.assign(text.substr(from, count));
+}
+
+std::int32_t decimal_value(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
+  std::int64_t magnitude = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), kLimit);
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
+      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
+}
+
+}  // namespace zarvelt
