@@ -1,0 +1,14 @@
+-- One client schema on the production database (reference; run as that schema's owner).
+-- The program reads these tables only.
+
+CREATE TABLE KVS131FCD (
+  FCDNUM VARCHAR2(19) NOT NULL,
+  FCDTYP NUMBER(5),
+  CONSTRAINT kvs131fcd_key PRIMARY KEY (FCDNUM)
+);
+
+CREATE TABLE KVS131FCDUEB (
+  FCDOLD VARCHAR2(19) NOT NULL,
+  FCDNEW VARCHAR2(3),
+  CONSTRAINT kvs131fcdueb_key PRIMARY KEY (FCDOLD)
+);

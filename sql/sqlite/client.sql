@@ -1,0 +1,13 @@
+-- One client schema as an SQLite file (<SCHEMA>.db beside KVSYSTEM.db): the function codes.
+
+CREATE TABLE KVS131FCD (
+  FCDNUM TEXT NOT NULL CONSTRAINT length_fcdnum CHECK (length(FCDNUM) <= 19),
+  FCDTYP INTEGER CONSTRAINT range_fcdtyp CHECK (FCDTYP BETWEEN -32768 AND 32767),
+  CONSTRAINT kvs131fcd_key PRIMARY KEY (FCDNUM)
+);
+
+CREATE TABLE KVS131FCDUEB (
+  FCDOLD TEXT NOT NULL CONSTRAINT length_fcdold CHECK (length(FCDOLD) <= 19),
+  FCDNEW TEXT CONSTRAINT length_fcdnew CHECK (length(FCDNEW) <= 3),
+  CONSTRAINT kvs131fcdueb_key PRIMARY KEY (FCDOLD)
+);

@@ -1,0 +1,72 @@
+// Throwaway database installations for tests: the central schema KVSYSTEM and client schemas
+// built from sql/<backend>/central.sql and client.sql, plain SQL for master data and for
+// checking rows, and the connect alias, login and password that a configuration file carries.
+//
+// SQLite: a directory with KVSYSTEM.db and <SCHEMA>.db per client schema.
+// PostgreSQL: a fresh database per installation in the test cluster (scripts/test.sh starts it
+// and exports PGHOST, PGPORT, ZARVELT_TEST_PG=1); dropped again when the installation ends.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zarvelt::testing {
+
+enum class DbBackend { kSqlite, kPostgresql };
+
+// "sqlite" or "postgresql", for parameterised test names.
+const char* backend_name(DbBackend backend);
+
+// True when PostgreSQL tests must run (CI=true or ZARVELT_TEST_PG set): a missing cluster is
+// then a failure, not a skip.
+bool postgresql_required();
+
+class DbInstallation {
+ public:
+  // Creates an installation with the central schema and the given client schemas (names as the
+  // program would use them, e.g. "MAND01"). For SQLite the files go into directory (created when
+  // missing; an empty directory gives a fresh one under /tmp); PostgreSQL ignores directory.
+  // Never null; check available() before use.
+  static std::unique_ptr<DbInstallation> create(DbBackend backend,
+                                                const std::vector<std::string>& client_schemas,
+                                                const std::string& directory = "");
+  virtual ~DbInstallation() = default;
+
+  // False when the backend cannot be reached (no PostgreSQL cluster); reason() says why.
+  virtual bool available() const = 0;
+  virtual std::string reason() const = 0;
+
+  // The NET8 value, at most 41 characters: "sqlite3:<absolute path>" or "postgresql:dbname=..".
+  virtual std::string connect_alias() const = 0;
+  // For SQLite: "sqlite3:" with the central file's path relative to working_directory (programs
+  // run with a working directory); for PostgreSQL the same as connect_alias().
+  virtual std::string connect_alias_from(const std::string& working_directory) const = 0;
+  virtual std::string login() const = 0;
+  virtual std::string password() const = 0;
+
+  // Runs one or more SQL statements (separated by ";") with schema as the place where unprefixed
+  // table names resolve ("KVSYSTEM" or a client schema); names prefixed "KVSYSTEM." work too.
+  // Dates are written as 'YYYY-MM-DD HH:MM:SS'. Returns false and records a test failure on error.
+  virtual bool execute(const std::string& sql, const std::string& schema = "KVSYSTEM") = 0;
+
+  // Runs one query; each row is its columns joined by "|", NULL shown as "<NULL>", dates as
+  // 'YYYY-MM-DD HH:MM:SS'. Records a test failure on error and returns no rows.
+  virtual std::vector<std::string> query(const std::string& sql,
+                                         const std::string& schema = "KVSYSTEM") = 0;
+};
+
+}  // namespace zarvelt::testing
+
+// In a test body: skips (locally) or fails (CI=true, ZARVELT_TEST_PG) when the installation is
+// not available.
+#define ZARVELT_REQUIRE_DB(installation)                                        \
+  do {                                                                          \
+    if (!(installation)->available()) {                                         \
+      if (::zarvelt::testing::postgresql_required()) {                          \
+        FAIL() << "database not available: " << (installation)->reason();       \
+      } else {                                                                  \
+        GTEST_SKIP() << "database not available: " << (installation)->reason(); \
+      }                                                                         \
+    }                                                                           \
+  } while (false)
