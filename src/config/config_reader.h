@@ -10,7 +10,7 @@ namespace zarvelt {
 
 // The results of one lookup: the matching record, or all empty when none matches.
 struct ConfigLookup {
-  std::string value;    // deciphered value
+  std::string value;  // deciphered value
   std::string section;
   std::string key;
   std::int32_t number = 0;
@@ -18,8 +18,9 @@ struct ConfigLookup {
 
 // Looks up the first record that matches section, key or number (any one of the three) in
 // the file at path (host path) and deciphers its value with the credential key. A missing
-// file or key gives the empty value, silently.
-ConfigLookup read_config_value(std::string_view section, std::string_view key,
-                               std::int32_t number, const std::string& path);
+// file or key gives the empty value, silently. The value is the deciphered text up to its first
+// zero byte.
+ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
+                               const std::string& path);
 
 }  // namespace zarvelt

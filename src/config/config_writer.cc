@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <system_error>
 
@@ -17,6 +18,9 @@ namespace {
 // at most 200.
 constexpr std::size_t kMaxEntryLineLength = 399;
 constexpr std::size_t kMaxKeyLength = 200;
+// Every record the writer adds gets this section line.
+constexpr std::string_view kSectionLine = "0;DB;";
+constexpr std::int32_t kHighestNumber = std::numeric_limits<std::int32_t>::max();
 
 struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
@@ -24,6 +28,8 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 ConfigWriteResult failure(std::string error) { return {false, std::move(error)}; }
+
+ConfigWriteResult no_number_left() { return failure("no record number left above the highest"); }
 
 ConfigWriteResult too_long(std::string_view key) {
   return failure("the entry line of " + std::string(key) + " would be longer than " +
@@ -101,7 +107,7 @@ ConfigWriteResult read_lines(const std::string& path, std::vector<std::string>& 
 
 std::string format_config_record(std::int32_t number, std::string_view key,
                                  std::string_view hex_value) {
-  return "0;DB;\n" + entry_line(number, key, hex_value) + "\n";
+  return std::string(kSectionLine) + "\n" + entry_line(number, key, hex_value) + "\n";
 }
 
 ConfigWriteResult write_config_values(const std::string& path,
@@ -126,7 +132,10 @@ ConfigWriteResult write_config_values(const std::string& path,
       if (assignments[a].key != key) continue;
       std::int32_t number = number_of(entry);
       // Number 0 would make the record match every lookup.
-      if (number == 0) number = ++highest_number;
+      if (number == 0) {
+        if (highest_number == kHighestNumber) return no_number_left();
+        number = ++highest_number;
+      }
       entry =
           entry_line(number, key, encrypt_text_to_hex(assignments[a].plain_value, kCredentialKey));
       if (entry.size() + 1 > kMaxEntryLineLength) return too_long(assignments[a].key);
@@ -136,11 +145,14 @@ ConfigWriteResult write_config_values(const std::string& path,
   }
   for (std::size_t a = 0; a < assignments.size(); ++a) {
     if (written[a]) continue;
-    const std::string entry =
-        entry_line(++highest_number, assignments[a].key,
-                   encrypt_text_to_hex(assignments[a].plain_value, kCredentialKey));
-    if (entry.size() + 1 > kMaxEntryLineLength) return too_long(assignments[a].key);
-    content += "0;DB;\n" + entry + "\n";
+    if (highest_number == kHighestNumber) return no_number_left();
+    const std::string hex_value = encrypt_text_to_hex(assignments[a].plain_value, kCredentialKey);
+    ++highest_number;
+    if (entry_line(highest_number, assignments[a].key, hex_value).size() + 1 >
+        kMaxEntryLineLength) {
+      return too_long(assignments[a].key);
+    }
+    content += format_config_record(highest_number, assignments[a].key, hex_value);
   }
   const std::string temporary_path = path + ".tmp";
   // Text mode: CR LF line ends where the platform has them, as the reader expects.
