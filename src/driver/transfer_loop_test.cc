@@ -1,0 +1,296 @@
+#include "driver/transfer_loop.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace zarvelt {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+// What the fake handlers saw. Handlers are plain function pointers, so the fakes reach the
+// recorder of the running test through this one pointer.
+struct Recorder {
+  std::vector<std::string> calls;
+  std::vector<std::string> badges;  // field 0 as each handler received it
+  std::int32_t event_status = 0;
+  struct Event {
+    std::string terminal;
+    std::int32_t reader_number;
+    std::string badge, date, time, function_code;
+    std::int32_t result_number;
+    std::string variable_text;
+    bool operator==(const Event&) const = default;
+  };
+  std::vector<Event> events;
+};
+Recorder* recorder = nullptr;
+
+int fake_time_booking(TransferState& state, const FieldList& fields) {
+  recorder->calls.push_back("time");
+  recorder->badges.push_back(fields.field(0));
+  ++state.counters.time_bookings;
+  return -1;  // a refused booking must not keep the second handler of row 1 from running
+}
+int fake_access_booking(TransferState& state, const FieldList& fields) {
+  recorder->calls.push_back("access");
+  recorder->badges.push_back(fields.field(0));
+  ++state.counters.access_bookings;
+  return 0;
+}
+int fake_cost_centre_booking(TransferState& state, const FieldList& fields) {
+  recorder->calls.push_back("cost_centre");
+  recorder->badges.push_back(fields.field(0));
+  ++state.counters.cost_centre_bookings;
+  return 0;
+}
+std::int32_t fake_event(TransferState&, std::string_view terminal, std::int32_t reader_number,
+                        std::string_view badge, std::string_view date, std::string_view time,
+                        std::string_view function_code, std::int32_t result_number,
+                        std::string_view variable_text) {
+  recorder->calls.push_back("event");
+  recorder->events.push_back({std::string(terminal), reader_number, std::string(badge),
+                              std::string(date), std::string(time), std::string(function_code),
+                              result_number, std::string(variable_text)});
+  return recorder->event_status;
+}
+
+constexpr BookingHandlers kRecordingHandlers = {&fake_time_booking, &fake_access_booking,
+                                                &fake_cost_centre_booking, &fake_event};
+
+// A booking line of terminal T1 with 16 fields; values replace single fields.
+std::string booking_line(const std::map<int, std::string>& values, int field_count = 16) {
+  std::vector<std::string> fields(static_cast<size_t>(field_count), "");
+  if (field_count > 5) fields[5] = "T1";
+  for (const auto& [index, value] : values) fields[static_cast<size_t>(index)] = value;
+  std::string line;
+  for (size_t i = 0; i < fields.size(); ++i) line += (i ? "," : "") + fields[i];
+  return line + "\r\n";
+}
+
+class TransferLoopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    recorder = &record;
+    state.terminal_name = "T1";
+    state.console = console.file();
+    state.log_path = installation.log_path().string();
+  }
+  void TearDown() override {
+    recorder = nullptr;
+    if (state.source != nullptr) std::fclose(state.source);
+  }
+
+  // Runs the loop over a source file holding these bytes.
+  void transfer(const std::string& source_bytes) {
+    const auto path = installation.working_dir() / "source.txt";
+    testing::write_file(path, source_bytes);
+    state.source = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(state.source, nullptr);
+    EXPECT_EQ(transfer_bookings(state, kRecordingHandlers), 0);
+  }
+  std::string log() { return testing::read_file(installation.log_path()).value_or(""); }
+
+  testing::TempInstallation installation;
+  testing::CapturedConsole console;
+  Recorder record;
+  TransferState state;
+};
+
+std::string summary(int time, int access, int cost_centre, int events) {
+  return "\n\xFC"
+         "bergeben:\n   Zeitbuchungen         : " +
+         std::to_string(time) + "\n   Zutrittsbuchungen:    : " + std::to_string(access) +
+         "\n   Kostenstellenbuchungen: " + std::to_string(cost_centre) +
+         "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
+}
+
+struct DispatchCase {
+  std::string name;
+  std::map<int, std::string> fields;
+  std::int32_t event_status;
+  std::vector<std::string> calls;
+  int events_counted;
+};
+
+class DispatchTableTest : public TransferLoopTest,
+                          public ::testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(DispatchTableTest, RunsTheHandlersOfItsRowInOrder) {
+  const DispatchCase& c = GetParam();
+  record.event_status = c.event_status;
+  state.last_status = 12345;
+  transfer(booking_line(c.fields));
+  EXPECT_EQ(record.calls, c.calls);
+  EXPECT_EQ(state.counters.events, c.events_counted);
+  if (record.events.empty()) {
+    EXPECT_EQ(state.last_status, 12345);  // only the event insert sets it here
+  } else {
+    EXPECT_EQ(state.last_status, c.event_status);
+  }
+  EXPECT_EQ(console.text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DispatchTableTest,
+    ::testing::Values(
+        DispatchCase{
+            "Row1TimeThenAccess", {{15, "40p"}, {10, "1"}, {11, "0"}}, 0, {"time", "access"}, 0},
+        DispatchCase{"Row2Time", {{15, "40p"}, {10, "1"}}, 0, {"time"}, 0},
+        DispatchCase{"Row3Access", {{15, "40p"}, {11, "0"}}, 0, {"access"}, 0},
+        DispatchCase{"Row4Nothing", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
+        DispatchCase{
+            "Row5Access", {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}}, 0, {"access"}, 0},
+        DispatchCase{"Row6TimeWithBadge",
+                     {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "100"}},
+                     0,
+                     {"time"},
+                     0},
+        DispatchCase{
+            "Row6TimeWithoutBadge", {{15, "dta"}, {7, "025"}, {12, "100"}}, 0, {"time"}, 0},
+        DispatchCase{"Row7Access", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access"}, 0},
+        DispatchCase{"Row7BadgeOfBlanksAndTabs",
+                     {{15, "dta"}, {0, " \t "}, {7, "025"}, {12, "200"}},
+                     0,
+                     {"access"},
+                     0},
+        DispatchCase{"Row8EventCounted",
+                     {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
+                     0,
+                     {"event", "access"},
+                     1},
+        DispatchCase{"Row8EventFailedAccessStillRuns",
+                     {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
+                     -1400,
+                     {"event", "access"},
+                     0},
+        DispatchCase{"Row8StatusNumberComparedAsText",
+                     {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "0100"}},
+                     0,
+                     {"event", "access"},
+                     1},
+        DispatchCase{"Row9Access", {{15, "62p"}}, 0, {"access"}, 0},
+        DispatchCase{"Row10CostCentre", {{15, "50p"}}, 0, {"cost_centre"}, 0},
+        DispatchCase{"Row11UpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
+        DispatchCase{"Row11OtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
+        DispatchCase{"Row11KindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
+    [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.name; });
+
+TEST_F(TransferLoopTest, EventGetsItsEightValuesAndTheTrimmedBadge) {
+  transfer(booking_line({{0, "0815 \t"},
+                         {2, "20240305"},
+                         {3, "143015"},
+                         {6, " 12x"},
+                         {7, "025"},
+                         {12, "-7"},
+                         {15, "dta"}}));
+  EXPECT_THAT(record.events,
+              ElementsAre(Recorder::Event{"T1", 12, "0815", "20240305", "143015", "025", -7, ""}));
+  EXPECT_THAT(record.badges, ElementsAre("0815"));  // the access insert sees it trimmed too
+}
+
+TEST_F(TransferLoopTest, FaultyAndForeignLinesReachNoHandler) {
+  transfer(booking_line({}, 7) +                             // 7 fields: faulty
+           booking_line({{5, "T2"}}, 7) +                    // faulty, whatever the terminal
+           booking_line({{14, "62p"}}, 15) +                 // this terminal, too few fields
+           booking_line({{5, "T2"}, {14, "62p"}}, 15) +      // another terminal: silent
+           booking_line({{5, "T2"}, {15, "62p"}}) +          // another terminal
+           booking_line({{5, "t1"}, {15, "62p"}}) +          // names compare case-sensitively
+           booking_line({{5, "T1 "}, {15, "62p"}}) +         // field 5 is not trimmed
+           "\n" + "   \r\n" + booking_line({{15, "62p"}}));  // empty lines are passed over
+  EXPECT_THAT(record.calls, ElementsAre("access"));
+  EXPECT_EQ(console.text(),
+            "FEHLERHAFTER BUCHUNGSSATZ !!\n"
+            "FEHLERHAFTER BUCHUNGSSATZ !!\n"
+            "FEHLERHAFTER BUCHUNGSSATZ !!\n");
+  EXPECT_EQ(log(), summary(0, 1, 0, 0));
+}
+
+TEST_F(TransferLoopTest, EmptySourceLogsFourZerosAndVerboseTotal) {
+  state.verbose = true;
+  transfer("");
+  EXPECT_EQ(console.text(), "0 Buchungen uebergeben");
+  EXPECT_EQ(log(), summary(0, 0, 0, 0));
+}
+
+TEST_F(TransferLoopTest, VerboseEchoesEveryLineAndPrintsTheTotal) {
+  state.verbose = true;
+  record.event_status = 0;
+  const std::string lines = booking_line({{15, "40p"}, {10, "1"}, {11, "0"}}) + "\n" +
+                            booking_line({{15, "50p"}}) +
+                            booking_line({{15, "dta"}, {0, "1"}, {7, "025"}, {12, "200"}}) +
+                            "x,y";  // last line without a line end
+  transfer(lines);
+  EXPECT_EQ(console.text(), lines + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + "5 Buchungen uebergeben");
+  EXPECT_EQ(log(), summary(1, 2, 1, 1));
+}
+
+TEST_F(TransferLoopTest, CountersStartAtZero) {
+  state.counters = {7, 7, 7, 7};
+  transfer(booking_line({{15, "62p"}}));
+  EXPECT_EQ(log(), summary(0, 1, 0, 0));
+}
+
+TEST_F(TransferLoopTest, LongLineIsHandledInPiecesOf498) {
+  state.verbose = true;
+  // A booking stretched past 498 characters by a long field 14: the first piece lacks field
+  // 15 (faulty for this terminal), the rest is a short line of its own.
+  const std::string line = booking_line({{14, std::string(600, 'x')}, {15, "62p"}});
+  transfer(line);
+  EXPECT_THAT(record.calls, IsEmpty());
+  ASSERT_GT(line.size(), 498u);
+  EXPECT_EQ(console.text(), line.substr(0, 498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
+                                line.substr(498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
+                                "0 Buchungen uebergeben");
+}
+
+TEST(ReadLinePieceTest, ReadsAsFgetsWithA499ByteBuffer) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  const std::string bytes = std::string(497, 'a') + "\n" +  // 498 with its LF: one piece
+                            std::string(498, 'b') + "\n" +  // the LF comes as a piece alone
+                            std::string(1000, 'c') + "\r\n" + "end";
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::rewind(file);
+  std::vector<std::string> pieces;
+  for (std::string piece; read_line_piece(file, piece);) pieces.push_back(piece);
+  std::fclose(file);
+  EXPECT_THAT(pieces, ElementsAre(std::string(497, 'a') + "\n", std::string(498, 'b'), "\n",
+                                  std::string(498, 'c'), std::string(498, 'c'), "cccc\r\n", "end"));
+}
+
+TEST(TrimRightTest, RemovesTrailingBlanksAndTabsOnly) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"0815", "0815"},     {"0815 \t ", "0815"}, {" \t", ""},          {"", ""},
+      {" 08 15", " 08 15"}, {"0815\r", "0815\r"}, {"0815\n ", "0815\n"}};
+  for (const auto& [text, trimmed] : cases) {
+    std::string value = text;
+    trim_right(value);
+    EXPECT_EQ(value, trimmed) << "[" << text << "]";
+  }
+}
+
+TEST(FieldIntegerTest, ConvertsAsTheStandardDecimalConversion) {
+  const std::pair<std::string, std::int32_t> cases[] = {{"12", 12},
+                                                        {" \t12x", 12},
+                                                        {"-7", -7},
+                                                        {"+3", 3},
+                                                        {"", 0},
+                                                        {"x1", 0},
+                                                        {"- 1", 0},
+                                                        {"007", 7},
+                                                        {"2147483647", 2147483647},
+                                                        {"99999999999", 2147483647},
+                                                        {"-99999999999", -2147483647 - 1}};
+  for (const auto& [text, value] : cases) EXPECT_EQ(field_integer(text), value) << text;
+}
+
+}  // namespace
+}  // namespace zarvelt
