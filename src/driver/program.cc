@@ -46,6 +46,14 @@ bool open_files(TransferState& state, const char* source_path, const char* targe
   return state.source != nullptr && target1_open && target2_open;
 }
 
+// Flushes and closes both target files; true when every write, flush and close succeeded.
+// Closing a file twice is harmless: the second close only repeats the verdict.
+bool close_targets(TransferState& state) {
+  const bool target1_complete = export_close(state.target1);
+  const bool target2_complete = export_close(state.target2);
+  return target1_complete && target2_complete;
+}
+
 // Connects, logs the header, transfers and commits. Returns the exit status.
 int transfer_with_session(TransferState& state, const BookingHandlers& handlers,
                           RunOutcome& outcome) {
@@ -65,6 +73,8 @@ int transfer_with_session(TransferState& state, const BookingHandlers& handlers,
   write_log(state.log_path, std::string(kHeaderStart) + server_time + ":");
   const int status = transfer_bookings(state, handlers);
   outcome.transferred = true;
+  // The exports are on disk, or known to have failed, before the transaction is committed.
+  outcome.exports_complete = close_targets(state);
   outcome.committed = db::db_commit(*session) == 1;
   state.session = nullptr;
   return status;
@@ -98,13 +108,11 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console,
     outcome.exit_status = kExitFileError;
   }
 
-  // Every file that opened is closed here, target file 2 included, so that a write that only
-  // fails when the buffer reaches the disk is seen rather than lost at process end.
+  // Every file that opened is closed here, target file 2 included, rather than left to the
+  // process end, where a write that fails at the flush would go unnoticed.
   if (state.source != nullptr) std::fclose(state.source);
   state.source = nullptr;
-  const bool target1_complete = export_close(state.target1);
-  const bool target2_complete = export_close(state.target2);
-  outcome.exports_complete = target1_complete && target2_complete;
+  outcome.exports_complete = close_targets(state);
   return outcome;
 }
 

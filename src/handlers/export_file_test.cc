@@ -28,11 +28,5 @@ TEST(ExportFileTest, WriteThatFailsOnlyAtFlushIsReportedByClose) {
   EXPECT_FALSE(export_close(out));  // closing twice keeps the verdict and touches nothing
 }
 
-TEST(ExportFileTest, WritingAFileThatIsNotOpenFails) {
-  ExportFile out;
-  EXPECT_FALSE(export_write(out, "x"));
-  EXPECT_TRUE(out.failed);
-}
-
 }  // namespace
 }  // namespace zarvelt
