@@ -25,9 +25,8 @@ std::int32_t open_db_session(SessionPtr& session, const std::string& config_path
                              std::FILE* console);
 
 // Connects with login/password@alias and sets the session schema to schema_name.
-std::int32_t db_connect(SessionPtr& session, const std::string& login,
-                        const std::string& password, const std::string& connect_alias,
-                        const std::string& schema_name);
+std::int32_t db_connect(SessionPtr& session, const std::string& login, const std::string& password,
+                        const std::string& connect_alias, const std::string& schema_name);
 
 // Makes schema_name the session schema: later unprefixed table names resolve there.
 std::int32_t switch_schema(Session& session, const std::string& schema_name);

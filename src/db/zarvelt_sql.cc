@@ -1,21 +1,166 @@
-// Placeholder until the client layer lands.
 #include "db/zarvelt_sql.h"
 
-namespace zarvelt::db {
+#include "db/client.h"
 
-std::int32_t lookup_badge(Session&, std::string_view, std::string_view, std::string&,
-                          std::string&) {
-  return kNotConnected;
+namespace zarvelt::db {
+namespace {
+
+// The production database converts yyyymmdd[hh24[mi[ss]]] with to_date; SQLite has no such
+// conversion, so the digits are rearranged into 'YYYY-MM-DD HH:MM:SS' here and the column's
+// date_* CHECK constraint (strftime round trip) refuses what is no valid date. Anything else
+// is stored with an "invalid:" mark so that the same check refuses it.
+std::string sqlite_to_date(const std::string& p) {
+  const std::string padded = "(" + p + "||'000000')";
+  return "CASE WHEN length(" + p + ") IN (8,10,12,14) AND " + p +
+         " NOT GLOB '*[^0-9]*' THEN substr(" + p + ",1,4)||'-'||substr(" + p +
+         ",5,2)||'-'||substr(" + p + ",7,2)||' '||substr(" + padded + ",9,2)||':'||substr(" +
+         padded + ",11,2)||':'||substr(" + padded + ",13,2) ELSE 'invalid:'||" + p + " END";
 }
-std::int32_t lookup_booking_type(Session&, std::string_view, std::string&) { return kNotConnected; }
-std::int32_t translate_function_code(Session&, std::string_view, std::string&) {
-  return kNotConnected;
+
+const std::string& sqlite_insert_access_text() {
+  static const std::string text =
+      "insert into main.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
+      "ZpkDat,ZpkLfd) values (?1,?2," +
+      sqlite_to_date("?3") + "," + sqlite_to_date("?4") +
+      ",?5,?6,null,null,strftime('%Y-%m-%d %H:%M:%S','now','localtime'),?7)";
+  return text;
 }
-std::int32_t lookup_zone(Session&, std::string_view, std::int32_t& zone_number) {
-  zone_number = 0;
-  return kNotConnected;
+
+const std::string& sqlite_insert_event_text() {
+  static const std::string text =
+      "insert into main.O2009BUCHPROT (BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
+      "values (?1,?2,?3," +
+      sqlite_to_date("?4") + "," + sqlite_to_date("?5") + ",?6,?7,?8)";
+  return text;
 }
-std::int32_t insert_access_record(Session&, const AccessRecord&) { return kNotConnected; }
-std::int32_t insert_event_record(Session&, const EventRecord&) { return kNotConnected; }
+
+// The badge's validity: valid-from on or before the booking date without valid-to, valid-to
+// on or after it without valid-from, or both around it; dates compared as yyyymmdd texts.
+constexpr StatementText kBadgeLookup = {
+    "select ASWPNR ,MNDSCH from KVSYSTEM.KVS301ASW ,KVSYSTEM.KVS112MND where (((ASWNUM=:1 and "
+    "ASWLIZ=MNDLIZ) and ASWMND=MNDNUM) and (((to_char(ASWGVO,'yyyymmdd')<=:2 and ASWGBI is null ) "
+    "or (to_char(ASWGBI,'yyyymmdd')>=:2 and ASWGVO is null )) or (to_char(ASWGVO,'yyyymmdd')<=:2 "
+    "and to_char(ASWGBI,'yyyymmdd')>=:2)))",
+    "select ASWPNR, MNDSCH from main.KVS301ASW, main.KVS112MND where ASWNUM=?1 and "
+    "ASWLIZ=MNDLIZ and ASWMND=MNDNUM and ((strftime('%Y%m%d',ASWGVO)<=?2 and ASWGBI is null) "
+    "or (strftime('%Y%m%d',ASWGBI)>=?2 and ASWGVO is null) or (strftime('%Y%m%d',ASWGVO)<=?2 "
+    "and strftime('%Y%m%d',ASWGBI)>=?2))",
+    "select ASWPNR, MNDSCH from KVSYSTEM.KVS301ASW, KVSYSTEM.KVS112MND where ASWNUM=$1 and "
+    "ASWLIZ=MNDLIZ and ASWMND=MNDNUM and ((to_char(ASWGVO,'yyyymmdd')<=$2 and ASWGBI is null) "
+    "or (to_char(ASWGBI,'yyyymmdd')>=$2 and ASWGVO is null) or (to_char(ASWGVO,'yyyymmdd')<=$2 "
+    "and to_char(ASWGBI,'yyyymmdd')>=$2))",
+};
+
+// The function-code tables carry no schema: they resolve in the session schema.
+constexpr StatementText kBookingTypeLookup = {
+    "select FCDTYP from KVS131FCD where FCDNUM=:1",
+    "select FCDTYP from {S}.KVS131FCD where FCDNUM=?1",
+    "select FCDTYP from KVS131FCD where FCDNUM=$1",
+};
+
+constexpr StatementText kFunctionCodeTranslation = {
+    "select FCDNEW from KVS131FCDUEB where FCDOLD=:1",
+    "select FCDNEW from {S}.KVS131FCDUEB where FCDOLD=?1",
+    "select FCDNEW from KVS131FCDUEB where FCDOLD=$1",
+};
+
+constexpr StatementText kZoneLookup = {
+    "select distinct ZzsNum from KVSYSTEM.KVS405ZZS where ZZSTCD=:1",
+    "select distinct ZzsNum from main.KVS405ZZS where ZZSTCD=?1",
+    "select distinct ZzsNum from KVSYSTEM.KVS405ZZS where ZZSTCD=$1",
+};
+
+StatementText insert_access_text() {
+  return {
+      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
+      "ZpkDat,ZpkLfd) values (:1,:2,to_date(:3,'yyyymmddhh24miss'),to_date(:4,'yyyymmddhh24miss')"
+      ",:5,:6,null ,null ,SYSDATE,:7)",
+      sqlite_insert_access_text(),
+      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
+      "ZpkDat,ZpkLfd) values ($1,$2,to_timestamp($3,'YYYYMMDDHH24MISS')::timestamp(0),"
+      "to_timestamp($4,'YYYYMMDDHH24MISS')::timestamp(0),$5,$6,null,null,localtimestamp(0),$7)",
+  };
+}
+
+StatementText insert_event_text() {
+  return {
+      "insert into KVSYSTEM.O2009BUCHPROT "
+      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
+      "values (:1,:2,:3,to_date(:4,'yyyymmddhh24miss'),to_date(:5,'yyyymmddhh24miss'),:6,:7,:8)",
+      sqlite_insert_event_text(),
+      "insert into KVSYSTEM.O2009BUCHPROT "
+      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
+      "values ($1,$2,$3,to_timestamp($4,'YYYYMMDDHH24MISS')::timestamp(0),"
+      "to_timestamp($5,'YYYYMMDDHH24MISS')::timestamp(0),$6,$7,$8)",
+  };
+}
+
+}  // namespace
+
+std::int32_t lookup_badge(Session& session, std::string_view badge, std::string_view date,
+                          std::string& personnel_number, std::string& client_schema) {
+  std::string personnel;
+  std::string schema;
+  std::int16_t indicator = 0;  // shared by both outputs and never read
+  const OutputVariable outputs[] = {text_output(personnel, 9), text_output(schema, 21)};
+  const InputVariable inputs[] = {text_input(badge, 51), text_input(date, 20)};
+  const std::int32_t status =
+      select_one_row(*session.connection, kBadgeLookup, outputs, inputs, &indicator);
+  personnel_number = status == kSuccess ? personnel : std::string();
+  client_schema = status == kSuccess ? schema : std::string();
+  return status;
+}
+
+std::int32_t lookup_booking_type(Session& session, std::string_view function_code,
+                                 std::string& booking_type_text) {
+  std::int16_t booking_type = 0;
+  const OutputVariable outputs[] = {int16_output(booking_type)};
+  const InputVariable inputs[] = {text_input(function_code, 20)};
+  const std::int32_t status =
+      select_one_row(*session.connection, kBookingTypeLookup, outputs, inputs);
+  if (status == kSuccess) booking_type_text = std::to_string(booking_type);
+  return status;
+}
+
+std::int32_t translate_function_code(Session& session, std::string_view function_code,
+                                     std::string& new_code) {
+  std::string code;
+  const OutputVariable outputs[] = {text_output(code, 4)};
+  const InputVariable inputs[] = {text_input(function_code, 20)};
+  const std::int32_t status =
+      select_one_row(*session.connection, kFunctionCodeTranslation, outputs, inputs);
+  if (status == kSuccess) new_code = code;
+  return status;
+}
+
+std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32_t& zone_number) {
+  std::int32_t zone = 0;
+  const OutputVariable outputs[] = {int32_output(zone)};
+  const InputVariable inputs[] = {text_input(zone_key, 20)};
+  const std::int32_t status = select_one_row(*session.connection, kZoneLookup, outputs, inputs);
+  // Several zones for one key (-1422) deliver none either.
+  zone_number = status == kSuccess ? zone : 0;
+  return status;
+}
+
+std::int32_t insert_access_record(Session& session, const AccessRecord& record) {
+  const InputVariable inputs[] = {
+      text_input(record.terminal, 256),     int32_input(record.reader_number),
+      text_input(record.booking_date, 11),  text_input(record.booking_date_time, 20),
+      text_input(record.badge, 20),         int32_input(record.access_status_code),
+      text_input(record.running_number, 4),
+  };
+  return execute(*session.connection, insert_access_text(), inputs);
+}
+
+std::int32_t insert_event_record(Session& session, const EventRecord& record) {
+  const InputVariable inputs[] = {
+      text_input(record.terminal, 256),       int32_input(record.reader_number),
+      text_input(record.badge, 51),           text_input(record.event_date, 9),
+      text_input(record.event_date_time, 15), text_input(record.function_code, 6),
+      int32_input(record.result_number),      text_input(record.variable_text, 2001),
+  };
+  return execute(*session.connection, insert_event_text(), inputs);
+}
 
 }  // namespace zarvelt::db

@@ -32,26 +32,26 @@ std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32
 
 // One row of KVSYSTEM.KVS402ZPK; ZpkFcd and ZpkMld NULL, ZpkDat the server's time.
 struct AccessRecord {
-  std::string terminal;           // 256 bytes
+  std::string terminal;  // 256 bytes
   std::int32_t reader_number = 0;
   std::string booking_date;       // 11 bytes, yyyymmdd
   std::string booking_date_time;  // 20 bytes, yyyymmddhhmiss
   std::string badge;              // 20 bytes
   std::int32_t access_status_code = 0;
-  std::string running_number;     // 4 bytes, "001"
+  std::string running_number;  // 4 bytes, "001"
 };
 std::int32_t insert_access_record(Session& session, const AccessRecord& record);
 
 // One row of KVSYSTEM.O2009BUCHPROT; an empty variable text is stored as NULL.
 struct EventRecord {
-  std::string terminal;         // 256 bytes
+  std::string terminal;  // 256 bytes
   std::int32_t reader_number = 0;
   std::string badge;            // 51 bytes
   std::string event_date;       // 9 bytes, yyyymmdd
   std::string event_date_time;  // 15 bytes, yyyymmddhhmiss
   std::string function_code;    // 6 bytes
   std::int32_t result_number = 0;
-  std::string variable_text;    // 2001 bytes
+  std::string variable_text;  // 2001 bytes
 };
 std::int32_t insert_event_record(Session& session, const EventRecord& record);
 

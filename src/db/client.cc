@@ -1,0 +1,190 @@
+#include "db/client.h"
+
+#include <charconv>
+#include <limits>
+
+namespace zarvelt::db {
+namespace {
+
+// The backends, chosen by the prefix of the connect alias. A new backend is one file with its
+// ConnectFunction and one row here.
+struct BackendEntry {
+  std::string_view alias_prefix;
+  ConnectFunction connect;
+};
+constexpr BackendEntry kBackends[] = {
+#ifdef ZARVELT_WITH_SQLITE
+    {"sqlite3:", connect_sqlite},
+#endif
+#ifdef ZARVELT_WITH_POSTGRESQL
+    {"postgresql:", connect_postgresql},
+#endif
+    {"", nullptr},
+};
+
+constexpr std::string_view kSchemaStatementPrefix = "ALTER SESSION SET CURRENT_SCHEMA=";
+constexpr std::size_t kMaxIdentifierLength = 30;
+
+std::string_view text_for(const StatementText& text, Dialect dialect) {
+  switch (dialect) {
+    case Dialect::kSqlite:
+      return text.sqlite;
+    case Dialect::kPostgresql:
+      return text.postgresql;
+    case Dialect::kOracle:
+      break;
+  }
+  return text.oracle;
+}
+
+// The production client binds a text up to its terminator, so a NUL inside ends it too.
+std::string_view up_to_terminator(std::string_view value) {
+  return value.substr(0, value.find('\0'));
+}
+
+// Binds the inputs as the production client would: an empty text is NULL, and a text that does
+// not fit its host variable is refused (never cut into a key column).
+std::int32_t bind_inputs(std::span<const InputVariable> inputs, std::vector<BoundValue>& bound) {
+  bound.clear();
+  for (const InputVariable& input : inputs) {
+    BoundValue value;
+    if (input.kind == InputVariable::Kind::kInt32) {
+      value.kind = BoundValue::Kind::kInteger;
+      value.integer = input.int32;
+    } else {
+      const std::string_view text = up_to_terminator(input.text.value);
+      if (input.text.capacity == 0 || text.size() > input.text.capacity - 1) {
+        return kValueTooLarge;
+      }
+      if (!text.empty()) {
+        value.kind = BoundValue::Kind::kText;
+        value.text = text;
+      }
+    }
+    bound.push_back(value);
+  }
+  return kSuccess;
+}
+
+template <typename Integer>
+std::int32_t parse_integer(const std::string& text, Integer& out) {
+  long long value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) return kIntegerOverflow;
+  if (error != std::errc() || end != text.data() + text.size()) return kInvalidNumber;
+  if (value < std::numeric_limits<Integer>::min() || value > std::numeric_limits<Integer>::max()) {
+    return kIntegerOverflow;
+  }
+  out = static_cast<Integer>(value);
+  return kSuccess;
+}
+
+}  // namespace
+
+bool is_plain_identifier(std::string_view name) {
+  if (name.empty() || name.size() > kMaxIdentifierLength) return false;
+  for (const char c : name) {
+    const bool letter = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    const bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit && c != '_' && c != '$' && c != '#') return false;
+  }
+  return true;
+}
+
+std::unique_ptr<Connection> connect(std::string_view connect_string, std::int32_t& status,
+                                    std::string& notice) {
+  notice.clear();
+  // login "/" password "@" alias: the login ends at the first slash, the alias begins after the
+  // last "@", so a password may hold both characters (an alias may hold neither).
+  const std::size_t slash = connect_string.find('/');
+  const std::size_t at = connect_string.rfind('@');
+  if (slash == std::string_view::npos || at == std::string_view::npos || at < slash) {
+    status = kCannotResolveAlias;
+    return nullptr;
+  }
+  const std::string_view login = connect_string.substr(0, slash);
+  const std::string_view password = connect_string.substr(slash + 1, at - slash - 1);
+  const std::string_view alias = connect_string.substr(at + 1);
+  for (const BackendEntry& backend : kBackends) {
+    if (backend.connect != nullptr && alias.starts_with(backend.alias_prefix)) {
+      status = kSuccess;
+      std::unique_ptr<Connection> connection =
+          backend.connect(alias.substr(backend.alias_prefix.size()), login, password, status);
+      if (connection == nullptr && status == kSuccess) status = kInternalError;
+      return connection;
+    }
+  }
+  notice = "Kein Oracle-Client eingebaut: Alias " + std::string(alias) + "\n";
+  status = kCannotResolveAlias;
+  return nullptr;
+}
+
+PreparedSchemaStatement prepare_dynamic(std::string_view statement_text) {
+  statement_text = up_to_terminator(statement_text);
+  if (!statement_text.starts_with(kSchemaStatementPrefix)) return {kInvalidSql, ""};
+  const std::string_view schema = statement_text.substr(kSchemaStatementPrefix.size());
+  if (!is_plain_identifier(schema)) return {kInvalidIdentifier, ""};
+  return {kSuccess, std::string(schema)};
+}
+
+std::int32_t execute_dynamic(Connection& connection, const PreparedSchemaStatement& statement) {
+  if (statement.status != kSuccess) return statement.status;
+  return connection.set_session_schema(statement.schema);
+}
+
+std::int32_t select_one_row(Connection& connection, const StatementText& text,
+                            std::span<const OutputVariable> outputs,
+                            std::span<const InputVariable> inputs, std::int16_t* indicator) {
+  std::vector<BoundValue> bound;
+  std::int32_t status = bind_inputs(inputs, bound);
+  if (status != kSuccess) return status;
+  std::vector<FetchedRow> rows;
+  status = connection.run(text_for(text, connection.dialect()), bound, 2, rows);
+  if (status != kSuccess) return status;
+  if (rows.empty()) return kNoRow;
+  if (rows.size() > 1) return kTooManyRows;
+  const FetchedRow& row = rows.front();
+  if (row.size() < outputs.size()) return kInternalError;
+
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    const OutputVariable& output = outputs[i];
+    const std::optional<std::string>& column = row[i];
+    if (!column) {
+      if (indicator == nullptr) {
+        status = kNullFetched;
+      } else {
+        *indicator = -1;
+        if (output.kind == OutputVariable::Kind::kText) output.text->clear();
+      }
+      continue;
+    }
+    if (indicator != nullptr) *indicator = 0;
+    std::int32_t conversion = kSuccess;
+    switch (output.kind) {
+      case OutputVariable::Kind::kText:
+        // The host variable holds capacity - 1 characters; the rest is cut as the production
+        // client does (the status stays 0).
+        *output.text = column->substr(0, output.capacity == 0 ? 0 : output.capacity - 1);
+        break;
+      case OutputVariable::Kind::kInt32:
+        conversion = parse_integer(*column, *output.int32);
+        break;
+      case OutputVariable::Kind::kInt16:
+        conversion = parse_integer(*column, *output.int16);
+        break;
+    }
+    if (conversion != kSuccess) return conversion;
+  }
+  return status;
+}
+
+std::int32_t execute(Connection& connection, const StatementText& text,
+                     std::span<const InputVariable> inputs) {
+  std::vector<BoundValue> bound;
+  const std::int32_t status = bind_inputs(inputs, bound);
+  if (status != kSuccess) return status;
+  std::vector<FetchedRow> rows;
+  return connection.run(text_for(text, connection.dialect()), bound, 0, rows);
+}
+
+}  // namespace zarvelt::db

@@ -1,0 +1,344 @@
+// The session and the statements against real databases, once per backend: every status is
+// produced by the database, not by a stand-in.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "db/client.h"
+#include "db/sql_hlp.h"
+#include "db/zarvelt_sql.h"
+#include "db_fixture.h"
+
+namespace zarvelt::db {
+namespace {
+
+using testing::DbBackend;
+using testing::DbInstallation;
+using ::testing::ElementsAre;
+using ::testing::MatchesRegex;
+
+constexpr const char* kMasterData = R"sql(
+insert into KVSYSTEM.KVS112MND values (1, 1, 'MAND01');
+insert into KVSYSTEM.KVS112MND values (1, 2, 'MAND02');
+insert into KVSYSTEM.KVS112MND values (1, 3, null);
+insert into KVSYSTEM.KVS301ASW values ('4711', 1, 1, '4711', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS301ASW values ('4712', 1, 2, 'P2', null, '2024-06-30 00:00:00');
+insert into KVSYSTEM.KVS301ASW values ('4713', 1, 1, 'P3', '2024-03-01 00:00:00',
+                                       '2024-03-31 00:00:00');
+insert into KVSYSTEM.KVS301ASW values ('4714', 1, 1, 'P4', null, null);
+insert into KVSYSTEM.KVS301ASW values ('4715', 1, 3, 'P5', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS301ASW values ('TWICE', 1, 1, 'A', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS301ASW values ('TWICE', 1, 2, 'B', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS405ZZS values ('Z1200', 7);
+insert into KVSYSTEM.KVS405ZZS values ('Z1200', 7);
+insert into KVSYSTEM.KVS405ZZS values ('Z2200', 8);
+insert into KVSYSTEM.KVS405ZZS values ('Z2200', 9);
+)sql";
+
+class SessionTest : public ::testing::TestWithParam<DbBackend> {
+ protected:
+  void SetUp() override {
+    db_ = DbInstallation::create(GetParam(), {"MAND01", "MAND02"});
+    ZARVELT_REQUIRE_DB(db_);
+    ASSERT_TRUE(db_->execute(kMasterData));
+    ASSERT_TRUE(
+        db_->execute("insert into KVS131FCD values ('K1', 3);"
+                     "insert into KVS131FCD values ('KN', null);"
+                     "insert into KVS131FCDUEB values ('K1', 'Q12');"
+                     "insert into KVS131FCDUEB values ('KN', null);",
+                     "MAND01"));
+    ASSERT_TRUE(db_->execute("insert into KVS131FCD values ('K1', -5);", "MAND02"));
+    ASSERT_EQ(connect(), kSuccess);
+  }
+
+  std::int32_t connect() {
+    return db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM");
+  }
+
+  // Rows of a central table as the session sees them, inside its transaction.
+  std::int32_t count(const std::string& table) {
+    std::int32_t rows = -1;
+    const std::string sqlite_text = "select count(*) from main." + table;
+    const std::string postgresql_text = "select count(*) from KVSYSTEM." + table;
+    const StatementText text = {"", sqlite_text, postgresql_text};
+    const OutputVariable outputs[] = {int32_output(rows)};
+    EXPECT_EQ(select_one_row(*session_->connection, text, outputs, {}), kSuccess);
+    return rows;
+  }
+
+  static AccessRecord access_record(const std::string& badge, const std::string& date_time) {
+    AccessRecord record;
+    record.terminal = "TERM01";
+    record.reader_number = 2;
+    record.booking_date = date_time.substr(0, 8);
+    record.booking_date_time = date_time;
+    record.badge = badge;
+    record.access_status_code = 100;
+    record.running_number = "001";
+    return record;
+  }
+
+  std::unique_ptr<DbInstallation> db_;
+  SessionPtr session_;
+};
+
+TEST_P(SessionTest, BadgeLookupFollowsValidityRules) {
+  struct Case {
+    const char* badge;
+    const char* date;
+    std::int32_t status;
+    const char* personnel_number;
+    const char* client_schema;
+  };
+  const Case cases[] = {
+      {"4711", "20240101", kSuccess, "4711", "MAND01"},  // from-date, inclusive
+      {"4711", "20231231", kNoRow, "", ""},              // before from-date
+      {"4712", "20240630", kSuccess, "P2", "MAND02"},    // to-date, inclusive
+      {"4712", "20240701", kNoRow, "", ""},
+      {"4713", "20240315", kSuccess, "P3", "MAND01"},
+      {"4713", "20240401", kNoRow, "", ""},
+      {"4714", "20240315", kNoRow, "", ""},      // no dates never matches
+      {"4715", "20240315", kSuccess, "P5", ""},  // NULL schema with indicator
+      {"TWICE", "20240315", kTooManyRows, "", ""},
+      {"nobody", "20240315", kNoRow, "", ""},
+      {"", "20240315", kNoRow, "", ""},  // empty badge binds NULL
+  };
+  for (const Case& c : cases) {
+    std::string personnel = "old";
+    std::string schema = "old";
+    EXPECT_EQ(lookup_badge(*session_, c.badge, c.date, personnel, schema), c.status)
+        << c.badge << " " << c.date;
+    EXPECT_EQ(personnel, c.personnel_number) << c.badge << " " << c.date;
+    EXPECT_EQ(schema, c.client_schema) << c.badge << " " << c.date;
+  }
+}
+
+TEST_P(SessionTest, SessionSchemaIsCentralAfterConnecting) {
+  std::int32_t rows = -1;
+  const StatementText unprefixed = {"", "select count(*) from {S}.KVS405ZZS",
+                                    "select count(*) from KVS405ZZS"};
+  const OutputVariable outputs[] = {int32_output(rows)};
+  EXPECT_EQ(select_one_row(*session_->connection, unprefixed, outputs, {}), kSuccess);
+  EXPECT_EQ(rows, 4);
+  std::string type;
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kTableMissing);
+}
+
+TEST_P(SessionTest, UnprefixedTablesFollowTheSchemaSwitch) {
+  std::string type;
+  ASSERT_EQ(switch_schema(*session_, "MAND01"), kSuccess);
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(type, "3");
+  ASSERT_EQ(switch_schema(*session_, "MAND02"), kSuccess);
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(type, "-5");
+  // Unquoted names fold as the production database folds them.
+  ASSERT_EQ(switch_schema(*session_, "mand01"), kSuccess);
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(type, "3");
+}
+
+TEST_P(SessionTest, FunctionCodeStatuses) {
+  ASSERT_EQ(switch_schema(*session_, "MAND01"), kSuccess);
+  std::string type = "untouched";
+  EXPECT_EQ(lookup_booking_type(*session_, "KN", type), kNullFetched);  // no indicator
+  EXPECT_EQ(lookup_booking_type(*session_, "XX", type), kNoRow);
+  EXPECT_EQ(type, "untouched");
+
+  std::string code = "K1";
+  EXPECT_EQ(translate_function_code(*session_, "K1", code), kSuccess);
+  EXPECT_EQ(code, "Q12");
+  code = "KN";
+  EXPECT_EQ(translate_function_code(*session_, "KN", code), kNullFetched);
+  EXPECT_EQ(translate_function_code(*session_, "XX", code), kNoRow);
+  EXPECT_EQ(code, "KN");
+}
+
+TEST_P(SessionTest, FailedSwitchLeavesSessionSchema) {
+  ASSERT_EQ(switch_schema(*session_, "MAND02"), kSuccess);
+  struct Case {
+    const char* name;
+    std::int32_t status;
+  };
+  const Case cases[] = {
+      {"NOSUCH", kSchemaMissing},
+      {"", kInvalidIdentifier},
+      {"MAND01; DROP TABLE KVS131FCD", kInvalidIdentifier},
+      {"MAND01\"", kInvalidIdentifier},
+      {"../MAND01", kInvalidIdentifier},
+      {"MAND01 ", kInvalidIdentifier},
+      {"MAND01'--", kInvalidIdentifier},
+      {"ABCDEFGHIJABCDEFGHIJABCDEFGHIJK", kInvalidIdentifier},  // 31 characters
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(switch_schema(*session_, c.name), c.status) << c.name;
+    std::string type;
+    EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess) << c.name;
+    EXPECT_EQ(type, "-5") << c.name;
+  }
+}
+
+TEST_P(SessionTest, ZoneLookup) {
+  std::int32_t zone = -1;
+  EXPECT_EQ(lookup_zone(*session_, "Z1200", zone), kSuccess);  // distinct: one row
+  EXPECT_EQ(zone, 7);
+  EXPECT_EQ(lookup_zone(*session_, "Z9", zone), kNoRow);
+  EXPECT_EQ(zone, 0);
+  zone = -1;
+  EXPECT_EQ(lookup_zone(*session_, "Z2200", zone), kTooManyRows);
+  EXPECT_EQ(zone, 0);
+}
+
+TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
+  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
+  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")),
+            kUniqueConstraint);
+  EXPECT_EQ(insert_access_record(*session_, access_record("", "20240305143015")), kNullIntoNotNull);
+  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20241305143015")), kDateFormat);
+  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240230143015")), kDateFormat);
+  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024030514301")), kDateFormat);
+  // hhmm without seconds, as some booking lines carry it.
+  ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
+  EXPECT_EQ(db_commit(*session_), 1);
+
+  EXPECT_THAT(db_->query("select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld,"
+                         " ZpkLfd from KVSYSTEM.KVS402ZPK order by ZpkAsw"),
+              ElementsAre("TERM01|2|2024-03-05 00:00:00|2024-03-05 14:30:15|4711|100|<NULL>|"
+                          "<NULL>|001",
+                          "TERM01|2|2024-03-05 00:00:00|2024-03-05 14:30:00|4712|100|<NULL>|"
+                          "<NULL>|001"));
+  EXPECT_THAT(db_->query("select ZpkDat from KVSYSTEM.KVS402ZPK"),
+              ElementsAre(MatchesRegex("20[0-9][0-9]-[01][0-9]-[0-3][0-9] [0-9:]{8}"),
+                          MatchesRegex("20[0-9][0-9]-.*")));
+}
+
+TEST_P(SessionTest, EventInsert) {
+  EventRecord event;
+  event.terminal = "TERM01";
+  event.reader_number = 3;
+  event.badge = "4711";
+  event.event_date = "20260107";
+  event.event_date_time = "20260107153000";
+  event.function_code = "025";
+  event.result_number = 200;
+  ASSERT_EQ(insert_event_record(*session_, event), kSuccess);
+  EXPECT_EQ(insert_event_record(*session_, event), kUniqueConstraint);
+  EXPECT_EQ(count("O2009BUCHPROT"), 1);
+  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_THAT(db_->query("select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR"
+                         " from KVSYSTEM.O2009BUCHPROT"),
+              ElementsAre("TERM01|3|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>"));
+}
+
+TEST_P(SessionTest, OverLongInputIsRefusedWithoutRunning) {
+  // Badge host variable of the access insert: 20 bytes, so 19 characters.
+  EXPECT_EQ(insert_access_record(*session_, access_record(std::string(20, '9'), "20240305143015")),
+            kValueTooLarge);
+  EXPECT_EQ(insert_access_record(*session_, access_record(std::string(19, '9'), "20240305143015")),
+            kSuccess);
+  std::string personnel;
+  std::string schema;
+  EXPECT_EQ(lookup_badge(*session_, std::string(51, '1'), "20240101", personnel, schema),
+            kValueTooLarge);
+  EXPECT_EQ(count("KVS402ZPK"), 1);
+}
+
+TEST_P(SessionTest, OutputIsCutToCapacity) {
+  std::string text;
+  const StatementText literal = {"", "select 'ABCDEFGHIJ'", "select 'ABCDEFGHIJ'"};
+  const OutputVariable outputs[] = {text_output(text, 4)};
+  EXPECT_EQ(select_one_row(*session_->connection, literal, outputs, {}), kSuccess);
+  EXPECT_EQ(text, "ABC");
+}
+
+TEST_P(SessionTest, CommitWithoutInsertsAndServerTime) {
+  std::string server_time;
+  EXPECT_EQ(read_server_time(*session_, server_time), kSuccess);
+  EXPECT_THAT(
+      server_time,
+      MatchesRegex("[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]"));
+  EXPECT_EQ(db_commit(*session_), 1);
+}
+
+TEST_P(SessionTest, NothingStaysWithoutCommit) {
+  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
+  session_.reset();
+  EXPECT_TRUE(db_->query("select * from KVSYSTEM.KVS402ZPK").empty());
+}
+
+TEST_P(SessionTest, ConnectFailures) {
+  SessionPtr other;
+  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), db_->connect_alias(), "NOSUCH"),
+            kSchemaMissing);
+  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), "ORCL", "KVSYSTEM"),
+            kCannotResolveAlias);
+  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), "", "KVSYSTEM"), kCannotResolveAlias);
+  EXPECT_EQ(db_connect(other, std::string(60, 'u'), std::string(40, 'p'), db_->connect_alias(),
+                       "KVSYSTEM"),
+            kValueTooLarge);
+  const std::string missing = GetParam() == DbBackend::kSqlite ? "sqlite3:/nonexistent/KVSYSTEM.db"
+                                                               : "postgresql:dbname=zt_nosuch";
+  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), missing, "KVSYSTEM"),
+            kCannotResolveAlias);
+  EXPECT_EQ(other, nullptr);
+}
+
+// More client schemas than SQLite can attach (10) or this backend keeps open (32), visited
+// twice in turn with inserts into the central schema in between.
+TEST_P(SessionTest, ManyClientSchemasInOneRun) {
+  constexpr int kSchemas = 34;
+  std::vector<std::string> names;
+  for (int i = 1; i <= kSchemas; ++i) {
+    char name[8];
+    std::snprintf(name, sizeof name, "C%02d", i);
+    names.push_back(name);
+  }
+  auto many = DbInstallation::create(GetParam(), names);
+  ZARVELT_REQUIRE_DB(many);
+  for (int i = 0; i < kSchemas; ++i) {
+    ASSERT_TRUE(many->execute("insert into KVS131FCD values ('K1', " + std::to_string(i + 1) + ")",
+                              names[i]));
+  }
+  SessionPtr session;
+  ASSERT_EQ(db_connect(session, many->login(), many->password(), many->connect_alias(), "KVSYSTEM"),
+            kSuccess);
+  AccessRecord record = access_record("4711", "20240305143015");
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 0; i < kSchemas; ++i) {
+      ASSERT_EQ(switch_schema(*session, names[i]), kSuccess) << names[i];
+      std::string type;
+      ASSERT_EQ(lookup_booking_type(*session, "K1", type), kSuccess) << names[i];
+      EXPECT_EQ(type, std::to_string(i + 1));
+      record.reader_number = round * 100 + i;
+      ASSERT_EQ(insert_access_record(*session, record), kSuccess);
+    }
+  }
+  EXPECT_EQ(db_commit(*session), 1);
+  EXPECT_THAT(many->query("select count(*) from KVSYSTEM.KVS402ZPK"),
+              ElementsAre(std::to_string(2 * kSchemas)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, SessionTest,
+                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         [](const auto& info) { return testing::backend_name(info.param); });
+
+TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
+  std::FILE* console = std::tmpfile();
+  ASSERT_NE(console, nullptr);
+  SessionPtr session;
+  // No configuration file: every value is empty, the connect string is "/@".
+  EXPECT_EQ(open_db_session(session, "/nonexistent/velmarion.ini", console), kCannotResolveAlias);
+  std::rewind(console);
+  char buffer[256] = {};
+  const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
+  std::fclose(console);
+  EXPECT_EQ(std::string(buffer, size),
+            "Kein Oracle-Client eingebaut: Alias \n"
+            "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+}
+
+}  // namespace
+}  // namespace zarvelt::db

@@ -1,0 +1,342 @@
+// The embedded backend: alias "sqlite3:<path>". The file at <path> holds the central schema
+// KVSYSTEM; a client schema S is the file <S>.db beside it (S in upper case), opened on the
+// first switch to it. SQLite has no current schema, so statements qualify unprefixed tables with
+// "{S}." and get one prepared statement per schema file.
+//
+// Defaults: busy timeout 5000 ms, rollback journal (no WAL: the central file is the only one
+// written, and a rollback journal keeps the file self-contained), a 64 MiB page cache for the
+// central file, at most 32 client files open at once.
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "db/client.h"
+
+namespace zarvelt::db {
+namespace {
+
+constexpr int kBusyTimeoutMs = 5000;
+constexpr std::string_view kCentralSchema = "KVSYSTEM";
+constexpr std::string_view kSchemaPlaceholder = "{S}";
+
+// One table from SQLite's result codes (and, where the code alone is too coarse, a part of the
+// message) to the production database's error numbers. First match wins. The named CHECK
+// constraints are those of sql/sqlite/*.sql.
+struct ErrorMapping {
+  int code;  // extended code, or primary code matching all its extended codes
+  std::string_view message_part;
+  std::int32_t status;
+};
+constexpr ErrorMapping kErrorTable[] = {
+    {SQLITE_CONSTRAINT_UNIQUE, "", kUniqueConstraint},
+    {SQLITE_CONSTRAINT_PRIMARYKEY, "", kUniqueConstraint},
+    {SQLITE_CONSTRAINT_NOTNULL, "", kNullIntoNotNull},
+    {SQLITE_CONSTRAINT_CHECK, "failed: length_", kValueTooLarge},
+    {SQLITE_CONSTRAINT_CHECK, "failed: date_", kDateFormat},
+    {SQLITE_CONSTRAINT_CHECK, "failed: range_", -1438},  // value larger than precision
+    {SQLITE_CONSTRAINT_CHECK, "", -2290},                // check constraint violated
+    {SQLITE_CONSTRAINT_FOREIGNKEY, "", -2291},
+    {SQLITE_CONSTRAINT, "", -2290},
+    {SQLITE_ERROR, "no such table", kTableMissing},
+    {SQLITE_ERROR, "no such column", kInvalidIdentifier},
+    {SQLITE_ERROR, "unknown database", kSchemaMissing},
+    {SQLITE_ERROR, "syntax error", kInvalidSql},
+    {SQLITE_CANTOPEN, "", kCannotResolveAlias},
+    {SQLITE_NOTADB, "", kCannotResolveAlias},
+    {SQLITE_BUSY, "", kResourceBusy},
+    {SQLITE_LOCKED, "", kResourceBusy},
+    {SQLITE_READONLY, "", -16000},  // database open for read-only access
+    {SQLITE_FULL, "", -1653},       // unable to extend table
+    {SQLITE_IOERR, "", -1115},      // IO error reading block
+    {SQLITE_CORRUPT, "", -1578},    // data block corrupted
+    {SQLITE_TOOBIG, "", kValueTooLarge},
+    {SQLITE_NOMEM, "", -4030},  // out of process memory
+    {SQLITE_INTERRUPT, "", kCancelled},
+    {SQLITE_MISMATCH, "", kInvalidNumber},
+};
+
+std::int32_t map_error(int extended_code, std::string_view message) {
+  for (const ErrorMapping& mapping : kErrorTable) {
+    const bool code_matches =
+        mapping.code == extended_code || mapping.code == (extended_code & 0xff);
+    if (code_matches && message.find(mapping.message_part) != std::string_view::npos) {
+      return mapping.status;
+    }
+  }
+  return kInternalError;
+}
+
+std::int32_t map_error(sqlite3* db) {
+  return map_error(sqlite3_extended_errcode(db), sqlite3_errmsg(db));
+}
+
+// A "file:" URI for path, opened read-write only: a missing file is an error, never a new one.
+std::string read_write_uri(const std::string& path) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file:";
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
+      uri += c;
+    } else {
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xf];
+    }
+  }
+  return uri + "?mode=rw";
+}
+
+std::string upper_case(std::string_view name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return upper;
+}
+
+// One open SQLite file with its prepared statements, kept for the whole run.
+class DatabaseFile {
+ public:
+  explicit DatabaseFile(sqlite3* db) : db_(db) {}
+  DatabaseFile(const DatabaseFile&) = delete;
+  DatabaseFile& operator=(const DatabaseFile&) = delete;
+  ~DatabaseFile() {
+    for (auto& [text, statement] : statements_) sqlite3_finalize(statement);
+    sqlite3_close_v2(db_);  // an open transaction is rolled back: only a commit keeps work
+  }
+
+  sqlite3* db() const { return db_; }
+
+  std::int32_t prepared(const std::string& text, sqlite3_stmt*& statement) {
+    if (const auto cached = statements_.find(text); cached != statements_.end()) {
+      statement = cached->second;
+      return kSuccess;
+    }
+    if (sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()),
+                           SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+      return map_error(db_);
+    }
+    statements_.emplace(text, statement);
+    return kSuccess;
+  }
+
+ private:
+  sqlite3* db_;
+  std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by text
+};
+
+// Opens an existing file read-write (never creates one) with the backend's settings.
+std::unique_ptr<DatabaseFile> open_file(const std::string& path, std::int32_t& status) {
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(read_write_uri(path).c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_URI, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    // journal_mode reads the file, so a file that is no database fails here already.
+    rc = sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    const int code = (db != nullptr ? sqlite3_extended_errcode(db) : rc) & 0xff;
+    status = code == SQLITE_CANTOPEN || code == SQLITE_NOTADB ? kCannotResolveAlias
+                                                              : map_error(code, "");
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  status = kSuccess;
+  return std::make_unique<DatabaseFile>(db);
+}
+
+// The central file carries the run's one transaction and every write. A client schema's file
+// is opened as a connection of its own when the session first switches to it: client schemas
+// are only read, and SQLite's ATTACH would allow 10 files at most and could not let go of a
+// file read inside the open transaction. Statements whose text holds "{S}" run on the session
+// schema's file (central or client), the others on the central file.
+class SqliteConnection : public Connection {
+ public:
+  SqliteConnection(std::unique_ptr<DatabaseFile> central, std::filesystem::path directory)
+      : central_(std::move(central)), directory_(std::move(directory)) {}
+
+  Dialect dialect() const override { return Dialect::kSqlite; }
+
+  std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
+                   std::vector<FetchedRow>& rows) override {
+    rows.clear();
+    if (transaction_lost_) return kConnectionLost;
+    std::string final_text(text);
+    DatabaseFile* file = central_.get();
+    if (final_text.find(kSchemaPlaceholder) != std::string::npos) {
+      for (std::size_t at = final_text.find(kSchemaPlaceholder); at != std::string::npos;
+           at = final_text.find(kSchemaPlaceholder, at)) {
+        final_text.replace(at, kSchemaPlaceholder.size(), "main");
+      }
+      if (session_schema_ != nullptr) file = session_schema_->file.get();
+    }
+    const bool central = file == central_.get();
+    if (central) {
+      const std::int32_t status = begin_transaction();
+      if (status != kSuccess) return status;
+    }
+    sqlite3_stmt* statement = nullptr;
+    std::int32_t status = file->prepared(final_text, statement);
+    if (status != kSuccess) return status;
+    if (!central && !sqlite3_stmt_readonly(statement)) return kReadOnly;
+
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      const int position = static_cast<int>(i) + 1;
+      switch (inputs[i].kind) {
+        case BoundValue::Kind::kNull:
+          sqlite3_bind_null(statement, position);
+          break;
+        case BoundValue::Kind::kText:
+          sqlite3_bind_text(statement, position, inputs[i].text.data(),
+                            static_cast<int>(inputs[i].text.size()), SQLITE_TRANSIENT);
+          break;
+        case BoundValue::Kind::kInteger:
+          sqlite3_bind_int(statement, position, inputs[i].integer);
+          break;
+      }
+    }
+    int rc;
+    while ((rc = sqlite3_step(statement)) == SQLITE_ROW && rows.size() < max_rows) {
+      FetchedRow row;
+      for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+        const auto* value = sqlite3_column_text(statement, column);
+        if (value == nullptr) {
+          row.emplace_back(std::nullopt);
+        } else {
+          row.emplace_back(std::string(reinterpret_cast<const char*>(value),
+                                       sqlite3_column_bytes(statement, column)));
+        }
+      }
+      rows.push_back(std::move(row));
+    }
+    // SQLITE_ROW here: more rows than asked for, which is all the caller needs to know.
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+      rows.clear();
+      status = map_error(file->db());
+      if (central) note_lost_transaction();
+    }
+    if (status == kSuccess && central && !sqlite3_stmt_readonly(statement)) has_writes_ = true;
+    sqlite3_reset(statement);
+    sqlite3_clear_bindings(statement);
+    return status;
+  }
+
+  std::int32_t set_session_schema(std::string_view schema) override {
+    if (transaction_lost_) return kConnectionLost;
+    const std::string name = upper_case(schema);
+    if (name == kCentralSchema) {
+      session_schema_ = nullptr;
+      return kSuccess;
+    }
+    auto found = std::find_if(client_schemas_.begin(), client_schemas_.end(),
+                              [&](const ClientSchema& c) { return c.schema == name; });
+    if (found == client_schemas_.end()) {
+      std::int32_t status = kSuccess;
+      std::unique_ptr<DatabaseFile> file =
+          open_file((directory_ / (name + ".db")).string(), status);
+      // A client schema without its file is a schema that does not exist.
+      if (file == nullptr) return status == kCannotResolveAlias ? kSchemaMissing : status;
+      if (client_schemas_.size() >= kMaxOpenClientFiles) close_least_recently_used();
+      client_schemas_.push_back({name, std::move(file), 0});
+      found = client_schemas_.end() - 1;
+    }
+    found->last_use = ++use_counter_;
+    session_schema_ = &*found;
+    return kSuccess;
+  }
+
+  std::int32_t commit() override {
+    if (transaction_lost_) return kConnectionLost;
+    if (!in_transaction_) return kSuccess;
+    if (sqlite3_exec(central_->db(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      const std::int32_t status = map_error(central_->db());
+      note_lost_transaction();
+      return status;
+    }
+    in_transaction_ = false;
+    has_writes_ = false;
+    return kSuccess;
+  }
+
+ private:
+  static constexpr std::int32_t kReadOnly = -16000;  // database open for read-only access
+  // Open client files beyond this are closed, least recently used first (never the session
+  // schema's); reopening one later costs a file open.
+  static constexpr std::size_t kMaxOpenClientFiles = 32;
+
+  struct ClientSchema {
+    std::string schema;  // upper case, the file's name without ".db"
+    std::unique_ptr<DatabaseFile> file;
+    std::uint64_t last_use = 0;
+  };
+
+  std::int32_t begin_transaction() {
+    if (in_transaction_) return kSuccess;
+    if (sqlite3_exec(central_->db(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      return map_error(central_->db());
+    }
+    in_transaction_ = true;
+    return kSuccess;
+  }
+
+  // SQLite gives up the whole transaction on some errors (full disk, I/O, out of memory). The
+  // production database never does that to a failed statement, so once inserts are gone every
+  // later statement and the commit report the session as lost instead of running on in a new
+  // transaction and committing a partial run.
+  void note_lost_transaction() {
+    if (!in_transaction_ || !sqlite3_get_autocommit(central_->db())) return;
+    in_transaction_ = false;
+    if (has_writes_) transaction_lost_ = true;
+  }
+
+  void close_least_recently_used() {
+    auto victim = client_schemas_.end();
+    for (auto it = client_schemas_.begin(); it != client_schemas_.end(); ++it) {
+      if (&*it == session_schema_) continue;
+      if (victim == client_schemas_.end() || it->last_use < victim->last_use) victim = it;
+    }
+    if (victim == client_schemas_.end()) return;
+    const std::string current = session_schema_ != nullptr ? session_schema_->schema : "";
+    client_schemas_.erase(victim);
+    // Erasing moved the elements; find the session schema again.
+    session_schema_ = nullptr;
+    for (ClientSchema& c : client_schemas_) {
+      if (c.schema == current) session_schema_ = &c;
+    }
+  }
+
+  std::unique_ptr<DatabaseFile> central_;
+  std::filesystem::path directory_;  // where the client schema files are
+  std::vector<ClientSchema> client_schemas_;
+  ClientSchema* session_schema_ = nullptr;  // null: the central schema
+  std::uint64_t use_counter_ = 0;
+  bool in_transaction_ = false;
+  bool has_writes_ = false;
+  bool transaction_lost_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> connect_sqlite(std::string_view target, std::string_view,
+                                           std::string_view, std::int32_t& status) {
+  if (target.empty()) {
+    status = kCannotResolveAlias;
+    return nullptr;
+  }
+  const std::string path(target);
+  std::unique_ptr<DatabaseFile> central = open_file(path, status);
+  if (central == nullptr) return nullptr;
+  // Only the central file is written, so only it gets a large page cache.
+  sqlite3_exec(central->db(), "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  return std::make_unique<SqliteConnection>(std::move(central),
+                                            std::filesystem::path(path).parent_path());
+}
+
+}  // namespace zarvelt::db
