@@ -58,9 +58,9 @@ bool close_targets(TransferState& state) {
 int transfer_with_session(TransferState& state, const BookingHandlers& handlers,
                           RunOutcome& outcome) {
   db::SessionPtr session;
-  state.last_status = 0;
   state.last_status =
       db::open_db_session(session, host_path(kConfigFileWindowsPath), state.console);
+  // Success without a session would leave nothing to run the bookings on.
   if (state.last_status == 0 && session == nullptr) state.last_status = db::kNotConnected;
   if (state.last_status != 0) {
     write_log(state.log_path, std::string(kConnectionFailed) + std::to_string(state.last_status));
