@@ -9,4 +9,14 @@ bash scripts/install-deps.sh
 build=${ZARVELT_TEST_BUILD_DIR:-build-test}
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build "$build" -j"$(nproc)"
+# The database tests run against SQLite and a throwaway PostgreSQL cluster of this run (its own
+# directory and port, so parallel runs do not meet). Without the cluster they fail under CI=true
+# and are skipped locally.
+export ZARVELT_PG_DIR=/tmp/zarvelt-pg-$$ ZARVELT_PG_PORT=$((50000 + $$ % 10000))
+trap 'bash scripts/postgres-test-cluster.sh stop' EXIT
+if pg_exports=$(bash scripts/postgres-test-cluster.sh start); then
+  eval "$pg_exports"
+else
+  echo "test.sh: no PostgreSQL test cluster; PostgreSQL tests fail under CI, else skip" >&2
+fi
 (cd "$build" && ctest --output-on-failure -j2)

@@ -1,12 +1,346 @@
-// Placeholder: the PostgreSQL backend follows.
+// The PostgreSQL backend: alias "postgresql:<conninfo>" (e.g. "postgresql:service=velmarion"),
+// LOGIN and PASS as user and password. Schemas are PostgreSQL schemas, names folded to lower
+// case as PostgreSQL folds unquoted names.
+//
+// A failed statement aborts a whole PostgreSQL transaction, which the production database never
+// does; so every statement runs under a savepoint, sent together with it in one round trip
+// (pipeline mode), and is rolled back to that savepoint when it fails.
+//
+// Defaults, so that a dead or frozen server cannot hang the run: connect_timeout 10 s,
+// statement_timeout 30 s on the server, TCP keepalives (idle 30 s, interval 10 s, 3 probes),
+// and a client-side deadline of 45 s per round trip after which the session counts as lost.
+// A conninfo in the alias may override the first three.
+#include <libpq-fe.h>
+#include <poll.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "db/client.h"
 
 namespace zarvelt::db {
+namespace {
 
-std::unique_ptr<Connection> connect_postgresql(std::string_view, std::string_view, std::string_view,
-                                               std::int32_t& status) {
-  status = kCannotResolveAlias;
-  return nullptr;
+constexpr int kClientDeadlineMs = 45000;
+constexpr const char* kSavepoint = "zarvelt_statement";
+constexpr unsigned kInt4Type = 23;  // pg_type oid of integer
+
+// SQLSTATE to the production database's error numbers. First match wins; a class entry ("08")
+// matches every state of that class.
+struct ErrorMapping {
+  std::string_view sqlstate;
+  std::int32_t status;
+};
+constexpr ErrorMapping kErrorTable[] = {
+    {"23505", kUniqueConstraint},
+    {"23502", kNullIntoNotNull},
+    {"23503", -2291},  // parent key not found
+    {"23514", -2290},  // check constraint violated
+    {"22001", kValueTooLarge},
+    {"22007", kDateFormat},
+    {"22008", kDateFormat},
+    {"22003", -1438},  // value larger than specified precision
+    {"22P02", kInvalidNumber},
+    {"22021", -29275},  // partial multibyte character
+    {"22P05", -29275},
+    {"21000", -1427},  // single-row subquery returns more than one row
+    {"42P01", kTableMissing},
+    {"42703", kInvalidIdentifier},
+    {"3F000", kSchemaMissing},
+    {"42601", kInvalidSql},
+    {"42501", -1031},  // insufficient privileges
+    {"28P01", kInvalidLogin},
+    {"28000", kInvalidLogin},
+    {"57014", kCancelled},  // statement_timeout
+    {"57P", kConnectionLost},
+    {"08", kConnectionLost},
+    {"40P01", -60},  // deadlock detected
+    {"55P03", kResourceBusy},
+    {"53", -4030},  // out of memory or disk
+};
+
+std::int32_t map_sqlstate(const char* sqlstate) {
+  if (sqlstate == nullptr) return kConnectionLost;  // libpq's own errors: no server reply
+  const std::string_view state(sqlstate);
+  for (const ErrorMapping& mapping : kErrorTable) {
+    if (state.starts_with(mapping.sqlstate)) return mapping.status;
+  }
+  return kInternalError;
+}
+
+// A connection attempt has no SQLSTATE in libpq, only a message.
+struct ConnectErrorMapping {
+  std::string_view message_part;
+  std::int32_t status;
+};
+constexpr ConnectErrorMapping kConnectErrorTable[] = {
+    {"password authentication failed", kInvalidLogin},
+    {"no password supplied", kInvalidLogin},
+    {"role \"", kInvalidLogin},  // role ... does not exist
+    {"timeout expired", -12170},
+    {"could not translate host name", -12545},
+    {"the database system is starting up", -1033},
+    {"the database system is shutting down", -1089},
+    {"Connection refused", -12541},  // no listener
+    {"No such file or directory", -12541},
+};
+
+std::int32_t map_connect_error(const char* message) {
+  const std::string_view text(message != nullptr ? message : "");
+  for (const ConnectErrorMapping& mapping : kConnectErrorTable) {
+    if (text.find(mapping.message_part) != std::string_view::npos) return mapping.status;
+  }
+  return kCannotResolveAlias;  // unknown database or service, malformed conninfo
+}
+
+std::string lower_case(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return lower;
+}
+
+class PostgresConnection : public Connection {
+ public:
+  explicit PostgresConnection(PGconn* connection) : connection_(connection) {}
+  ~PostgresConnection() override { PQfinish(connection_); }  // uncommitted work is dropped
+
+  Dialect dialect() const override { return Dialect::kPostgresql; }
+
+  std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
+                   std::vector<FetchedRow>& rows) override {
+    rows.clear();
+    if (lost_) return kConnectionLost;
+
+    std::vector<std::string> texts(inputs.size());
+    std::vector<const char*> values(inputs.size(), nullptr);
+    std::vector<unsigned> types(inputs.size(), 0);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      switch (inputs[i].kind) {
+        case BoundValue::Kind::kNull:
+          break;
+        case BoundValue::Kind::kText:
+          texts[i] = std::string(inputs[i].text);
+          values[i] = texts[i].c_str();
+          break;
+        case BoundValue::Kind::kInteger:
+          texts[i] = std::to_string(inputs[i].integer);
+          values[i] = texts[i].c_str();
+          types[i] = kInt4Type;
+          break;
+      }
+    }
+    const std::string statement_text(text);
+    auto cached = prepared_.find(statement_text);
+    const bool prepare = cached == prepared_.end();
+    const std::string name =
+        prepare ? "zarvelt_" + std::to_string(prepared_.size() + 1) : cached->second;
+    const int count = static_cast<int>(inputs.size());
+
+    // One round trip: [BEGIN] SAVEPOINT [PREPARE] EXECUTE RELEASE, then a sync.
+    std::vector<Step> steps;
+    bool sent = PQenterPipelineMode(connection_) == 1;
+    if (sent && !in_transaction_) {
+      sent = send_plain("BEGIN");
+      steps.push_back(Step::kBegin);
+    }
+    const std::string savepoint = std::string("SAVEPOINT ") + kSavepoint;
+    const std::string release = std::string("RELEASE SAVEPOINT ") + kSavepoint;
+    sent = sent && send_plain(savepoint.c_str());
+    steps.push_back(Step::kSavepoint);
+    if (prepare) {
+      sent = sent && PQsendPrepare(connection_, name.c_str(), statement_text.c_str(), count,
+                                   types.data()) == 1;
+      steps.push_back(Step::kPrepare);
+    }
+    sent = sent && PQsendQueryPrepared(connection_, name.c_str(), count, values.data(), nullptr,
+                                       nullptr, 0) == 1;
+    steps.push_back(Step::kExecute);
+    sent = sent && send_plain(release.c_str());
+    steps.push_back(Step::kRelease);
+    sent = sent && PQpipelineSync(connection_) == 1;
+    if (!sent) return lose_connection();
+
+    std::int32_t status = kSuccess;
+    bool begun = in_transaction_;
+    bool savepoint_set = false;
+    for (const Step step : steps) {
+      // Each command yields its results and then a null.
+      for (;;) {
+        PGresult* result = nullptr;
+        if (!next_result(result)) return lose_connection();
+        if (result == nullptr) break;
+        const ExecStatusType state = PQresultStatus(result);
+        if (state == PGRES_FATAL_ERROR && status == kSuccess) {
+          status = map_sqlstate(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+        } else if (state == PGRES_COMMAND_OK || state == PGRES_TUPLES_OK) {
+          if (step == Step::kBegin) begun = true;
+          if (step == Step::kSavepoint) savepoint_set = true;
+          if (step == Step::kPrepare) prepared_.emplace(statement_text, name);
+          if (step == Step::kExecute && state == PGRES_TUPLES_OK) collect(result, max_rows, rows);
+        }
+        PQclear(result);
+      }
+    }
+    PGresult* sync = nullptr;
+    if (!next_result(sync) || sync == nullptr) return lose_connection();
+    PQclear(sync);
+    PQexitPipelineMode(connection_);
+    in_transaction_ = begun;
+    if (PQstatus(connection_) == CONNECTION_BAD || status == kConnectionLost) {
+      return lose_connection();
+    }
+    if (status != kSuccess) {
+      rows.clear();
+      if (savepoint_set && !restore_savepoint()) return lose_connection();
+    }
+    return status;
+  }
+
+  std::int32_t set_session_schema(std::string_view schema) override {
+    static constexpr std::string_view kSwitch =
+        "select set_config('search_path', quote_ident(nspname), false) from pg_namespace "
+        "where nspname = $1";
+    const std::string name = lower_case(schema);
+    const BoundValue input{BoundValue::Kind::kText, name, 0};
+    std::vector<FetchedRow> rows;
+    const std::int32_t status = run(kSwitch, {&input, 1}, 1, rows);
+    if (status != kSuccess) return status;
+    return rows.empty() ? kSchemaMissing : kSuccess;
+  }
+
+  std::int32_t commit() override {
+    if (lost_) return kConnectionLost;
+    if (!in_transaction_) return kSuccess;
+    in_transaction_ = false;
+    PGresult* result = nullptr;
+    if (PQsendQuery(connection_, "COMMIT") != 1 || !next_result(result)) return lose_connection();
+    std::int32_t status = kSuccess;
+    if (PQresultStatus(result) != PGRES_COMMAND_OK) {
+      status = map_sqlstate(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    } else if (std::strcmp(PQcmdStatus(result), "COMMIT") != 0) {
+      status = -2091;  // transaction rolled back: the server answered ROLLBACK
+    }
+    PQclear(result);
+    if (!drain()) return lose_connection();
+    return status;
+  }
+
+ private:
+  enum class Step { kBegin, kSavepoint, kPrepare, kExecute, kRelease };
+
+  bool send_plain(const char* text) {
+    return PQsendQueryParams(connection_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+  }
+
+  // The next result, waiting at most the client deadline; false when the server does not
+  // answer in time or the connection broke.
+  bool next_result(PGresult*& result) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kClientDeadlineMs);
+    while (PQisBusy(connection_)) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            deadline - std::chrono::steady_clock::now())
+                            .count();
+      if (left <= 0) return false;
+      pollfd socket{PQsocket(connection_), POLLIN, 0};
+      if (socket.fd < 0 || ::poll(&socket, 1, static_cast<int>(left)) < 0) return false;
+      if (PQconsumeInput(connection_) != 1) return false;
+    }
+    result = PQgetResult(connection_);
+    return true;
+  }
+
+  bool drain() {
+    for (;;) {
+      PGresult* result = nullptr;
+      if (!next_result(result)) return false;
+      if (result == nullptr) return true;
+      PQclear(result);
+    }
+  }
+
+  // Undoes the failed statement only; the transaction goes on.
+  bool restore_savepoint() {
+    const std::string text =
+        std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint + "; RELEASE SAVEPOINT " + kSavepoint;
+    if (PQsendQuery(connection_, text.c_str()) != 1) return false;
+    bool ok = true;
+    for (;;) {
+      PGresult* result = nullptr;
+      if (!next_result(result)) return false;
+      if (result == nullptr) break;
+      if (PQresultStatus(result) != PGRES_COMMAND_OK) ok = false;
+      PQclear(result);
+    }
+    return ok;
+  }
+
+  static void collect(PGresult* result, std::size_t max_rows, std::vector<FetchedRow>& rows) {
+    const int count = PQntuples(result);
+    for (int r = 0; r < count && rows.size() < max_rows; ++r) {
+      FetchedRow row;
+      for (int c = 0; c < PQnfields(result); ++c) {
+        if (PQgetisnull(result, r, c)) {
+          row.emplace_back(std::nullopt);
+        } else {
+          row.emplace_back(std::string(PQgetvalue(result, r, c), PQgetlength(result, r, c)));
+        }
+      }
+      rows.push_back(std::move(row));
+    }
+  }
+
+  // The server is gone or frozen: its transaction is lost, and so is everything after it.
+  std::int32_t lose_connection() {
+    lost_ = true;
+    return kConnectionLost;
+  }
+
+  PGconn* connection_;
+  std::unordered_map<std::string, std::string> prepared_;  // text -> statement name
+  bool in_transaction_ = false;
+  bool lost_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::string_view login,
+                                               std::string_view password, std::int32_t& status) {
+  const std::string conninfo(target);
+  const std::string user(login);
+  const std::string secret(password);
+  // Later entries override earlier ones: the defaults first, then the alias's conninfo, then
+  // LOGIN and PASS.
+  std::vector<const char*> keys = {
+      "connect_timeout",  "keepalives", "keepalives_idle",  "keepalives_interval",
+      "keepalives_count", "options",    "application_name", "dbname"};
+  std::vector<const char*> values = {"10",      "1",
+                                     "30",      "10",
+                                     "3",       "-c statement_timeout=30000 -c DateStyle=ISO,YMD",
+                                     "zarvelt", conninfo.c_str()};
+  if (!user.empty()) {
+    keys.push_back("user");
+    values.push_back(user.c_str());
+  }
+  if (!secret.empty()) {
+    keys.push_back("password");
+    values.push_back(secret.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 1);
+  if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
+    status = map_connect_error(connection != nullptr ? PQerrorMessage(connection) : nullptr);
+    PQfinish(connection);
+    return nullptr;
+  }
+  status = kSuccess;
+  return std::make_unique<PostgresConnection>(connection);
 }
 
 }  // namespace zarvelt::db

@@ -2,11 +2,14 @@
 // produced by the database, not by a stand-in.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "config/config_writer.h"
 #include "db/client.h"
 #include "db/sql_hlp.h"
 #include "db/zarvelt_sql.h"
@@ -199,7 +202,7 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
   EXPECT_EQ(insert_access_record(*session_, access_record("", "20240305143015")), kNullIntoNotNull);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20241305143015")), kDateFormat);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240230143015")), kDateFormat);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024030514301")), kDateFormat);
+  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
   // hhmm without seconds, as some booking lines carry it.
   ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
   EXPECT_EQ(db_commit(*session_), 1);
@@ -279,11 +282,77 @@ TEST_P(SessionTest, ConnectFailures) {
   EXPECT_EQ(db_connect(other, std::string(60, 'u'), std::string(40, 'p'), db_->connect_alias(),
                        "KVSYSTEM"),
             kValueTooLarge);
+  // The login ends at the first "/", the alias begins after the last "@".
+  const std::int32_t odd_password =
+      db_connect(other, db_->login(), "p@ss/w@rd", db_->connect_alias(), "KVSYSTEM");
+  EXPECT_EQ(odd_password, GetParam() == DbBackend::kSqlite ? kSuccess : kInvalidLogin);
   const std::string missing = GetParam() == DbBackend::kSqlite ? "sqlite3:/nonexistent/KVSYSTEM.db"
                                                                : "postgresql:dbname=zt_nosuch";
   EXPECT_EQ(db_connect(other, db_->login(), db_->password(), missing, "KVSYSTEM"),
             kCannotResolveAlias);
   EXPECT_EQ(other, nullptr);
+}
+
+// Runs the connection step with LOGIN, PASS and NET8 in a configuration file; returns the
+// console output.
+std::string run_connect_step(const std::string& login, const std::string& password,
+                             const std::string& alias, std::int32_t& status) {
+  char directory[] = "/tmp/zcfgXXXXXX";
+  EXPECT_NE(::mkdtemp(directory), nullptr);
+  const std::string config = std::string(directory) + "/velmarion.ini";
+  EXPECT_TRUE(
+      write_config_values(config, {{"LOGIN", login}, {"PASS", password}, {"NET8", alias}}).ok);
+  std::FILE* console = std::tmpfile();
+  SessionPtr session;
+  status = open_db_session(session, config, console);
+  if (status == kSuccess) {
+    EXPECT_NE(session, nullptr);
+    std::int32_t zone = 0;
+    EXPECT_EQ(lookup_zone(*session, "Z1200", zone), kSuccess);  // the session works
+    EXPECT_EQ(zone, 7);
+  }
+  std::rewind(console);
+  char buffer[512] = {};
+  const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
+  std::fclose(console);
+  std::filesystem::remove_all(directory);
+  return std::string(buffer, size);
+}
+
+TEST_P(SessionTest, ConnectStepReadsConfiguration) {
+  std::int32_t status = 0;
+  EXPECT_EQ(run_connect_step(db_->login(), db_->password(), db_->connect_alias(), status), "");
+  EXPECT_EQ(status, kSuccess);
+  // The password never reaches the console, also when the connection fails.
+  const std::string output =
+      run_connect_step(db_->login(), "geheim-4711", db_->connect_alias(), status);
+  EXPECT_EQ(output.find("geheim"), std::string::npos);
+  if (GetParam() == DbBackend::kPostgresql) {
+    EXPECT_EQ(status, kInvalidLogin);
+    EXPECT_EQ(output, "Datenbankverbindung fehlgeschlagen, Fehler: -1017\n");
+  }
+}
+
+TEST(SessionConnectStepTest, AliasOfAtMost41Characters) {
+  // "sqlite3:" + 21-character directory + "/KVSYSTEM.db" = 41 characters.
+  char suffix[16];
+  std::snprintf(suffix, sizeof suffix, "%012d", static_cast<int>(::getpid()));
+  const std::string directory = std::string("/tmp/z41_") + suffix;
+  auto db = DbInstallation::create(DbBackend::kSqlite, {}, directory);
+  ASSERT_TRUE(db->available());
+  ASSERT_TRUE(db->execute(kMasterData));
+  const std::string alias = db->connect_alias();
+  ASSERT_EQ(alias.size(), 41u);
+  std::int32_t status = 0;
+  EXPECT_EQ(run_connect_step("", "", alias, status), "");
+  EXPECT_EQ(status, kSuccess);
+  // One more character: the alias is dropped, which leaves no backend to carry it.
+  const std::string longer = "sqlite3:/" + alias.substr(8);
+  EXPECT_EQ(run_connect_step("", "", longer, status),
+            "Kein Oracle-Client eingebaut: Alias \n"
+            "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+  EXPECT_EQ(status, kCannotResolveAlias);
+  std::filesystem::remove_all(directory);
 }
 
 // More client schemas than SQLite can attach (10) or this backend keeps open (32), visited

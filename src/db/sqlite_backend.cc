@@ -79,7 +79,9 @@ std::int32_t map_error(sqlite3* db) {
 // A "file:" URI for path, opened read-write only: a missing file is an error, never a new one.
 std::string read_write_uri(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string uri = "file:";
+  // An absolute path gets an empty authority ("file:///..."), so that a path beginning with
+  // "//" is not taken for a host name.
+  std::string uri = path.starts_with('/') ? "file://" : "file:";
   for (const char c : path) {
     const auto byte = static_cast<unsigned char>(c);
     if (std::isalnum(byte) || c == '/' || c == '.' || c == '-' || c == '_' || c == '~') {
