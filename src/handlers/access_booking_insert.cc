@@ -1,11 +1,10 @@
 #include "handlers/access_booking_insert.h"
 
-#include <algorithm>
 #include <cstdio>
-#include <limits>
 #include <string>
 
 #include "db/zarvelt_sql.h"
+#include "driver/dispatch.h"
 
 namespace zarvelt {
 
@@ -27,31 +26,11 @@ std::int32_t access_status_code_for_result(std::string_view access_result) {
   }
 }
 
-std::int32_t field_integer_value(std::string_view text) {
-  std::size_t pos = 0;
-  while (pos < text.size() && (text[pos] == ' ' || (text[pos] >= '\t' && text[pos] <= '\r'))) {
-    ++pos;
-  }
-  bool negative = false;
-  if (pos < text.size() && (text[pos] == '+' || text[pos] == '-')) {
-    negative = text[pos] == '-';
-    ++pos;
-  }
-  // Accumulated as a magnitude that stops growing one past the 32-bit range.
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  std::int64_t magnitude = 0;
-  for (; pos < text.size() && text[pos] >= '0' && text[pos] <= '9'; ++pos) {
-    magnitude = std::min(magnitude * 10 + (text[pos] - '0'), kLimit);
-  }
-  if (negative) return static_cast<std::int32_t>(-magnitude);
-  return static_cast<std::int32_t>(std::min(magnitude, kLimit - 1));
-}
-
 int insert_access_booking(TransferState& state, const FieldList& fields) {
   const std::string& record_kind = fields.field(15);
   db::AccessRecord record;
   record.terminal = fields.field(5);
-  record.reader_number = field_integer_value(fields.field(6));
+  record.reader_number = field_integer(fields.field(6));
   record.booking_date = fields.field(2);
   record.booking_date_time = fields.field(2) + fields.field(3);
   record.badge = fields.field(0);
@@ -65,7 +44,7 @@ int insert_access_booking(TransferState& state, const FieldList& fields) {
     // Without a single zone row for the key the booking is stored with code 0.
     record.access_status_code = state.last_status == db::kSuccess ? zone_number : 0;
   } else if (record_kind == "dta") {
-    record.access_status_code = field_integer_value(fields.field(12));
+    record.access_status_code = field_integer(fields.field(12));
   }
   record.running_number = "001";
 

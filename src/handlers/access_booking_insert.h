@@ -19,9 +19,4 @@ int insert_access_booking(TransferState& state, const FieldList& fields);
 // character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.
 std::int32_t access_status_code_for_result(std::string_view access_result);
 
-// The integer value of a field: leading white space skipped, an optional sign, decimal digits
-// up to the first other character; 0 without digits. Values beyond 32 bits saturate at
-// INT32_MIN or INT32_MAX.
-std::int32_t field_integer_value(std::string_view text);
-
 }  // namespace zarvelt

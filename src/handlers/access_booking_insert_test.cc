@@ -21,32 +21,5 @@ TEST(AccessStatusCodeTest, ByFirstCharacterOfTheAccessResult) {
   }
 }
 
-TEST(FieldIntegerValueTest, StandardDecimalConversionThatSaturates) {
-  struct Case {
-    std::string_view text;
-    std::int32_t value;
-  };
-  const Case cases[] = {
-      {"100", 100},
-      {"", 0},
-      {"abc", 0},
-      {"  \t42", 42},
-      {"+7", 7},
-      {"-15x", -15},
-      {"12 34", 12},
-      {"- 5", 0},
-      {"007", 7},
-      {"2147483647", 2147483647},
-      {"2147483648", 2147483647},
-      {"-2147483648", -2147483647 - 1},
-      {"-2147483649", -2147483647 - 1},
-      {"99999999999999999999999999", 2147483647},
-      {"-99999999999999999999999999", -2147483647 - 1},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(field_integer_value(c.text), c.value) << "'" << c.text << "'";
-  }
-}
-
 }  // namespace
 }  // namespace zarvelt
