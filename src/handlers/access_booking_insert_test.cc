@@ -1,11 +1,21 @@
 #include "handlers/access_booking_insert.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "db/sql_hlp.h"
+#include "db_fixture.h"
+#include "test_support.h"
 
 namespace zarvelt {
 namespace {
+
+using ::testing::ElementsAre;
 
 TEST(AccessStatusCodeTest, ByFirstCharacterOfTheAccessResult) {
   struct Case {
@@ -20,6 +30,105 @@ TEST(AccessStatusCodeTest, ByFirstCharacterOfTheAccessResult) {
     EXPECT_EQ(access_status_code_for_result(c.access_result), c.code) << c.access_result;
   }
 }
+
+using testing::DbBackend;
+using testing::DbInstallation;
+
+// Zone key Z1200 has one zone number (stored twice), Z2200 two different ones.
+constexpr const char* kZones = R"sql(
+insert into KVSYSTEM.KVS405ZZS values ('Z1200', 7);
+insert into KVSYSTEM.KVS405ZZS values ('Z1200', 7);
+insert into KVSYSTEM.KVS405ZZS values ('Z2200', 8);
+insert into KVSYSTEM.KVS405ZZS values ('Z2200', 9);
+)sql";
+
+class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
+ protected:
+  void SetUp() override {
+    db_ = DbInstallation::create(GetParam(), {});
+    ZARVELT_REQUIRE_DB(db_);
+    ASSERT_TRUE(db_->execute(kZones));
+    ASSERT_EQ(
+        db::db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
+        0);
+    state_.terminal_name = "T01";
+    state_.console = console_.file();
+    state_.session = session_.get();
+  }
+
+  // A booking line of terminal T01 on 5 March 2024; time and badge tell the rows apart.
+  void insert(const std::string& record_kind, const std::string& time,
+              const std::string& access_result, const std::string& status_number,
+              const std::string& zone_prefix = "", const std::string& badge = "4711",
+              const std::string& reader_number = "3", const std::string& date = "20240305") {
+    FieldList fields;
+    fields.fields = {badge,         "",          date, time,       "", "T01",
+                     reader_number, "025",       "",   "",         "", access_result,
+                     status_number, zone_prefix, "",   record_kind};
+    EXPECT_EQ(insert_access_booking(state_, fields), 0);
+  }
+
+  std::vector<std::string> rows() {
+    EXPECT_EQ(db::db_commit(*session_), 1);
+    return db_->query(
+        "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld, ZpkLfd, "
+        "case when ZpkDat is null then 'no server time' else 'server time' end "
+        "from KVSYSTEM.KVS402ZPK order by ZpkUhr");
+  }
+
+  std::unique_ptr<DbInstallation> db_;
+  db::SessionPtr session_;
+  testing::CapturedConsole console_;
+  TransferState state_;
+};
+
+TEST_P(AccessBookingInsertTest, AccessStatusCodeByRecordKind) {
+  insert("40p", "080001", "U3", "");
+  insert("40p", "080002", "b", "");
+  insert("62p", "080003", "", "200", "Z1");
+  EXPECT_EQ(state_.last_status, db::kSuccess);
+  insert("62p", "080004", "", "200", "Z9");  // no zone row
+  insert("62p", "080005", "", "200", "Z2");  // two zone numbers for the key
+  insert("dta", "080006", "", "100");
+  insert("dta", "080007", "", "");
+  insert("dta", "080008", "", "-7x");
+  insert("50p", "080009", "1", "100");
+  insert("40p", "080010", "1", "", "", "4711", "x");  // reader number not numeric
+  EXPECT_EQ(state_.counters.access_bookings, 10);
+  EXPECT_EQ(console_.text(), "");
+  const std::string prefix = "T01|3|2024-03-05 00:00:00|2024-03-05 08:00:";
+  const std::string suffix = "|<NULL>|<NULL>|001|server time";
+  EXPECT_THAT(rows(),
+              ElementsAre(prefix + "01|4711|201" + suffix, prefix + "02|4711|200" + suffix,
+                          prefix + "03|4711|7" + suffix, prefix + "04|4711|0" + suffix,
+                          prefix + "05|4711|0" + suffix, prefix + "06|4711|100" + suffix,
+                          prefix + "07|4711|0" + suffix, prefix + "08|4711|-7" + suffix,
+                          prefix + "09|4711|0" + suffix,
+                          "T01|0|2024-03-05 00:00:00|2024-03-05 08:00:10|4711|100" + suffix));
+}
+
+TEST_P(AccessBookingInsertTest, DuplicatesCountAndFailuresArePrinted) {
+  insert("40p", "080001", "1", "");
+  insert("40p", "080001", "1", "");
+  EXPECT_EQ(state_.last_status, db::kUniqueConstraint);
+  EXPECT_EQ(state_.counters.access_bookings, 2);
+  EXPECT_EQ(console_.text(), "");
+
+  // A badge of 20 characters does not fit the insert: refused, never cut.
+  insert("40p", "080002", "1", "", "", std::string(20, '7'));
+  EXPECT_EQ(state_.last_status, db::kValueTooLarge);
+  EXPECT_EQ(console_.text(), " Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899\n");
+  insert("40p", "080003", "1", "", "", std::string(19, '7'));
+  insert("40p", "080004", "1", "", "", "4711", "3", "20241305");  // no such month
+  EXPECT_LT(state_.last_status, 0);
+  EXPECT_EQ(state_.counters.access_bookings, 3);
+  // The rows before a failed insert stay in the transaction.
+  EXPECT_EQ(rows().size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AccessBookingInsertTest,
+                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace
 }  // namespace zarvelt

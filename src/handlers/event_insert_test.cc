@@ -1,0 +1,72 @@
+#include "handlers/event_insert.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "db/sql_hlp.h"
+#include "db_fixture.h"
+
+namespace zarvelt {
+namespace {
+
+using testing::DbBackend;
+using testing::DbInstallation;
+using ::testing::ElementsAre;
+
+class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
+ protected:
+  void SetUp() override {
+    db_ = DbInstallation::create(GetParam(), {});
+    ZARVELT_REQUIRE_DB(db_);
+    ASSERT_EQ(
+        db::db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
+        0);
+    state_.session = session_.get();
+  }
+
+  std::int32_t insert(const std::string& badge, const std::string& time,
+                      const std::string& function_code = "025") {
+    return insert_event(state_, "T01", 2, badge, "20260107", time, function_code, 200, "");
+  }
+
+  std::vector<std::string> rows() {
+    EXPECT_EQ(db::db_commit(*session_), 1);
+    return db_->query(
+        "select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR "
+        "from KVSYSTEM.O2009BUCHPROT order by BPRDTE");
+  }
+
+  std::unique_ptr<DbInstallation> db_;
+  db::SessionPtr session_;
+  TransferState state_;
+};
+
+TEST_P(EventInsertTest, OneRowPerEventWithoutVariableText) {
+  EXPECT_EQ(insert("4711", "153000"), db::kSuccess);
+  EXPECT_EQ(insert_event(state_, "T01", -4, "4712", "20260107", "153001", "1", 0, ""),
+            db::kSuccess);
+  EXPECT_THAT(rows(),
+              ElementsAre("T01|2|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>",
+                          "T01|-4|4712|2026-01-07 00:00:00|2026-01-07 15:30:01|1|0|<NULL>"));
+}
+
+TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
+  EXPECT_EQ(insert("4711", "153000"), db::kSuccess);
+  EXPECT_EQ(insert("4711", "153000"), db::kUniqueConstraint);
+  // Badge and function code are refused, not cut, beyond 50 and 5 characters.
+  EXPECT_EQ(insert(std::string(51, '4'), "153001"), db::kValueTooLarge);
+  EXPECT_EQ(insert(std::string(50, '4'), "153002"), db::kSuccess);
+  EXPECT_EQ(insert("4711", "153003", "123456"), db::kValueTooLarge);
+  EXPECT_EQ(insert("4711", "153004", "12345"), db::kSuccess);
+  EXPECT_EQ(rows().size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, EventInsertTest,
+                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         [](const auto& info) { return testing::backend_name(info.param); });
+
+}  // namespace
+}  // namespace zarvelt
