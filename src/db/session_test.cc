@@ -218,6 +218,19 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
                           MatchesRegex("20[0-9][0-9]-.*")));
 }
 
+// Booking times are wall-clock times: one in the hour skipped when daylight saving time begins
+// is stored as it stands, whatever time zone the session has.
+TEST_P(SessionTest, BookingTimeInTheSkippedHourStaysAsItIs) {
+  ::setenv("PGTZ", "Europe/Berlin", 1);
+  const std::int32_t status = connect();
+  ::unsetenv("PGTZ");
+  ASSERT_EQ(status, kSuccess);
+  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20260329023000")), kSuccess);
+  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_THAT(db_->query("select ZpkDtm, ZpkUhr from KVSYSTEM.KVS402ZPK"),
+              ElementsAre("2026-03-29 00:00:00|2026-03-29 02:30:00"));
+}
+
 TEST_P(SessionTest, EventInsert) {
   EventRecord event;
   event.terminal = "TERM01";
@@ -407,6 +420,39 @@ TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
   EXPECT_EQ(std::string(buffer, size),
             "Kein Oracle-Client eingebaut: Alias \n"
             "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+}
+
+}  // namespace
+}  // namespace zarvelt::db
+
+namespace zarvelt::db {
+namespace {
+
+// The server ends the session mid-run: the failed statement, every later one and the commit
+// report the session as lost, and nothing of the run stays.
+TEST(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
+  auto db = DbInstallation::create(DbBackend::kPostgresql, {});
+  ZARVELT_REQUIRE_DB(db);
+  SessionPtr session;
+  ASSERT_EQ(db_connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM"),
+            kSuccess);
+  EventRecord event;
+  event.terminal = "TERM01";
+  event.badge = "4711";
+  event.event_date = "20260107";
+  event.event_date_time = "20260107153000";
+  event.function_code = "025";
+  ASSERT_EQ(insert_event_record(*session, event), kSuccess);
+  EXPECT_THAT(db->query("select pg_terminate_backend(pid) from pg_stat_activity"
+                        " where application_name = 'zarvelt' and datname = current_database()"),
+              ElementsAre("t"));
+  event.function_code = "026";
+  EXPECT_EQ(insert_event_record(*session, event), kConnectionLost);
+  std::string server_time = "old";
+  EXPECT_EQ(read_server_time(*session, server_time), kConnectionLost);
+  EXPECT_EQ(server_time, "");
+  EXPECT_EQ(db_commit(*session), 0);
+  EXPECT_TRUE(db->query("select * from KVSYSTEM.O2009BUCHPROT").empty());
 }
 
 }  // namespace

@@ -17,6 +17,35 @@ std::string sqlite_to_date(const std::string& p) {
          padded + ",11,2)||':'||substr(" + padded + ",13,2) ELSE 'invalid:'||" + p + " END";
 }
 
+// PostgreSQL's to_timestamp works in the session's time zone, and converting back shifts a
+// time in the hour skipped at the change to daylight saving time (02:30 becomes 03:30). Read as
+// UTC and taken back from UTC, the digits stay the wall-clock time they are, like a DATE of the
+// production database. Only 8, 10, 12 or 14 digits are taken, as in the SQLite text.
+std::string postgresql_to_date(const std::string& p) {
+  const std::string text = p + "::text";
+  return "(to_timestamp(CASE WHEN length(" + text + ") IN (8,10,12,14) AND " + text +
+         " !~ '[^0-9]' THEN rpad(" + text + ",14,'0')||'+00' ELSE 'invalid:'||" + text +
+         " END,'YYYYMMDDHH24MISSTZH') AT TIME ZONE 'UTC')::timestamp(0)";
+}
+
+const std::string& postgresql_insert_access_text() {
+  static const std::string text =
+      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
+      "ZpkDat,ZpkLfd) values ($1,$2," +
+      postgresql_to_date("$3") + "," + postgresql_to_date("$4") +
+      ",$5,$6,null,null,localtimestamp(0),$7)";
+  return text;
+}
+
+const std::string& postgresql_insert_event_text() {
+  static const std::string text =
+      "insert into KVSYSTEM.O2009BUCHPROT "
+      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
+      "values ($1,$2,$3," +
+      postgresql_to_date("$4") + "," + postgresql_to_date("$5") + ",$6,$7,$8)";
+  return text;
+}
+
 const std::string& sqlite_insert_access_text() {
   static const std::string text =
       "insert into main.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
@@ -76,9 +105,7 @@ StatementText insert_access_text() {
       "ZpkDat,ZpkLfd) values (:1,:2,to_date(:3,'yyyymmddhh24miss'),to_date(:4,'yyyymmddhh24miss')"
       ",:5,:6,null ,null ,SYSDATE,:7)",
       sqlite_insert_access_text(),
-      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
-      "ZpkDat,ZpkLfd) values ($1,$2,to_timestamp($3,'YYYYMMDDHH24MISS')::timestamp(0),"
-      "to_timestamp($4,'YYYYMMDDHH24MISS')::timestamp(0),$5,$6,null,null,localtimestamp(0),$7)",
+      postgresql_insert_access_text(),
   };
 }
 
@@ -88,10 +115,7 @@ StatementText insert_event_text() {
       "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
       "values (:1,:2,:3,to_date(:4,'yyyymmddhh24miss'),to_date(:5,'yyyymmddhh24miss'),:6,:7,:8)",
       sqlite_insert_event_text(),
-      "insert into KVSYSTEM.O2009BUCHPROT "
-      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
-      "values ($1,$2,$3,to_timestamp($4,'YYYYMMDDHH24MISS')::timestamp(0),"
-      "to_timestamp($5,'YYYYMMDDHH24MISS')::timestamp(0),$6,$7,$8)",
+      postgresql_insert_event_text(),
   };
 }
 
