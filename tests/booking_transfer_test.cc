@@ -1,0 +1,319 @@
+// End-to-end runs of the built program over a booking file that walks through every row of
+// the dispatch table, on each database backend: the export files, the protocol rows, the
+// transfer log and the console, byte for byte.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "config/config_writer.h"
+#include "db_fixture.h"
+#include "test_support.h"
+
+namespace zarvelt {
+namespace {
+
+using testing::DbBackend;
+using testing::DbInstallation;
+using ::testing::ElementsAre;
+using testing::ProgramRun;
+using testing::read_file;
+
+constexpr const char* kCentralData = R"sql(
+insert into KVSYSTEM.KVS112MND values (1, 1, 'MAND01');
+insert into KVSYSTEM.KVS112MND values (1, 2, 'MAND02');
+insert into KVSYSTEM.KVS301ASW values ('4711', 1, 1, '4711', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS301ASW values ('4712', 1, 2, 'P2', '2024-01-01 00:00:00', null);
+insert into KVSYSTEM.KVS405ZZS values ('Z1200', 7);
+)sql";
+
+constexpr const char* kMand01Data = R"sql(
+insert into KVS131FCD values ('K1', 3);
+insert into KVS131FCD values ('K2', 7);
+insert into KVS131FCDUEB values ('K2', 'Q12');
+)sql";
+
+constexpr const char* kMand02Data = "insert into KVS131FCD values ('K1', -5);";
+
+// The fields of one booking line; unnamed ones stay empty.
+struct Booking {
+  std::string kind{};  // field 15
+  std::string badge = "4711";
+  std::string date = "20240305";
+  std::string time{};
+  std::string reader_number = "1";
+  std::string function_code{};  // field 7
+  std::string text{};           // field 8
+  std::string time_mark{};      // field 10
+  std::string access_result{};  // field 11
+  std::string status_number{};  // field 12
+  std::string zone_prefix{};    // field 13
+  std::string terminal = "T01";
+};
+
+std::string booking_line(const Booking& b) {
+  const std::vector<std::string> fields = {b.badge,
+                                           "",
+                                           b.date,
+                                           b.time,
+                                           "",
+                                           b.terminal,
+                                           b.reader_number,
+                                           b.function_code,
+                                           b.text,
+                                           "",
+                                           b.time_mark,
+                                           b.access_result,
+                                           b.status_number,
+                                           b.zone_prefix,
+                                           "",
+                                           b.kind};
+  std::string line = fields[0];
+  for (std::size_t i = 1; i < fields.size(); ++i) line += "," + fields[i];
+  return line + "\r\n";
+}
+
+// One line of the booking file and what a verbose run prints after echoing it.
+struct SourceLine {
+  std::string line;
+  std::string console_after;
+};
+
+const std::string kBadgeNotFoundBlock =
+    "Schema/Personalnr. nicht gefunden :\n  Ausweis   : \n   Datum    : 20240305\n"
+    "   Uhrzeit  : 143500\n   Terminal : T01\n\n";
+const std::string kLongBadgeInsertFailed = " Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899\n";
+
+std::vector<SourceLine> source_lines() {
+  return {
+      // Row 1: time booking (the worked record), then access booking.
+      {booking_line({.kind = "40p",
+                     .time = "143015",
+                     .function_code = "K1",
+                     .time_mark = "1",
+                     .access_result = "1"}),
+       ""},
+      // Row 2: time booking only, of another client.
+      {booking_line({.kind = "40p",
+                     .badge = "4712  \t",
+                     .time = "143100",
+                     .function_code = "K1",
+                     .text = "Spaetdienst",
+                     .time_mark = "1"}),
+       ""},
+      // Row 3: access booking only.
+      {booking_line({.kind = "40p", .badge = "4713", .time = "143200", .access_result = "B"}), ""},
+      // Row 4: neither.
+      {booking_line({.kind = "40p", .badge = "4714", .time = "143230"}), ""},
+      // Row 5: access booking with the status number as code.
+      {booking_line({.kind = "dta",
+                     .badge = "4715",
+                     .time = "143300",
+                     .function_code = "024",
+                     .status_number = "100"}),
+       ""},
+      // Row 6: time booking with a translated function code, and one without a badge.
+      {booking_line(
+           {.kind = "dta", .time = "143400", .function_code = "K2", .status_number = "100"}),
+       ""},
+      {booking_line({.kind = "dta",
+                     .badge = "",
+                     .time = "143500",
+                     .function_code = "025",
+                     .status_number = "100"}),
+       kBadgeNotFoundBlock},
+      // Row 7: access booking without a badge.
+      {booking_line({.kind = "dta",
+                     .badge = " \t",
+                     .time = "143600",
+                     .function_code = "025",
+                     .status_number = "200"}),
+       ""},
+      // Row 3 again, with a badge too long for the access protocol: refused, never cut.
+      {booking_line(
+           {.kind = "40p", .badge = std::string(20, '7'), .time = "143650", .access_result = "1"}),
+       kLongBadgeInsertFailed},
+      // Row 8: event, then its access booking.
+      {booking_line({.kind = "dta",
+                     .date = "20260107",
+                     .time = "153000",
+                     .reader_number = "2",
+                     .function_code = "025",
+                     .status_number = "200"}),
+       ""},
+      // Row 9: access booking with and without a zone.
+      {booking_line({.kind = "62p", .time = "143700", .status_number = "200", .zone_prefix = "Z1"}),
+       ""},
+      {booking_line({.kind = "62p", .time = "143800", .status_number = "200", .zone_prefix = "Z9"}),
+       ""},
+      // Row 10: cost-centre booking.
+      {booking_line({.kind = "50p", .badge = "12345", .time = "143015", .text = "4711"}), ""},
+      // Row 11, and lines of another terminal: nothing.
+      {booking_line({.kind = "70p", .time = "143900", .time_mark = "1", .access_result = "1"}), ""},
+      {booking_line({.kind = "40P", .time = "144000", .time_mark = "1", .access_result = "1"}), ""},
+      {booking_line({.kind = "40p",
+                     .time = "144100",
+                     .time_mark = "1",
+                     .access_result = "1",
+                     .terminal = "t01"}),
+       ""},
+  };
+}
+
+std::string blanks(std::size_t count) { return std::string(count, ' '); }
+
+const std::string kTarget1 = "MAND01" + blanks(14) + "4711" + blanks(4) + "05.03.2024" + "14:30" +
+                             "00003" + "K1 " + blanks(30) + "\n" +  //
+                             "MAND02" + blanks(14) + "P2" + blanks(6) + "05.03.2024" + "14:31" +
+                             "000-5" + "K1 " + "Spaetdienst" + blanks(19) + "\n" +  //
+                             "MAND01" + blanks(14) + "4711" + blanks(4) + "05.03.2024" + "14:34" +
+                             "00007" + "Q12" + blanks(30) + "\n";
+const std::string kTarget2 = "050324143015" + std::string("12345") + blanks(8) + "0004711";
+
+std::string summary(int time_bookings, int access_bookings, int cost_centre_bookings, int events) {
+  return "\n\xFC"
+         "bergeben:\n   Zeitbuchungen         : " +
+         std::to_string(time_bookings) +
+         "\n   Zutrittsbuchungen:    : " + std::to_string(access_bookings) +
+         "\n   Kostenstellenbuchungen: " + std::to_string(cost_centre_bookings) +
+         "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
+}
+
+class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
+ protected:
+  void SetUp() override {
+    db_ = DbInstallation::create(GetParam(), {"MAND01", "MAND02"},
+                                 (installation_.root() / "db").string());
+    ZARVELT_REQUIRE_DB(db_);
+    ASSERT_TRUE(db_->execute(kCentralData));
+    ASSERT_TRUE(db_->execute(kMand01Data, "MAND01"));
+    ASSERT_TRUE(db_->execute(kMand02Data, "MAND02"));
+    const ConfigWriteResult written = write_config_values(
+        installation_.config_path().string(),
+        {{"LOGIN", db_->login()},
+         {"PASS", db_->password()},
+         {"NET8", db_->connect_alias_from(installation_.working_dir().string())}});
+    ASSERT_TRUE(written.ok) << written.error;
+    std::string source;
+    for (const SourceLine& line : source_lines()) source += line.line;
+    testing::write_file(in_working_dir("bookings.txt"), source);
+  }
+
+  ProgramRun run(bool verbose) {
+    std::vector<std::string> arguments = {"T01", "bookings.txt", "target1.txt", "target2.txt"};
+    if (verbose) arguments.push_back("/D");
+    return testing::run_zarvelt(arguments, installation_.working_dir());
+  }
+
+  std::filesystem::path in_working_dir(const std::string& name) {
+    return installation_.working_dir() / name;
+  }
+
+  // The log split into runs: each run's server time and the lines after its header.
+  struct LoggedRun {
+    std::string server_time;
+    std::string lines;
+  };
+  std::vector<LoggedRun> logged_runs() {
+    const std::string log = read_file(installation_.log_path()).value_or("");
+    const std::string header =
+        "\n\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \xDC"
+        "bergabe am ";
+    std::vector<LoggedRun> runs;
+    std::size_t at = log.find(header);
+    EXPECT_EQ(at, 0u) << log;
+    while (at != std::string::npos) {
+      const std::size_t time_at = at + header.size();
+      const std::size_t next = log.find(header, time_at);
+      const std::string rest =
+          log.substr(time_at, next == std::string::npos ? next : next - time_at);
+      // dd.mm.yyyy hh:mm:ss, a colon and the line end.
+      if (rest.size() < 21 || rest.substr(19, 2) != ":\n") {
+        ADD_FAILURE() << "header without server time: " << rest;
+        break;
+      }
+      runs.push_back({rest.substr(0, 19), rest.substr(21)});
+      at = next;
+    }
+    return runs;
+  }
+
+  std::vector<std::string> access_rows() {
+    return db_->query(
+        "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld, ZpkLfd "
+        "from KVSYSTEM.KVS402ZPK order by ZpkUhr");
+  }
+  std::vector<std::string> event_rows() {
+    return db_->query(
+        "select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR "
+        "from KVSYSTEM.O2009BUCHPROT");
+  }
+
+  void expect_exports() {
+    EXPECT_EQ(read_file(in_working_dir("target1.txt")), kTarget1);
+    EXPECT_EQ(read_file(in_working_dir("target2.txt")), kTarget2);
+  }
+
+  void expect_protocol_rows() {
+    const std::string booked = "T01|1|2024-03-05 00:00:00|2024-03-05 ";
+    const std::string no_message = "|<NULL>|<NULL>|001";
+    EXPECT_THAT(
+        access_rows(),
+        ElementsAre(
+            booked + "14:30:15|4711|100" + no_message, booked + "14:32:00|4713|202" + no_message,
+            booked + "14:33:00|4715|100" + no_message, booked + "14:36:00|<NULL>|200" + no_message,
+            booked + "14:37:00|4711|7" + no_message, booked + "14:38:00|4711|0" + no_message,
+            "T01|2|2026-01-07 00:00:00|2026-01-07 15:30:00|4711|200" + no_message));
+    EXPECT_THAT(event_rows(),
+                ElementsAre("T01|2|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>"));
+  }
+
+  testing::TempInstallation installation_;
+  std::unique_ptr<DbInstallation> db_;
+};
+
+TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
+  const ProgramRun quiet = run(false);
+  EXPECT_EQ(quiet.exit_status, 0) << quiet.console << quiet.error_output;
+  // Only the failed insert is printed without /D.
+  EXPECT_EQ(quiet.console, kLongBadgeInsertFailed);
+  expect_exports();
+  expect_protocol_rows();
+
+  // ZpkDat is the server's time of the insert, the day of the run's header line.
+  std::vector<LoggedRun> runs = logged_runs();
+  ASSERT_EQ(runs.size(), 1u);
+  const std::string& t = runs[0].server_time;
+  ASSERT_TRUE(std::regex_match(t, std::regex("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9:]{8}"))) << t;
+  const std::string run_day = t.substr(6, 4) + "-" + t.substr(3, 2) + "-" + t.substr(0, 2);
+  EXPECT_THAT(db_->query("select distinct substr(cast(ZpkDat as text), 1, 10) from "
+                         "KVSYSTEM.KVS402ZPK"),
+              ElementsAre(run_day));
+  EXPECT_EQ(runs[0].lines,
+            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary(3, 7, 1, 1));
+
+  // A second run of the same file, verbose: the exports again, every row once; duplicate
+  // access bookings count as transferred, duplicate events do not.
+  const ProgramRun verbose = run(true);
+  EXPECT_EQ(verbose.exit_status, 0) << verbose.console << verbose.error_output;
+  std::string expected_console;
+  for (const SourceLine& line : source_lines()) expected_console += line.line + line.console_after;
+  EXPECT_EQ(verbose.console, expected_console + "11 Buchungen uebergeben");
+  expect_exports();
+  expect_protocol_rows();
+  runs = logged_runs();
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1].lines,
+            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary(3, 7, 1, 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
+                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         [](const auto& info) { return testing::backend_name(info.param); });
+
+}  // namespace
+}  // namespace zarvelt
