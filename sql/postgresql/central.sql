@@ -29,13 +29,15 @@ CREATE TABLE KVS402ZPK (
   ZpkLes integer NOT NULL,
   ZpkDtm timestamp(0),
   ZpkUhr timestamp(0) NOT NULL,
-  ZpkAsw varchar(19) NOT NULL,
+  ZpkAsw varchar(19),
   ZpkZus integer,
   ZpkFcd varchar(5),
   ZpkMld varchar(255),
   ZpkDat timestamp(0),
   ZpkLfd varchar(3) NOT NULL,
-  CONSTRAINT kvs402zpk_key UNIQUE (ZpkTrm, ZpkLes, ZpkUhr, ZpkAsw, ZpkLfd)
+  -- NULLS NOT DISTINCT: rows whose non-NULL key columns agree are duplicates, as in the
+  -- production database (an access booking without a badge has ZpkAsw NULL).
+  CONSTRAINT kvs402zpk_key UNIQUE NULLS NOT DISTINCT (ZpkTrm, ZpkLes, ZpkUhr, ZpkAsw, ZpkLfd)
 );
 
 CREATE TABLE O2009BUCHPROT (
@@ -44,8 +46,8 @@ CREATE TABLE O2009BUCHPROT (
   BPRAWV varchar(50) NOT NULL,
   BPRDAT timestamp(0),
   BPRDTE timestamp(0) NOT NULL,
-  BPRFCD varchar(5) NOT NULL,
+  BPRFCD varchar(5),
   BPRERG integer,
   BPRVAR varchar(2000),
-  CONSTRAINT o2009buchprot_key UNIQUE (BPRTRM, BPRZLS, BPRAWV, BPRDTE, BPRFCD)
+  CONSTRAINT o2009buchprot_key UNIQUE NULLS NOT DISTINCT (BPRTRM, BPRZLS, BPRAWV, BPRDTE, BPRFCD)
 );

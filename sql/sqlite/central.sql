@@ -37,15 +37,19 @@ CREATE TABLE KVS402ZPK (
     CHECK (ZpkDtm IS NULL OR ZpkDtm IS strftime('%Y-%m-%d %H:%M:%S', ZpkDtm, '+0 days')),
   ZpkUhr TEXT NOT NULL CONSTRAINT date_zpkuhr
     CHECK (ZpkUhr IS strftime('%Y-%m-%d %H:%M:%S', ZpkUhr, '+0 days')),
-  ZpkAsw TEXT NOT NULL CONSTRAINT length_zpkasw CHECK (length(ZpkAsw) <= 19),
+  ZpkAsw TEXT CONSTRAINT length_zpkasw CHECK (length(ZpkAsw) <= 19),
   ZpkZus INTEGER,
   ZpkFcd TEXT CONSTRAINT length_zpkfcd CHECK (length(ZpkFcd) <= 5),
   ZpkMld TEXT CONSTRAINT length_zpkmld CHECK (length(ZpkMld) <= 255),
   ZpkDat TEXT CONSTRAINT date_zpkdat
     CHECK (ZpkDat IS NULL OR ZpkDat IS strftime('%Y-%m-%d %H:%M:%S', ZpkDat, '+0 days')),
-  ZpkLfd TEXT NOT NULL CONSTRAINT length_zpklfd CHECK (length(ZpkLfd) <= 3),
-  CONSTRAINT kvs402zpk_key UNIQUE (ZpkTrm, ZpkLes, ZpkUhr, ZpkAsw, ZpkLfd)
+  ZpkLfd TEXT NOT NULL CONSTRAINT length_zpklfd CHECK (length(ZpkLfd) <= 3)
 );
+-- An access booking without a badge is stored with ZpkAsw NULL. The production database's
+-- unique keys treat rows whose non-NULL key columns agree as duplicates; indexing the NULL as
+-- '' gives the same, so a booking file transferred twice stores each such row once.
+CREATE UNIQUE INDEX kvs402zpk_key
+  ON KVS402ZPK (ZpkTrm, ZpkLes, ZpkUhr, ifnull(ZpkAsw, ''), ZpkLfd);
 
 CREATE TABLE O2009BUCHPROT (
   BPRTRM TEXT NOT NULL CONSTRAINT length_bprtrm CHECK (length(BPRTRM) <= 255),
@@ -55,8 +59,9 @@ CREATE TABLE O2009BUCHPROT (
     CHECK (BPRDAT IS NULL OR BPRDAT IS strftime('%Y-%m-%d %H:%M:%S', BPRDAT, '+0 days')),
   BPRDTE TEXT NOT NULL CONSTRAINT date_bprdte
     CHECK (BPRDTE IS strftime('%Y-%m-%d %H:%M:%S', BPRDTE, '+0 days')),
-  BPRFCD TEXT NOT NULL CONSTRAINT length_bprfcd CHECK (length(BPRFCD) <= 5),
+  BPRFCD TEXT CONSTRAINT length_bprfcd CHECK (length(BPRFCD) <= 5),
   BPRERG INTEGER,
-  BPRVAR TEXT CONSTRAINT length_bprvar CHECK (length(BPRVAR) <= 2000),
-  CONSTRAINT o2009buchprot_key UNIQUE (BPRTRM, BPRZLS, BPRAWV, BPRDTE, BPRFCD)
+  BPRVAR TEXT CONSTRAINT length_bprvar CHECK (length(BPRVAR) <= 2000)
 );
+CREATE UNIQUE INDEX o2009buchprot_key
+  ON O2009BUCHPROT (BPRTRM, BPRZLS, BPRAWV, BPRDTE, ifnull(BPRFCD, ''));
