@@ -76,6 +76,21 @@ std::int32_t map_error(sqlite3* db) {
   return map_error(sqlite3_extended_errcode(db), sqlite3_errmsg(db));
 }
 
+// Errors of the database file rather than of one statement's values.
+bool is_file_fault(int extended_code) {
+  switch (extended_code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_IOERR:
+    case SQLITE_FULL:
+    case SQLITE_NOMEM:
+    case SQLITE_CORRUPT:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // A "file:" URI for path, opened read-write only: a missing file is an error, never a new one.
 std::string read_write_uri(const std::string& path) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -223,6 +238,10 @@ class SqliteConnection : public Connection {
       rows.clear();
       status = map_error(file->db());
       if (central) note_lost_transaction();
+      // Another writer kept the lock for the whole busy timeout, or the file itself failed:
+      // every later write would wait as long again or fail alike, so the session counts as
+      // lost and the run ends without a commit.
+      if (central && is_file_fault(sqlite3_extended_errcode(file->db()))) transaction_lost_ = true;
     }
     if (status == kSuccess && central && !sqlite3_stmt_readonly(statement)) has_writes_ = true;
     sqlite3_reset(statement);
@@ -281,8 +300,13 @@ class SqliteConnection : public Connection {
 
   std::int32_t begin_transaction() {
     if (in_transaction_) return kSuccess;
-    if (sqlite3_exec(central_->db(), "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) {
-      return map_error(central_->db());
+    // IMMEDIATE takes the write lock now, waiting up to the busy timeout for another writer.
+    // A deferred transaction would take it at the first insert, after its reads, where SQLite
+    // gives up at once instead of waiting (waiting there could deadlock).
+    if (sqlite3_exec(central_->db(), "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+      const std::int32_t status = map_error(central_->db());
+      if (is_file_fault(sqlite3_extended_errcode(central_->db()))) transaction_lost_ = true;
+      return status;
     }
     in_transaction_ = true;
     return kSuccess;
