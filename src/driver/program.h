@@ -3,16 +3,21 @@
 #pragma once
 
 #include <cstdio>
+#include <string_view>
 
 #include "driver/dispatch.h"
 
 namespace zarvelt {
 
 // Exit statuses of a run.
+// Every status but 0 means that nothing of the run was committed, except kExitExportFailed after
+// a commit whose export could not be moved into place (logged).
 enum ExitStatus : int {
   kExitParameterError = -1,    // fewer than four words, or a terminal name of 256+ characters
-  kExitCompleted = 0,          // the transfer loop ran to the end of the source file
+  kExitCompleted = 0,          // the transfer loop ran to the end of the source file, committed
+  kExitExportFailed = 74,      // the source could not be read or an export file not written
   kExitConnectionFailed = 75,  // the connection step failed; a later retry may succeed
+  kExitNotCommitted = 75,      // the session was lost or the commit failed; retry later
   kExitFileError = 94,         // source file cannot be opened, or a target file not created
 };
 
@@ -25,10 +30,17 @@ struct RunOutcome {
   bool transferred = false;      // the transfer loop ran
   bool exports_complete = true;  // every write, flush and close of both target files succeeded
   bool committed = false;        // the commit reported success
+  bool published = false;        // both exports were moved over their targets
 };
 
+// The staging files of target files 1 and 2: the target's path with these appended. Distinct,
+// so that two target paths naming the same file do not share one.
+inline constexpr std::string_view kTarget1StagingSuffix = ".1.tmp";
+inline constexpr std::string_view kTarget2StagingSuffix = ".2.tmp";
+
 // Runs the program with the given command line, printing to console, and the given handlers.
-// The exit status does not yet reflect a failed export or commit; the outcome records them.
+// The exports reach their targets only after a successful commit; a run that fails leaves the
+// targets empty and no staging file behind.
 RunOutcome run_transfer(int argc, char** argv, std::FILE* console,
                         const BookingHandlers& handlers = kBookingHandlers);
 

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdint>
 
+#include "db/status.h"
 #include "input/splitter.h"
 #include "log/transfer_log.h"
 
@@ -81,6 +82,9 @@ int transfer_bookings(TransferState& state, const BookingHandlers& handlers) {
   std::string line;
   while (state.source != nullptr && read_line_piece(state.source, line)) {
     handle_line(state, line, handlers);
+    // A lost session fails every later statement at once and cannot commit; going on would
+    // only fill the log and the console with one failure per booking.
+    if (state.last_status == db::kConnectionLost || state.last_status == db::kNotConnected) break;
   }
   write_summary(state);
   return 0;

@@ -23,7 +23,8 @@ bool read_line_piece(std::FILE* file, std::string& piece);
 void trim_right(std::string& text);
 
 // Zeroes the counters, handles every line of state.source to its end through handlers, writes
-// the summary to the log (and in verbose mode the total to the console). Returns 0.
+// the summary to the log (and in verbose mode the total to the console). Returns 0. Stops
+// early, summary still written, once the last status says the session is lost.
 int transfer_bookings(TransferState& state, const BookingHandlers& handlers = kBookingHandlers);
 
 }  // namespace zarvelt

@@ -232,6 +232,17 @@ TEST_F(TransferLoopTest, VerboseEchoesEveryLineAndPrintsTheTotal) {
   EXPECT_EQ(log(), summary(1, 2, 1, 1));
 }
 
+TEST_F(TransferLoopTest, LostSessionEndsTheLoopAfterItsLine) {
+  // The event insert reports the session lost; the access insert of the same line still runs,
+  // no later line does, and the summary is written.
+  record.event_status = -3113;
+  transfer(booking_line({{15, "62p"}}) +
+           booking_line({{15, "dta"}, {0, "1"}, {7, "025"}, {12, "200"}}) +
+           booking_line({{15, "62p"}}) + booking_line({{15, "50p"}}));
+  EXPECT_THAT(record.calls, ElementsAre("access", "event", "access"));
+  EXPECT_EQ(log(), summary(0, 2, 0, 0));
+}
+
 TEST_F(TransferLoopTest, CountersStartAtZero) {
   state.counters = {7, 7, 7, 7};
   transfer(booking_line({{15, "62p"}}));

@@ -1,6 +1,12 @@
 #include "handlers/export_file.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -26,6 +32,75 @@ TEST(ExportFileTest, WriteThatFailsOnlyAtFlushIsReportedByClose) {
   EXPECT_FALSE(export_close(out));
   EXPECT_TRUE(out.failed);
   EXPECT_FALSE(export_close(out));  // closing twice keeps the verdict and touches nothing
+}
+
+class StagedExportTest : public ::testing::Test {
+ protected:
+  std::filesystem::path at(const std::string& name) { return installation.working_dir() / name; }
+  std::vector<std::string> names() {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(installation.working_dir())) {
+      found.push_back(entry.path().filename().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+  }
+  testing::TempInstallation installation;
+};
+
+TEST_F(StagedExportTest, TargetStaysEmptyUntilPublished) {
+  testing::write_file(at("export.txt"), "old contents");
+  ExportFile out;
+  ASSERT_TRUE(export_open_staged(out, at("export.txt").string(), ".1.tmp"));
+  EXPECT_EQ(testing::read_file(at("export.txt")), "");
+  EXPECT_TRUE(export_write(out, "record\n"));
+  EXPECT_TRUE(export_finish(out));
+  EXPECT_EQ(testing::read_file(at("export.txt")), "");
+  EXPECT_EQ(testing::read_file(at("export.txt.1.tmp")), "record\n");
+  EXPECT_TRUE(export_publish(out));
+  EXPECT_EQ(testing::read_file(at("export.txt")), "record\n");
+  EXPECT_THAT(names(), ::testing::ElementsAre("export.txt"));
+  export_discard(out);  // after publishing there is nothing left to discard
+  EXPECT_EQ(testing::read_file(at("export.txt")), "record\n");
+}
+
+TEST_F(StagedExportTest, DiscardLeavesTheTargetEmptyAndNoStagingFile) {
+  for (const bool finished : {false, true}) {
+    ExportFile out;
+    ASSERT_TRUE(export_open_staged(out, at("export.txt").string(), ".1.tmp"));
+    EXPECT_TRUE(export_write(out, "record\n"));
+    if (finished) {
+      EXPECT_TRUE(export_finish(out));
+    }
+    export_discard(out);
+    EXPECT_EQ(testing::read_file(at("export.txt")), "");
+    EXPECT_THAT(names(), ::testing::ElementsAre("export.txt"));
+  }
+}
+
+TEST_F(StagedExportTest, FailedExportIsNeverPublished) {
+  std::filesystem::create_symlink("/dev/full", at("export.txt.1.tmp"));
+  ExportFile out;
+  ASSERT_TRUE(export_open_staged(out, at("export.txt").string(), ".1.tmp"));
+  export_write(out, "record\n");
+  EXPECT_FALSE(export_finish(out));
+  EXPECT_FALSE(export_publish(out));
+  export_discard(out);
+  EXPECT_THAT(names(), ::testing::ElementsAre("export.txt"));
+}
+
+TEST_F(StagedExportTest, UncreatableTargetOrStagingFileFailsTheOpen) {
+  std::filesystem::create_directory(at("a.txt"));
+  ExportFile target_is_directory;
+  EXPECT_FALSE(export_open_staged(target_is_directory, at("a.txt").string(), ".1.tmp"));
+  EXPECT_EQ(target_is_directory.file, nullptr);
+
+  std::filesystem::create_directory(at("b.txt.1.tmp"));
+  ExportFile staging_is_directory;
+  EXPECT_FALSE(export_open_staged(staging_is_directory, at("b.txt").string(), ".1.tmp"));
+  EXPECT_EQ(testing::read_file(at("b.txt")), "");  // the target was still created
+  export_discard(staging_is_directory);
+  EXPECT_TRUE(std::filesystem::is_directory(at("b.txt.1.tmp")));  // not ours to remove
 }
 
 }  // namespace

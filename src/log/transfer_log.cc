@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "log/file_replace.h"
+
 namespace zarvelt {
 
 std::string log_backup_path(const std::string& log_path) {
@@ -23,11 +25,10 @@ void write_log(const std::string& log_path, std::string_view text) {
   const long size = std::ftell(log);
   std::fclose(log);
   if (size >= 0 && static_cast<std::uint64_t>(size) > kTransferLogLimit) {
-    // One backup generation: the previous backup goes, the full log takes its place, and the
-    // next line starts a new log. Failures leave the log in place; the next write retries.
-    const std::string backup = log_backup_path(log_path);
-    std::remove(backup.c_str());
-    std::rename(log_path.c_str(), backup.c_str());
+    // One backup generation: the full log takes the previous backup's place in one move, and
+    // the next line starts a new log. A failed move leaves both the log and the previous
+    // backup in place (deleting the backup first would lose it); the next write retries.
+    replace_file(log_path, log_backup_path(log_path));
   }
 }
 
