@@ -1,0 +1,356 @@
+// The ceiling for the SQLite benchmark: the statements that the transfer would run for a
+// booking file, straight through the sqlite3 C API, with nothing of the program around them.
+//
+//   zarvelt_bench_ceiling <central file KVSYSTEM.db> <terminal> <booking file>
+//
+// The booking file is read and split into fields before the clock starts; then, timed: open
+// the central file as the SQLite backend does, one write transaction, the dispatch table's
+// statements per line with prepared statements (the same texts, bindings and per-schema client
+// files as the backend), and the commit. Prints one line of "name=value" pairs: the counters
+// (which must equal the program's summary for the same file, or the two did not run the same
+// statements), the statements run and the seconds taken.
+//
+// Lines are split at every comma: the generated booking files have no quoted fields.
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zarvelt::bench {
+namespace {
+
+// The SQLite texts of the program's statements, kept in step with src/db/zarvelt_sql.cc (the
+// client schema's "{S}" already replaced by "main", as the backend does).
+std::string to_date(const std::string& p) {
+  const std::string padded = "(" + p + "||'000000')";
+  return "CASE WHEN length(" + p + ") IN (8,10,12,14) AND " + p +
+         " NOT GLOB '*[^0-9]*' THEN substr(" + p + ",1,4)||'-'||substr(" + p +
+         ",5,2)||'-'||substr(" + p + ",7,2)||' '||substr(" + padded + ",9,2)||':'||substr(" +
+         padded + ",11,2)||':'||substr(" + padded + ",13,2) ELSE 'invalid:'||" + p + " END";
+}
+
+const std::string kBadgeLookup =
+    "select ASWPNR, MNDSCH from main.KVS301ASW, main.KVS112MND where ASWNUM=?1 and "
+    "ASWLIZ=MNDLIZ and ASWMND=MNDNUM and ((strftime('%Y%m%d',ASWGVO)<=?2 and ASWGBI is null) "
+    "or (strftime('%Y%m%d',ASWGBI)>=?2 and ASWGVO is null) or (strftime('%Y%m%d',ASWGVO)<=?2 "
+    "and strftime('%Y%m%d',ASWGBI)>=?2))";
+const std::string kBookingTypeLookup = "select FCDTYP from main.KVS131FCD where FCDNUM=?1";
+const std::string kTranslation = "select FCDNEW from main.KVS131FCDUEB where FCDOLD=?1";
+const std::string kZoneLookup = "select distinct ZzsNum from main.KVS405ZZS where ZZSTCD=?1";
+const std::string kInsertAccess =
+    "insert into main.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
+    "ZpkDat,ZpkLfd) values (?1,?2," +
+    to_date("?3") + "," + to_date("?4") +
+    ",?5,?6,null,null,strftime('%Y-%m-%d %H:%M:%S','now','localtime'),?7)";
+const std::string kInsertEvent =
+    "insert into main.O2009BUCHPROT (BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
+    "values (?1,?2,?3," +
+    to_date("?4") + "," + to_date("?5") + ",?6,?7,?8)";
+
+[[noreturn]] void fail(sqlite3* db, const char* what) {
+  std::fprintf(stderr, "ceiling: %s: %s\n", what, db != nullptr ? sqlite3_errmsg(db) : "");
+  std::exit(1);
+}
+
+// One open file with its statements, opened as the backend opens it.
+struct DatabaseFile {
+  sqlite3* db = nullptr;
+  std::map<const std::string*, sqlite3_stmt*> statements;
+
+  explicit DatabaseFile(const std::string& path) {
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+      fail(db, path.c_str());
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+  }
+  ~DatabaseFile() {
+    for (auto& [text, statement] : statements) sqlite3_finalize(statement);
+    sqlite3_close_v2(db);
+  }
+  sqlite3_stmt* statement(const std::string& text) {
+    sqlite3_stmt*& statement = statements[&text];
+    if (statement == nullptr &&
+        sqlite3_prepare_v3(db, text.c_str(), static_cast<int>(text.size()),
+                           SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
+      fail(db, text.c_str());
+    }
+    return statement;
+  }
+};
+
+using Fields = std::vector<std::string>;
+
+struct Run {
+  std::string directory;
+  std::string terminal;
+  std::unique_ptr<DatabaseFile> central;
+  std::map<std::string, std::unique_ptr<DatabaseFile>> clients;
+  DatabaseFile* session_file = nullptr;  // where the function-code tables are read
+  std::string current_schema;
+  std::int64_t statements = 0;
+  std::int32_t time_bookings = 0, access_bookings = 0, cost_centre_bookings = 0, events = 0;
+};
+
+// Binds an input as the client layer does: an empty text is NULL; a text that does not fit
+// its host variable (capacity with the terminator) keeps the statement from running.
+bool bind_text(sqlite3_stmt* statement, int position, std::string_view text, size_t capacity) {
+  if (text.size() > capacity - 1) return false;
+  if (text.empty()) return sqlite3_bind_null(statement, position) == SQLITE_OK;
+  sqlite3_bind_text(statement, position, text.data(), static_cast<int>(text.size()),
+                    SQLITE_TRANSIENT);
+  return true;
+}
+
+// Steps a bound statement to its end (at most two rows, as the client asks), counting it.
+// Returns the rows seen and sets the first row's first columns.
+int step(Run& run, sqlite3_stmt* statement, int& rc, std::string* first = nullptr,
+         std::string* second = nullptr) {
+  ++run.statements;
+  int rows = 0;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW && rows < 2) {
+    if (rows++ == 0) {
+      const auto* a = sqlite3_column_text(statement, 0);
+      if (first != nullptr) *first = a ? reinterpret_cast<const char*>(a) : "";
+      if (second != nullptr) {
+        const auto* b = sqlite3_column_text(statement, 1);
+        *second = b ? reinterpret_cast<const char*>(b) : "";
+      }
+    }
+  }
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  return rows;
+}
+
+std::int32_t field_integer(std::string_view text) {
+  return static_cast<std::int32_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
+}
+
+bool all_digits(std::string_view text) {
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+bool switch_schema(Run& run, const std::string& schema) {
+  ++run.statements;
+  if (schema.empty() || schema.size() > 30) return false;
+  std::string name = schema;
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name == "KVSYSTEM") {
+    run.session_file = run.central.get();
+    return true;
+  }
+  std::unique_ptr<DatabaseFile>& file = run.clients[name];
+  if (file == nullptr) {
+    const std::string path = run.directory + "/" + name + ".db";
+    if (!std::filesystem::exists(path)) {
+      run.clients.erase(name);
+      return false;
+    }
+    file = std::make_unique<DatabaseFile>(path);
+  }
+  run.session_file = file.get();
+  return true;
+}
+
+void export_time_booking(Run& run, const Fields& f) {
+  const std::string& date = f[2];
+  if (date.size() != 8 || !all_digits(date) || f[3].size() < 4) return;
+  sqlite3_stmt* badge_lookup = run.central->statement(kBadgeLookup);
+  if (!bind_text(badge_lookup, 1, f[0], 51) || !bind_text(badge_lookup, 2, date, 20)) return;
+  std::string personnel, schema;
+  int rc;
+  if (step(run, badge_lookup, rc, &personnel, &schema) != 1) return;
+  personnel = personnel.substr(0, 8);
+  schema = schema.substr(0, 20);
+  if (schema != run.current_schema) {
+    if (!switch_schema(run, schema)) return;
+    run.current_schema = schema;
+  }
+  DatabaseFile* file = run.session_file != nullptr ? run.session_file : run.central.get();
+  sqlite3_stmt* type_lookup = file->statement(kBookingTypeLookup);
+  std::string booking_type, function_code = f[7];
+  if (bind_text(type_lookup, 1, f[7], 20) && step(run, type_lookup, rc, &booking_type) == 1) {
+    booking_type = std::to_string(std::atoi(booking_type.c_str()));
+    sqlite3_stmt* translation = file->statement(kTranslation);
+    std::string new_code;
+    if (bind_text(translation, 1, f[7], 20) && step(run, translation, rc, &new_code) == 1) {
+      function_code = new_code.substr(0, 3);
+    }
+  } else {
+    booking_type.clear();
+  }
+  if (booking_type.size() > 5 || function_code.size() > 3) return;
+  ++run.time_bookings;
+}
+
+void insert_access_booking(Run& run, const Fields& f) {
+  std::int32_t code = 0;
+  const std::string& kind = f[15];
+  int rc;
+  if (kind == "40p") {
+    switch (f[11].empty() ? '\0' : f[11][0]) {
+      case '1':
+        code = 100;
+        break;
+      case '9':
+        code = 204;
+        break;
+      case 'B':
+      case 'Z':
+        code = 202;
+        break;
+      case 'S':
+        code = 203;
+        break;
+      case 'U':
+        code = 201;
+        break;
+      default:
+        code = 200;
+    }
+  } else if (kind == "62p") {
+    sqlite3_stmt* zone = run.central->statement(kZoneLookup);
+    std::string number;
+    if (bind_text(zone, 1, f[13] + f[12], 20) && step(run, zone, rc, &number) == 1) {
+      code = std::atoi(number.c_str());
+    }
+  } else if (kind == "dta") {
+    code = field_integer(f[12]);
+  }
+  sqlite3_stmt* insert = run.central->statement(kInsertAccess);
+  sqlite3_bind_int(insert, 2, field_integer(f[6]));
+  sqlite3_bind_int(insert, 6, code);
+  if (!bind_text(insert, 1, f[5], 256) || !bind_text(insert, 3, f[2], 11) ||
+      !bind_text(insert, 4, f[2] + f[3], 20) || !bind_text(insert, 5, f[0], 20) ||
+      !bind_text(insert, 7, "001", 4)) {
+    sqlite3_clear_bindings(insert);
+    return;
+  }
+  step(run, insert, rc);
+  if (rc == SQLITE_DONE || rc == SQLITE_CONSTRAINT_UNIQUE) ++run.access_bookings;
+}
+
+void insert_event(Run& run, const Fields& f) {
+  sqlite3_stmt* insert = run.central->statement(kInsertEvent);
+  sqlite3_bind_int(insert, 2, field_integer(f[6]));
+  sqlite3_bind_int(insert, 7, field_integer(f[12]));
+  sqlite3_bind_null(insert, 8);
+  if (!bind_text(insert, 1, f[5], 256) || !bind_text(insert, 3, f[0], 51) ||
+      !bind_text(insert, 4, f[2], 9) || !bind_text(insert, 5, f[2] + f[3], 15) ||
+      !bind_text(insert, 6, f[7], 6)) {
+    sqlite3_clear_bindings(insert);
+    return;
+  }
+  int rc;
+  step(run, insert, rc);
+  if (rc == SQLITE_DONE) ++run.events;
+}
+
+// Rows 1 to 11 of the dispatch table.
+void dispatch(Run& run, const Fields& f) {
+  const std::string& kind = f[15];
+  if (kind == "40p") {
+    if (!f[10].empty()) export_time_booking(run, f);
+    if (!f[11].empty()) insert_access_booking(run, f);
+  } else if (kind == "dta") {
+    if (f[7] == "024") {
+      insert_access_booking(run, f);
+    } else if (f[12] == "100") {
+      export_time_booking(run, f);
+    } else if (f[0].empty()) {
+      insert_access_booking(run, f);
+    } else {
+      insert_event(run, f);
+      insert_access_booking(run, f);
+    }
+  } else if (kind == "62p") {
+    insert_access_booking(run, f);
+  } else if (kind == "50p") {
+    ++run.cost_centre_bookings;
+  }
+}
+
+// The lines the transfer loop hands to the dispatch: 16 fields or more, of this terminal,
+// the badge trimmed of trailing blanks and tabs.
+std::vector<Fields> read_bookings(const std::string& path, const std::string& terminal,
+                                  std::size_t& line_count) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) fail(nullptr, path.c_str());
+  std::vector<Fields> bookings;
+  std::string line;
+  line_count = 0;
+  while (std::getline(in, line)) {
+    ++line_count;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    Fields fields;
+    std::size_t start = 0;
+    for (;;) {
+      const std::size_t comma = line.find(',', start);
+      fields.push_back(line.substr(start, comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    if (fields.size() < 16 || fields[5] != terminal) continue;
+    const std::size_t end = fields[0].find_last_not_of(" \t");
+    fields[0].erase(end == std::string::npos ? 0 : end + 1);
+    bookings.push_back(std::move(fields));
+  }
+  return bookings;
+}
+
+int run_ceiling(const std::string& central_path, const std::string& terminal,
+                const std::string& booking_path) {
+  std::size_t line_count = 0;
+  const std::vector<Fields> bookings = read_bookings(booking_path, terminal, line_count);
+
+  const auto start = std::chrono::steady_clock::now();
+  Run run;
+  run.directory = std::filesystem::absolute(central_path).parent_path().string();
+  run.terminal = terminal;
+  run.central = std::make_unique<DatabaseFile>(central_path);
+  sqlite3_exec(run.central->db, "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  if (sqlite3_exec(run.central->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    fail(run.central->db, "BEGIN");
+  }
+  for (const Fields& fields : bookings) dispatch(run, fields);
+  if (sqlite3_exec(run.central->db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    fail(run.central->db, "COMMIT");
+  }
+  run.clients.clear();
+  run.central.reset();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+
+  std::printf(
+      "lines=%zu time_bookings=%d access_bookings=%d cost_centre_bookings=%d events=%d "
+      "statements=%lld seconds=%.6f\n",
+      line_count, run.time_bookings, run.access_bookings, run.cost_centre_bookings, run.events,
+      static_cast<long long>(run.statements), seconds);
+  return 0;
+}
+
+}  // namespace
+}  // namespace zarvelt::bench
+
+int main(int argc, char** argv) {
+  if (argc != 4) {
+    std::fputs("usage: zarvelt_bench_ceiling <KVSYSTEM.db> <terminal> <booking file>\n", stderr);
+    return 2;
+  }
+  return zarvelt::bench::run_ceiling(argv[1], argv[2], argv[3]);
+}
