@@ -9,6 +9,7 @@
 #include "driver/fixed_paths.h"
 #include "driver/transfer_loop.h"
 #include "driver/transfer_state.h"
+#include "driver/usage.h"
 #include "log/transfer_log.h"
 
 namespace zarvelt {
@@ -142,6 +143,7 @@ int transfer_with_session(TransferState& state, const BookingHandlers& handlers,
 RunOutcome run_transfer(int argc, char** argv, std::FILE* console,
                         const BookingHandlers& handlers) {
   RunOutcome outcome;
+  if (answer_help_or_version(argc, argv, console)) return outcome;  // exit status 0
   if (argc < 5) {
     std::fputs("Parameterfehler", console);
     outcome.exit_status = kExitParameterError;
