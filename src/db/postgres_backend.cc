@@ -4,7 +4,9 @@
 //
 // A failed statement aborts a whole PostgreSQL transaction, which the production database never
 // does; so every statement runs under a savepoint, sent together with it in one round trip
-// (pipeline mode), and is rolled back to that savepoint when it fails.
+// (pipeline mode), and is rolled back to that savepoint when it fails. The rollback rides in
+// the next round trip, ahead of the next statement, so that a failed statement costs no round
+// trip of its own: its status is known at once, and nothing else runs in between.
 //
 // Defaults, so that a dead or frozen server cannot hang the run: connect_timeout 10 s,
 // statement_timeout 30 s on the server, TCP keepalives (idle 30 s, interval 10 s, 3 probes),
@@ -141,7 +143,8 @@ class PostgresConnection : public Connection {
         prepare ? "zarvelt_" + std::to_string(prepared_.size() + 1) : cached->second;
     const int count = static_cast<int>(inputs.size());
 
-    // One round trip: [BEGIN] SAVEPOINT [PREPARE] EXECUTE RELEASE, then a sync.
+    // One round trip: [BEGIN] [the last failed statement's rollback] SAVEPOINT [PREPARE]
+    // EXECUTE RELEASE, then a sync.
     std::vector<Step> steps;
     bool sent = PQenterPipelineMode(connection_) == 1;
     if (sent && !in_transaction_) {
@@ -150,6 +153,12 @@ class PostgresConnection : public Connection {
     }
     const std::string savepoint = std::string("SAVEPOINT ") + kSavepoint;
     const std::string release = std::string("RELEASE SAVEPOINT ") + kSavepoint;
+    if (restore_pending_) {
+      const std::string rollback = std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint;
+      sent = sent && send_plain(rollback.c_str()) && send_plain(release.c_str());
+      steps.insert(steps.end(), {Step::kRestore, Step::kRestore});
+      restore_pending_ = false;
+    }
     sent = sent && send_plain(savepoint.c_str());
     steps.push_back(Step::kSavepoint);
     if (prepare) {
@@ -168,6 +177,7 @@ class PostgresConnection : public Connection {
     std::int32_t status = kSuccess;
     bool begun = in_transaction_;
     bool savepoint_set = false;
+    bool restored = true;
     for (const Step step : steps) {
       // Each command yields its results and then a null.
       for (;;) {
@@ -175,6 +185,7 @@ class PostgresConnection : public Connection {
         if (!next_result(result)) return lose_connection();
         if (result == nullptr) break;
         const ExecStatusType state = PQresultStatus(result);
+        if (step == Step::kRestore && state != PGRES_COMMAND_OK) restored = false;
         if (state == PGRES_FATAL_ERROR && status == kSuccess) {
           status = map_sqlstate(PQresultErrorField(result, PG_DIAG_SQLSTATE));
         } else if (state == PGRES_COMMAND_OK || state == PGRES_TUPLES_OK) {
@@ -191,12 +202,13 @@ class PostgresConnection : public Connection {
     PQclear(sync);
     PQexitPipelineMode(connection_);
     in_transaction_ = begun;
-    if (PQstatus(connection_) == CONNECTION_BAD || status == kConnectionLost) {
+    // Without the rollback the transaction stays aborted: every later statement would fail.
+    if (PQstatus(connection_) == CONNECTION_BAD || status == kConnectionLost || !restored) {
       return lose_connection();
     }
     if (status != kSuccess) {
       rows.clear();
-      if (savepoint_set && !restore_savepoint()) return lose_connection();
+      restore_pending_ = savepoint_set;
     }
     return status;
   }
@@ -216,6 +228,8 @@ class PostgresConnection : public Connection {
   std::int32_t commit() override {
     if (lost_) return kConnectionLost;
     if (!in_transaction_) return kSuccess;
+    if (restore_pending_ && !restore_savepoint()) return lose_connection();
+    restore_pending_ = false;
     in_transaction_ = false;
     PGresult* result = nullptr;
     if (PQsendQuery(connection_, "COMMIT") != 1 || !next_result(result)) return lose_connection();
@@ -231,7 +245,7 @@ class PostgresConnection : public Connection {
   }
 
  private:
-  enum class Step { kBegin, kSavepoint, kPrepare, kExecute, kRelease };
+  enum class Step { kBegin, kRestore, kSavepoint, kPrepare, kExecute, kRelease };
 
   bool send_plain(const char* text) {
     return PQsendQueryParams(connection_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
@@ -304,6 +318,7 @@ class PostgresConnection : public Connection {
   PGconn* connection_;
   std::unordered_map<std::string, std::string> prepared_;  // text -> statement name
   bool in_transaction_ = false;
+  bool restore_pending_ = false;  // the last statement failed: roll back to its savepoint
   bool lost_ = false;
 };
 

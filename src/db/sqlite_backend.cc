@@ -4,8 +4,10 @@
 // "{S}." and get one prepared statement per schema file.
 //
 // Defaults: busy timeout 5000 ms, rollback journal (no WAL: the central file is the only one
-// written, and a rollback journal keeps the file self-contained), a 64 MiB page cache for the
-// central file, at most 32 client files open at once.
+// written, and a rollback journal keeps the file self-contained), a 16 MiB page cache for the
+// central file, at most 32 client files open at once. A client file is read in one read
+// transaction from its first read to the commit, so a program that writes to it meanwhile
+// waits for the run's end (as writers to the central file do).
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -203,6 +205,12 @@ class SqliteConnection : public Connection {
     std::int32_t status = file->prepared(final_text, statement);
     if (status != kSuccess) return status;
     if (!central && !sqlite3_stmt_readonly(statement)) return kReadOnly;
+    // A client file is only read. Outside a transaction every read would take and drop the
+    // file's lock again (several system calls each, most of a lookup's time); one read
+    // transaction kept until the commit takes it once. Opened again after an error ended it.
+    if (!central && sqlite3_get_autocommit(file->db())) {
+      sqlite3_exec(file->db(), "BEGIN", nullptr, nullptr, nullptr);
+    }
 
     for (std::size_t i = 0; i < inputs.size(); ++i) {
       const int position = static_cast<int>(i) + 1;
@@ -275,6 +283,13 @@ class SqliteConnection : public Connection {
 
   std::int32_t commit() override {
     if (transaction_lost_) return kConnectionLost;
+    // The client files' read transactions end with the run's unit of work, so that work after
+    // a commit sees their changes.
+    for (ClientSchema& client : client_schemas_) {
+      if (!sqlite3_get_autocommit(client.file->db())) {
+        sqlite3_exec(client.file->db(), "COMMIT", nullptr, nullptr, nullptr);
+      }
+    }
     if (!in_transaction_) return kSuccess;
     if (sqlite3_exec(central_->db(), "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
       const std::int32_t status = map_error(central_->db());
@@ -359,8 +374,11 @@ std::unique_ptr<Connection> connect_sqlite(std::string_view target, std::string_
   const std::string path(target);
   std::unique_ptr<DatabaseFile> central = open_file(path, status);
   if (central == nullptr) return nullptr;
-  // Only the central file is written, so only it gets a large page cache.
-  sqlite3_exec(central->db(), "PRAGMA cache_size=-65536", nullptr, nullptr, nullptr);
+  // Only the central file is written, so only it gets a large page cache: the run's dirty
+  // pages stay in it until they spill, and below about 8 MiB a long run spends most of its
+  // time spilling. Its size is most of the program's memory, which must stay well below
+  // 32 MiB however long the booking file.
+  sqlite3_exec(central->db(), "PRAGMA cache_size=-16384", nullptr, nullptr, nullptr);
   return std::make_unique<SqliteConnection>(std::move(central),
                                             std::filesystem::path(path).parent_path());
 }

@@ -1,0 +1,82 @@
+// The PostgreSQL backend's statement-level rollback, against the test cluster: a failed
+// statement's rollback travels with whatever the session sends next, so it must hold however
+// the run goes on.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "db/sql_hlp.h"
+#include "db/zarvelt_sql.h"
+#include "db_fixture.h"
+
+namespace zarvelt::db {
+namespace {
+
+using testing::DbBackend;
+using testing::DbInstallation;
+using ::testing::ElementsAre;
+
+AccessRecord access_record(const std::string& badge, const std::string& date_time) {
+  AccessRecord record;
+  record.terminal = "TERM01";
+  record.reader_number = 1;
+  record.booking_date = date_time.substr(0, 8);
+  record.booking_date_time = date_time;
+  record.badge = badge;
+  record.access_status_code = 100;
+  record.running_number = "001";
+  return record;
+}
+
+class PostgresRollbackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    db_ = DbInstallation::create(DbBackend::kPostgresql, {"MAND01"});
+    ZARVELT_REQUIRE_DB(db_);
+    ASSERT_TRUE(db_->execute("insert into KVS131FCD values ('K1', 3);", "MAND01"));
+    ASSERT_EQ(db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
+              kSuccess);
+  }
+
+  std::vector<std::string> badges() {
+    return db_->query("select ZpkAsw from KVSYSTEM.KVS402ZPK order by ZpkAsw");
+  }
+
+  std::unique_ptr<DbInstallation> db_;
+  SessionPtr session_;
+};
+
+// Failures in a row, each followed by a statement of another kind: a query, a schema switch,
+// an insert.
+TEST_F(PostgresRollbackTest, EveryStatementAfterAFailureRuns) {
+  ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);
+  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
+            kUniqueConstraint);
+  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20241305143015")), kDateFormat);
+  std::int32_t zone = -1;
+  EXPECT_EQ(lookup_zone(*session_, "Z1200", zone), kNoRow);
+  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
+            kUniqueConstraint);
+  EXPECT_EQ(switch_schema(*session_, "MAND01"), kSuccess);
+  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
+            kUniqueConstraint);
+  std::string booking_type;
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", booking_type), kSuccess);
+  EXPECT_EQ(booking_type, "3");
+  EXPECT_EQ(insert_access_record(*session_, access_record("B", "20240305143016")), kSuccess);
+  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_THAT(badges(), ElementsAre("A", "B"));
+}
+
+// The last statement of a run fails: the commit still keeps everything before it.
+TEST_F(PostgresRollbackTest, FailureRightBeforeTheCommit) {
+  ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);
+  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
+            kUniqueConstraint);
+  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_THAT(badges(), ElementsAre("A"));
+}
+
+}  // namespace
+}  // namespace zarvelt::db
