@@ -123,13 +123,13 @@ def master_postgresql(path):
            copy_block("KVS112MND", [(1, i + 1, c) for i, c in enumerate(CLIENTS)]),
            copy_block("KVS301ASW", [(b, 1, c, p, f, t) for b, c, p, f, t in m.badge_rows]),
            copy_block("KVS405ZZS", m.zones),
-           "ANALYZE;"]
+           "ANALYZE KVS112MND; ANALYZE KVS301ASW; ANALYZE KVS405ZZS;"]
     for client in CLIENTS:
         out.append("CREATE SCHEMA %s; SET search_path TO %s;" % (client.lower(), client.lower()))
         out.append(read_sql("postgresql", "client.sql"))
         out.append(copy_block("KVS131FCD", m.booking_types[client]))
         out.append(copy_block("KVS131FCDUEB", m.translations[client]))
-        out.append("ANALYZE;")
+        out.append("ANALYZE KVS131FCD; ANALYZE KVS131FCDUEB;")
     with open(path, "w", encoding="utf-8") as f:
         f.write("\n".join(out))
 

@@ -1,0 +1,333 @@
+#!/usr/bin/env python3
+"""Runs the transfer benchmarks and checks their targets. Started by scripts/bench.sh.
+
+  run.py --build DIR --work DIR [--sizes 10000,100000,1000000] [--backends sqlite,postgresql]
+         [--repeat N]
+
+For every size N: a booking file of N lines (bench/generate.py), then on each backend the built
+zarvelt on a fresh installation, timed from start to exit, peak resident memory from the
+child's rusage. On SQLite the ceiling program runs the same statements for the same file,
+interleaved with the program's runs; every figure is the best of --repeat runs, because the
+machine is shared. The program's summary must equal the ceiling's counters, or the two did not
+run the same statements. PostgreSQL round trips are counted once, with strace, on the smallest
+size: sendto calls of the run minus those of a run over an empty file (connection, commit),
+divided by the statements of the lines.
+
+PostgreSQL needs PGHOST, PGPORT, ZARVELT_TEST_PG_USER and ZARVELT_TEST_PG_PASSWORD (as
+scripts/postgres-test-cluster.sh prints them); without PGHOST it is skipped.
+"""
+
+import argparse
+import datetime
+import os
+import platform
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+TERMINAL = "T01"
+MIB = 1024 * 1024
+
+# Targets.
+CEILING_RATIO = 0.8  # SQLite lines/s at least this share of the ceiling's, at 100k and 1M
+PG_LINES_PER_SECOND = 10000  # at 100k lines
+PG_TRIPS_PER_STATEMENT = 1.0
+PEAK_MEMORY = 32 * MIB  # at 1M lines, either backend
+FLAT_MEMORY_GROWTH = 4 * MIB  # peak at 1M lines at most this much above the peak at 10k
+STARTUP_SECONDS = 0.020  # 100-line file on SQLite, start to exit
+
+
+def run_child(argv, cwd=None, env=None, stdout=subprocess.DEVNULL):
+    """Runs argv; returns (wall seconds, peak resident bytes, exit status, stdout text, CPU
+    seconds)."""
+    start = time.perf_counter()
+    child = subprocess.Popen(argv, cwd=cwd, env=env, stdout=stdout, stderr=subprocess.PIPE)
+    out = b""
+    if stdout == subprocess.PIPE:
+        out = child.stdout.read()
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    err = child.stderr.read()
+    if child.returncode != 0:
+        sys.stderr.write("%s exited with %d\n%s" % (argv[0], child.returncode, err.decode(
+            "latin-1")))
+    return (seconds, usage.ru_maxrss * 1024, child.returncode, out.decode("latin-1"),
+            usage.ru_utime + usage.ru_stime)
+
+
+class Installation:
+    """The directory tree the program expects, with a configuration for one database."""
+
+    def __init__(self, build, root):
+        self.build = build
+        self.root = root
+        self.working = os.path.join(root, "a", "b")
+        self.log = os.path.join(root, "Velmarion_php", "log", "ZarveltLog.txt")
+        for d in ("Files", os.path.join("Velmarion_php", "log"), os.path.join("a", "b")):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+
+    def configure(self, login, password, alias):
+        config = os.path.join(self.root, "Files", "velmarion.ini")
+        if os.path.exists(config):
+            os.remove(config)
+        subprocess.run([os.path.join(self.build, "zarvelt_config"), "write", config,
+                        "LOGIN=" + login, "PASS=" + password, "NET8=" + alias],
+                       check=True, stdout=subprocess.DEVNULL)
+
+    def transfer(self, bookings, wrapper=()):
+        if os.path.exists(self.log):
+            os.remove(self.log)
+        argv = list(wrapper) + [os.path.join(self.build, "zarvelt"), TERMINAL, bookings,
+                                "target1.txt", "target2.txt"]
+        seconds, peak, status, _, cpu = run_child(argv, cwd=self.working)
+        if status != 0:
+            raise SystemExit("zarvelt failed on %s" % bookings)
+        return seconds, peak, self.summary(), cpu
+
+    def summary(self):
+        with open(self.log, encoding="latin-1") as f:
+            log = f.read()
+        numbers = re.findall(r":\s*(-?\d+)\n", log[log.rfind("bergeben:"):])
+        return tuple(int(n) for n in numbers[:4])
+
+
+def line_count(path):
+    with open(path, "rb") as f:
+        return sum(1 for _ in f)
+
+
+class Bench:
+    def __init__(self, args):
+        self.args = args
+        self.build = os.path.abspath(args.build)
+        self.work = os.path.abspath(args.work)
+        self.ceiling = os.path.join(self.build, "bench", "zarvelt_bench_ceiling")
+        self.rows = []  # (backend, lines, figures dict)
+        self.checks = []  # (target, measured text, passed)
+        os.makedirs(self.work, exist_ok=True)
+
+    def generate(self, n):
+        path = os.path.join(self.work, "bookings-%d.txt" % n)
+        if not os.path.exists(path):
+            subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "bookings",
+                            str(n), path], check=True)
+        return path
+
+    def sqlite_master(self):
+        path = os.path.join(self.work, "master-sqlite")
+        if not os.path.exists(os.path.join(path, "KVSYSTEM.db")):
+            subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "master", "sqlite",
+                            path], check=True)
+        return path
+
+    def fresh_sqlite(self, directory):
+        if os.path.exists(directory):
+            shutil.rmtree(directory)
+        shutil.copytree(self.sqlite_master(), directory)
+
+    # ---- SQLite
+
+    def repeats(self, n, backend):
+        # A million lines takes minutes on PostgreSQL; its noise matters less there.
+        if n >= 1000000:
+            return 1 if backend == "postgresql" else min(self.args.repeat, 2)
+        return self.args.repeat
+
+    def run_sqlite(self, n, bookings):
+        inst = Installation(self.build, os.path.join(self.work, "inst-sqlite"))
+        inst.configure("bench", "bench", "sqlite3:../../db/KVSYSTEM.db")
+        ceiling_db = os.path.join(self.work, "ceiling-db")
+        best = {}
+        for _ in range(self.repeats(n, "sqlite")):
+            self.fresh_sqlite(os.path.join(inst.root, "db"))
+            seconds, peak, summary, cpu = inst.transfer(bookings)
+            best["seconds"] = min(best.get("seconds", seconds), seconds)
+            best["cpu"] = min(best.get("cpu", cpu), cpu)
+            best["peak"] = max(best.get("peak", peak), peak)
+            self.fresh_sqlite(ceiling_db)
+            _, _, status, out, _ = run_child(
+                [self.ceiling, os.path.join(ceiling_db, "KVSYSTEM.db"), TERMINAL, bookings],
+                stdout=subprocess.PIPE)
+            if status != 0:
+                raise SystemExit("ceiling failed on %s" % bookings)
+            c = dict(kv.split("=") for kv in out.split())
+            expected = (int(c["time_bookings"]), int(c["access_bookings"]),
+                        int(c["cost_centre_bookings"]), int(c["events"]))
+            if summary != expected:
+                raise SystemExit("zarvelt %s and ceiling %s differ on %s" % (summary, expected,
+                                                                             bookings))
+            ceiling_seconds = float(c["seconds"])
+            best["ceiling"] = min(best.get("ceiling", ceiling_seconds), ceiling_seconds)
+            ceiling_cpu = float(c["cpu_seconds"])
+            best["ceiling_cpu"] = min(best.get("ceiling_cpu", ceiling_cpu), ceiling_cpu)
+            best["statements"] = int(c["statements"])
+        best["rate"] = n / best["seconds"]
+        best["ceiling_rate"] = n / best["ceiling"]
+        best["ratio"] = best["rate"] / best["ceiling_rate"]
+        best["cpu_ratio"] = best["ceiling_cpu"] / best["cpu"]
+        self.statements[n] = best["statements"]
+        self.rows.append(("sqlite", n, best))
+
+    def startup(self):
+        inst = Installation(self.build, os.path.join(self.work, "inst-sqlite"))
+        inst.configure("bench", "bench", "sqlite3:../../db/KVSYSTEM.db")
+        bookings = self.generate(100)
+        times, cpus = [], []
+        for _ in range(10):
+            self.fresh_sqlite(os.path.join(inst.root, "db"))
+            seconds, _, _, cpu = inst.transfer(bookings)
+            times.append(seconds)
+            cpus.append(cpu)
+        return min(times), min(cpus)
+
+    # ---- PostgreSQL
+
+    def psql(self, database, *args):
+        env = dict(os.environ, PGUSER=os.environ["ZARVELT_TEST_PG_USER"],
+                   PGPASSWORD=os.environ["ZARVELT_TEST_PG_PASSWORD"])
+        subprocess.run(["psql", "-X", "-q", "-v", "ON_ERROR_STOP=1", "-d", database] +
+                       list(args), check=True, env=env, stdout=subprocess.DEVNULL)
+
+    def fresh_postgresql(self):
+        master = os.path.join(self.work, "master-postgresql.sql")
+        if not os.path.exists(master):
+            subprocess.run([sys.executable, os.path.join(HERE, "generate.py"), "master",
+                            "postgresql", master], check=True)
+        self.psql("postgres", "-c", "DROP DATABASE IF EXISTS zbench WITH (FORCE)")
+        self.psql("postgres", "-c", "CREATE DATABASE zbench")
+        self.psql("zbench", "-f", master)
+
+    def pg_installation(self):
+        inst = Installation(self.build, os.path.join(self.work, "inst-postgresql"))
+        inst.configure(os.environ["ZARVELT_TEST_PG_USER"], os.environ["ZARVELT_TEST_PG_PASSWORD"],
+                       "postgresql:dbname=zbench")
+        return inst
+
+    def run_postgresql(self, n, bookings):
+        inst = self.pg_installation()
+        best = {}
+        for _ in range(self.repeats(n, "postgresql")):
+            self.fresh_postgresql()
+            seconds, peak, summary, cpu = inst.transfer(bookings)
+            best["seconds"] = min(best.get("seconds", seconds), seconds)
+            best["cpu"] = min(best.get("cpu", cpu), cpu)
+            best["peak"] = max(best.get("peak", peak), peak)
+        best["rate"] = n / best["seconds"]
+        best["statements"] = self.statements.get(n)
+        self.rows.append(("postgresql", n, best))
+
+    def sendto_calls(self, inst, bookings):
+        self.fresh_postgresql()
+        trace = os.path.join(self.work, "strace.txt")
+        inst.transfer(bookings, wrapper=["strace", "-f", "-c", "-e", "trace=sendto,sendmsg",
+                                         "-o", trace])
+        with open(trace) as f:
+            calls = 0
+            for line in f:
+                fields = line.split()
+                if len(fields) >= 5 and fields[-1] in ("sendto", "sendmsg"):
+                    calls += int(fields[3])
+        return calls
+
+    def round_trips(self, n, bookings):
+        inst = self.pg_installation()
+        empty = os.path.join(self.work, "bookings-0.txt")
+        open(empty, "w").close()
+        fixed = self.sendto_calls(inst, empty)
+        total = self.sendto_calls(inst, bookings)
+        return (total - fixed) / self.statements[n], total - fixed
+
+    # ---- The whole run
+
+    def run(self):
+        sizes = [int(s) for s in self.args.sizes.split(",")]
+        backends = self.args.backends.split(",")
+        if "postgresql" in backends and not os.environ.get("PGHOST"):
+            print("PostgreSQL skipped: no PGHOST (scripts/bench.sh starts a cluster)")
+            backends.remove("postgresql")
+        self.statements = {}
+        for n in sizes:
+            bookings = self.generate(n)
+            for backend in ("sqlite", "postgresql"):
+                # The statement count comes from the ceiling, so SQLite always runs.
+                if backend == "sqlite" or backend in backends:
+                    print("%s, %d lines ..." % (backend, n), flush=True)
+                    getattr(self, "run_" + backend)(n, bookings)
+        startup = self.startup()
+        trips = None
+        if "postgresql" in backends:
+            trips = self.round_trips(sizes[0], self.generate(sizes[0]))
+        self.report(sizes, startup, trips)
+
+    def report(self, sizes, startup, trips):
+        print()
+        print("Machine: %s, %d cores, %s; %s" % (platform.node(), os.cpu_count(),
+                                                platform.platform(),
+                                                datetime.datetime.now().strftime("%Y-%m-%d %H:%M")))
+        print()
+        print("| Backend | Lines | Seconds | CPU s | Lines/s | Statements/line | Peak RSS MiB "
+              "| Ceiling lines/s | Ratio | CPU ratio |")
+        print("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
+        for backend, n, f in self.rows:
+            statements = f.get("statements")
+            print("| %s | %d | %.2f | %.2f | %.0f | %s | %.1f | %s | %s | %s |" % (
+                backend, n, f["seconds"], f["cpu"], f["rate"],
+                "%.2f" % (statements / n) if statements else "-", f["peak"] / MIB,
+                "%.0f" % f["ceiling_rate"] if "ceiling_rate" in f else "-",
+                "%.2f" % f["ratio"] if "ratio" in f else "-",
+                "%.2f" % f["cpu_ratio"] if "cpu_ratio" in f else "-"))
+        print()
+        print("Start-up to exit, 100 lines, SQLite: %.1f ms (CPU %.1f ms)" % (
+            startup[0] * 1000, startup[1] * 1000))
+        if trips is not None:
+            print("PostgreSQL round trips per statement (%d lines): %.3f (%d sendto calls)" % (
+                sizes[0], trips[0], trips[1]))
+        print()
+
+        def check(target, measured, passed):
+            print("%s  %s: %s" % ("PASS" if passed else "MISS", target, measured))
+
+        by = {(b, n): f for b, n, f in self.rows}
+        for n in (100000, 1000000):
+            if ("sqlite", n) in by:
+                r = by[("sqlite", n)]["ratio"]
+                check("SQLite at %d lines >= %.1f of the ceiling" % (n, CEILING_RATIO),
+                      "%.2f" % r, r >= CEILING_RATIO)
+        if ("postgresql", 100000) in by:
+            rate = by[("postgresql", 100000)]["rate"]
+            check("PostgreSQL at 100000 lines >= %d lines/s" % PG_LINES_PER_SECOND,
+                  "%.0f" % rate, rate >= PG_LINES_PER_SECOND)
+        if trips is not None:
+            check("PostgreSQL <= %.0f round trip per statement" % PG_TRIPS_PER_STATEMENT,
+                  "%.3f" % trips[0], trips[0] <= PG_TRIPS_PER_STATEMENT)
+        for backend in ("sqlite", "postgresql"):
+            if (backend, 1000000) in by:
+                peak = by[(backend, 1000000)]["peak"]
+                check("%s peak RSS at 1000000 lines < 32 MiB" % backend,
+                      "%.1f MiB" % (peak / MIB), peak < PEAK_MEMORY)
+            if (backend, sizes[0]) in by and (backend, sizes[-1]) in by and sizes[-1] > sizes[0]:
+                low, high = by[(backend, sizes[0])]["peak"], by[(backend, sizes[-1])]["peak"]
+                check("%s peak RSS flat from %d to %d lines (growth < 4 MiB)" % (
+                    backend, sizes[0], sizes[-1]), "%.1f -> %.1f MiB" % (low / MIB, high / MIB),
+                    high - low < FLAT_MEMORY_GROWTH)
+        check("SQLite start-up to exit for 100 lines < 20 ms", "%.1f ms" % (startup[0] * 1000),
+              startup[0] < STARTUP_SECONDS)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("--sizes", default="10000,100000,1000000")
+    parser.add_argument("--backends", default="sqlite,postgresql")
+    parser.add_argument("--repeat", type=int, default=3)
+    Bench(parser.parse_args()).run()
+
+
+if __name__ == "__main__":
+    main()

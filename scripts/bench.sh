@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Benchmarks: builds the program and the ceiling (Release, build-bench), then transfers
+# generated booking files of 10k, 100k and 1M lines on SQLite and PostgreSQL and checks the
+# targets (see bench/README.md). --quick stops at 100k lines. Not part of scripts/test.sh.
+#
+#   scripts/bench.sh [--quick] [more options of bench/run.py, e.g. --repeat 5]
+#
+# PostgreSQL: a private throwaway cluster of this run, unless PGHOST and the
+# ZARVELT_TEST_PG_USER / ZARVELT_TEST_PG_PASSWORD of a running one are set already.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+sizes=10000,100000,1000000
+if [ "${1:-}" = "--quick" ]; then
+  sizes=10000,100000
+  shift
+fi
+
+build=${ZARVELT_BENCH_BUILD_DIR:-build-bench}
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j2 --target zarvelt zarvelt_config zarvelt_bench_ceiling >/dev/null
+
+work=${ZARVELT_BENCH_WORK_DIR:-/tmp/zarvelt-bench-$$}
+mkdir -p "$work"
+cleanup() {
+  if [ -n "${own_cluster:-}" ]; then bash scripts/postgres-test-cluster.sh stop; fi
+  if [ -z "${ZARVELT_BENCH_WORK_DIR:-}" ]; then rm -rf "$work"; fi
+}
+trap cleanup EXIT
+if [ -z "${PGHOST:-}" ]; then
+  export ZARVELT_PG_DIR=/tmp/zarvelt-bench-pg-$$ ZARVELT_PG_PORT=$((40000 + $$ % 10000))
+  own_cluster=1
+  if pg_exports=$(bash scripts/postgres-test-cluster.sh start); then
+    eval "$pg_exports"
+  else
+    echo "bench.sh: no PostgreSQL cluster; PostgreSQL is skipped" >&2
+  fi
+fi
+export PATH=/usr/lib/postgresql/15/bin:$PATH
+python3 bench/run.py --build "$build" --work "$work" --sizes "$sizes" "$@"
