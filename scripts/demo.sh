@@ -83,7 +83,7 @@ section "Target file 2, cost-centre bookings (Transfer/work/T01_cost.txt): no li
 printf '%s bytes; cut into 32-byte records for display:\n' "$(wc -c <"$work/T01_cost.txt")"
 fold -w 32 "$work/T01_cost.txt"
 echo
-xxd "$work/T01_cost.txt"
+od -A d -t x1z -v "$work/T01_cost.txt"
 
 section "New rows in KVSYSTEM.KVS402ZPK (access protocol)"
 sqlite3 -header -column "$demo/db/KVSYSTEM.db" \
