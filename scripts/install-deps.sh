@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql-15 postgresql-client-15
+  unixodbc-dev odbc-postgresql
   libssl-dev
 )
 

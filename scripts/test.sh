@@ -19,4 +19,9 @@ if pg_exports=$(bash scripts/postgres-test-cluster.sh start); then
 else
   echo "test.sh: no PostgreSQL test cluster; PostgreSQL tests fail under CI, else skip" >&2
 fi
+# The PostgreSQL tests run once more through ODBC (psqlODBC), with the driver and the data
+# sources registered in a private ODBC configuration beside the cluster.
+if [ -n "${PGHOST:-}" ] && odbc_exports=$(bash scripts/odbc-test-sources.sh "$ZARVELT_PG_DIR/odbc"); then
+  eval "$odbc_exports"
+fi
 (cd "$build" && ctest --output-on-failure -j2)

@@ -312,7 +312,7 @@ TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace

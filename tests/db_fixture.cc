@@ -183,9 +183,14 @@ class SqliteInstallation : public DbInstallation {
 
 class PostgresInstallation : public DbInstallation {
  public:
-  explicit PostgresInstallation(const std::vector<std::string>& client_schemas)
+  PostgresInstallation(const std::vector<std::string>& client_schemas, bool through_odbc)
       : login_(environment("ZARVELT_TEST_PG_USER", "zarvelt")),
-        password_(environment("ZARVELT_TEST_PG_PASSWORD", "zarvelt-test")) {
+        password_(environment("ZARVELT_TEST_PG_PASSWORD", "zarvelt-test")),
+        odbc_data_source_(through_odbc ? odbc_test_data_source() : "") {
+    if (through_odbc && odbc_data_source_.empty()) {
+      reason_ = "no ODBC data source for the test cluster (ZARVELT_TEST_ODBC_DSN)";
+      return;
+    }
     static std::atomic<int> counter{0};
     database_ = "zt_" + std::to_string(::getpid()) + "_" + std::to_string(++counter);
     PGconn* admin = connect("postgres");
@@ -219,7 +224,11 @@ class PostgresInstallation : public DbInstallation {
 
   bool available() const override { return available_; }
   std::string reason() const override { return reason_; }
-  std::string connect_alias() const override { return "postgresql:dbname=" + database_; }
+  std::string connect_alias() const override {
+    if (!odbc_data_source_.empty())
+      return "odbc:DSN=" + odbc_data_source_ + ";Database=" + database_;
+    return "postgresql:dbname=" + database_;
+  }
   std::string connect_alias_from(const std::string&) const override { return connect_alias(); }
   std::string login() const override { return login_; }
   std::string password() const override { return password_; }
@@ -285,6 +294,7 @@ class PostgresInstallation : public DbInstallation {
 
   std::string login_;
   std::string password_;
+  std::string odbc_data_source_;  // empty: reached through libpq
   std::string database_;
   PGconn* connection_ = nullptr;
   bool created_ = false;
@@ -295,8 +305,26 @@ class PostgresInstallation : public DbInstallation {
 }  // namespace
 
 const char* backend_name(DbBackend backend) {
-  return backend == DbBackend::kSqlite ? "sqlite" : "postgresql";
+  switch (backend) {
+    case DbBackend::kSqlite:
+      return "sqlite";
+    case DbBackend::kPostgresql:
+      return "postgresql";
+    case DbBackend::kOdbcPostgresql:
+      break;
+  }
+  return "odbc_postgresql";
 }
+
+std::vector<DbBackend> database_backends() {
+  std::vector<DbBackend> backends = {DbBackend::kSqlite, DbBackend::kPostgresql};
+#ifdef ZARVELT_WITH_ODBC
+  backends.push_back(DbBackend::kOdbcPostgresql);
+#endif
+  return backends;
+}
+
+std::string odbc_test_data_source() { return environment("ZARVELT_TEST_ODBC_DSN", ""); }
 
 bool postgresql_required() {
   const char* ci = std::getenv("CI");
@@ -309,7 +337,8 @@ std::unique_ptr<DbInstallation> DbInstallation::create(
   if (backend == DbBackend::kSqlite) {
     return std::make_unique<SqliteInstallation>(client_schemas, directory);
   }
-  return std::make_unique<PostgresInstallation>(client_schemas);
+  return std::make_unique<PostgresInstallation>(client_schemas,
+                                                backend == DbBackend::kOdbcPostgresql);
 }
 
 }  // namespace zarvelt::testing

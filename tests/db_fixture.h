@@ -5,6 +5,8 @@
 // SQLite: a directory with KVSYSTEM.db and <SCHEMA>.db per client schema.
 // PostgreSQL: a fresh database per installation in the test cluster (scripts/test.sh starts it
 // and exports PGHOST, PGPORT, ZARVELT_TEST_PG=1); dropped again when the installation ends.
+// PostgreSQL through ODBC: the same, reached as "odbc:DSN=<dsn>;Database=<database>" through
+// the data source named by ZARVELT_TEST_ODBC_DSN (scripts/odbc-test-sources.sh writes it).
 #pragma once
 
 #include <memory>
@@ -13,10 +15,16 @@
 
 namespace zarvelt::testing {
 
-enum class DbBackend { kSqlite, kPostgresql };
+enum class DbBackend { kSqlite, kPostgresql, kOdbcPostgresql };
 
-// "sqlite" or "postgresql", for parameterised test names.
+// "sqlite", "postgresql" or "odbc_postgresql", for parameterised test names.
 const char* backend_name(DbBackend backend);
+
+// Every backend of this build, for parameterised suites.
+std::vector<DbBackend> database_backends();
+
+// The data source of the test cluster (ZARVELT_TEST_ODBC_DSN), empty when there is none.
+std::string odbc_test_data_source();
 
 // True when PostgreSQL tests must run (CI=true or ZARVELT_TEST_PG set): a missing cluster is
 // then a failure, not a skip.
@@ -37,7 +45,8 @@ class DbInstallation {
   virtual bool available() const = 0;
   virtual std::string reason() const = 0;
 
-  // The NET8 value, at most 41 characters: "sqlite3:<absolute path>" or "postgresql:dbname=..".
+  // The NET8 value, at most 41 characters: "sqlite3:<absolute path>", "postgresql:dbname=.." or
+  // "odbc:DSN=..;Database=..".
   virtual std::string connect_alias() const = 0;
   // For SQLite: "sqlite3:" with the central file's path relative to working_directory (programs
   // run with a working directory); for PostgreSQL the same as connect_alias().

@@ -19,6 +19,11 @@ constexpr BackendEntry kBackends[] = {
 #ifdef ZARVELT_WITH_POSTGRESQL
     {"postgresql:", connect_postgresql},
 #endif
+#ifdef ZARVELT_WITH_ODBC
+    {"odbc:", connect_odbc},
+    // Last: any other alias is the name of a data source.
+    {"", connect_odbc},
+#endif
     {"", nullptr},
 };
 

@@ -73,11 +73,15 @@ std::unique_ptr<Connection> connect_sqlite(std::string_view target, std::string_
                                            std::string_view password, std::int32_t& status);
 std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::string_view login,
                                                std::string_view password, std::int32_t& status);
+// target: a data source name or an ODBC connection string.
+std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_view login,
+                                         std::string_view password, std::int32_t& status);
 
 // ---- The production client's operations, over any Connection.
 
 // Connects with "login/password@alias": the alias prefix picks the backend ("sqlite3:",
-// "postgresql:"); any other alias would need the production client, which is not built in:
+// "postgresql:", "odbc:"); any other alias names an ODBC data source, as the production
+// client's alias names a database. A build without ODBC has no client for such an alias:
 // kCannotResolveAlias, with notice set to a console line saying so. The password is never
 // put into notice or any other text.
 std::unique_ptr<Connection> connect(std::string_view connect_string, std::int32_t& status,

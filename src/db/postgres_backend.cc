@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "db/client.h"
+#include "db/postgresql_errors.h"
 
 namespace zarvelt::db {
 namespace {
@@ -30,80 +31,8 @@ constexpr int kClientDeadlineMs = 45000;
 constexpr const char* kSavepoint = "zarvelt_statement";
 constexpr unsigned kInt4Type = 23;  // pg_type oid of integer
 
-// SQLSTATE to the production database's error numbers. First match wins; a class entry ("08")
-// matches every state of that class.
-struct ErrorMapping {
-  std::string_view sqlstate;
-  std::int32_t status;
-};
-constexpr ErrorMapping kErrorTable[] = {
-    {"23505", kUniqueConstraint},
-    {"23502", kNullIntoNotNull},
-    {"23503", -2291},  // parent key not found
-    {"23514", -2290},  // check constraint violated
-    {"22001", kValueTooLarge},
-    {"22007", kDateFormat},
-    {"22008", kDateFormat},
-    {"22003", -1438},  // value larger than specified precision
-    {"22P02", kInvalidNumber},
-    {"22021", -29275},  // partial multibyte character
-    {"22P05", -29275},
-    {"21000", -1427},  // single-row subquery returns more than one row
-    {"42P01", kTableMissing},
-    {"42703", kInvalidIdentifier},
-    {"3F000", kSchemaMissing},
-    {"42601", kInvalidSql},
-    {"42501", -1031},  // insufficient privileges
-    {"28P01", kInvalidLogin},
-    {"28000", kInvalidLogin},
-    {"57014", kCancelled},  // statement_timeout
-    {"57P", kConnectionLost},
-    {"08", kConnectionLost},
-    {"40P01", -60},  // deadlock detected
-    {"55P03", kResourceBusy},
-    {"53", -4030},  // out of memory or disk
-};
-
 std::int32_t map_sqlstate(const char* sqlstate) {
-  if (sqlstate == nullptr) return kConnectionLost;  // libpq's own errors: no server reply
-  const std::string_view state(sqlstate);
-  for (const ErrorMapping& mapping : kErrorTable) {
-    if (state.starts_with(mapping.sqlstate)) return mapping.status;
-  }
-  return kInternalError;
-}
-
-// A connection attempt has no SQLSTATE in libpq, only a message.
-struct ConnectErrorMapping {
-  std::string_view message_part;
-  std::int32_t status;
-};
-constexpr ConnectErrorMapping kConnectErrorTable[] = {
-    {"password authentication failed", kInvalidLogin},
-    {"no password supplied", kInvalidLogin},
-    {"role \"", kInvalidLogin},  // role ... does not exist
-    {"timeout expired", -12170},
-    {"could not translate host name", -12545},
-    {"the database system is starting up", -1033},
-    {"the database system is shutting down", -1089},
-    {"Connection refused", -12541},  // no listener
-    {"No such file or directory", -12541},
-};
-
-std::int32_t map_connect_error(const char* message) {
-  const std::string_view text(message != nullptr ? message : "");
-  for (const ConnectErrorMapping& mapping : kConnectErrorTable) {
-    if (text.find(mapping.message_part) != std::string_view::npos) return mapping.status;
-  }
-  return kCannotResolveAlias;  // unknown database or service, malformed conninfo
-}
-
-std::string lower_case(std::string_view name) {
-  std::string lower(name);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
+  return map_postgresql_sqlstate(sqlstate != nullptr ? sqlstate : "");  // null: no server reply
 }
 
 class PostgresConnection : public Connection {
@@ -214,13 +143,10 @@ class PostgresConnection : public Connection {
   }
 
   std::int32_t set_session_schema(std::string_view schema) override {
-    static constexpr std::string_view kSwitch =
-        "select set_config('search_path', quote_ident(nspname), false) from pg_namespace "
-        "where nspname = $1";
-    const std::string name = lower_case(schema);
+    const std::string name = postgresql_folded_name(schema);
     const BoundValue input{BoundValue::Kind::kText, name, 0};
     std::vector<FetchedRow> rows;
-    const std::int32_t status = run(kSwitch, {&input, 1}, 1, rows);
+    const std::int32_t status = run(kPostgresqlSchemaSwitch, {&input, 1}, 1, rows);
     if (status != kSuccess) return status;
     return rows.empty() ? kSchemaMissing : kSuccess;
   }
@@ -350,7 +276,7 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   values.push_back(nullptr);
   PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 1);
   if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-    status = map_connect_error(connection != nullptr ? PQerrorMessage(connection) : nullptr);
+    status = map_postgresql_connect_error(connection != nullptr ? PQerrorMessage(connection) : "");
     PQfinish(connection);
     return nullptr;
   }

@@ -306,8 +306,11 @@ TEST_P(SessionTest, ConnectFailures) {
   const std::int32_t odd_password =
       db_connect(other, db_->login(), "p@ss/w@rd", db_->connect_alias(), "KVSYSTEM");
   EXPECT_EQ(odd_password, GetParam() == DbBackend::kSqlite ? kSuccess : kInvalidLogin);
-  const std::string missing = GetParam() == DbBackend::kSqlite ? "sqlite3:/nonexistent/KVSYSTEM.db"
-                                                               : "postgresql:dbname=zt_nosuch";
+  const std::string missing =
+      GetParam() == DbBackend::kSqlite ? "sqlite3:/nonexistent/KVSYSTEM.db"
+      : GetParam() == DbBackend::kPostgresql
+          ? "postgresql:dbname=zt_nosuch"
+          : "odbc:DSN=" + testing::odbc_test_data_source() + ";Database=zt_nosuch";
   EXPECT_EQ(db_connect(other, db_->login(), db_->password(), missing, "KVSYSTEM"),
             kCannotResolveAlias);
   EXPECT_EQ(other, nullptr);
@@ -347,11 +350,17 @@ TEST_P(SessionTest, ConnectStepReadsConfiguration) {
   const std::string output =
       run_connect_step(db_->login(), "geheim-4711", db_->connect_alias(), status);
   EXPECT_EQ(output.find("geheim"), std::string::npos);
-  if (GetParam() == DbBackend::kPostgresql) {
+  if (GetParam() != DbBackend::kSqlite) {
     EXPECT_EQ(status, kInvalidLogin);
     EXPECT_EQ(output, "Datenbankverbindung fehlgeschlagen, Fehler: -1017\n");
   }
 }
+
+#ifdef ZARVELT_WITH_ODBC
+const std::string kNoClientNotice;
+#else
+const std::string kNoClientNotice = "Kein Oracle-Client eingebaut: Alias \n";
+#endif
 
 TEST(SessionConnectStepTest, AliasOfAtMost41Characters) {
   // "sqlite3:" + 21-character directory + "/KVSYSTEM.db" = 41 characters.
@@ -366,11 +375,11 @@ TEST(SessionConnectStepTest, AliasOfAtMost41Characters) {
   std::int32_t status = 0;
   EXPECT_EQ(run_connect_step("", "", alias, status), "");
   EXPECT_EQ(status, kSuccess);
-  // One more character: the alias is dropped, which leaves no backend to carry it.
+  // One more character: the alias is dropped, which names no data source (or, without ODBC,
+  // leaves no backend to carry it).
   const std::string longer = "sqlite3:/" + alias.substr(8);
   EXPECT_EQ(run_connect_step("", "", longer, status),
-            "Kein Oracle-Client eingebaut: Alias \n"
-            "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+            kNoClientNotice + "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
   EXPECT_EQ(status, kCannotResolveAlias);
   std::filesystem::remove_all(directory);
 }
@@ -410,8 +419,7 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
               ElementsAre(std::to_string(2 * kSchemas)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Backends, SessionTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+INSTANTIATE_TEST_SUITE_P(Backends, SessionTest, ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
@@ -425,8 +433,7 @@ TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
   const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
   std::fclose(console);
   EXPECT_EQ(std::string(buffer, size),
-            "Kein Oracle-Client eingebaut: Alias \n"
-            "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+            kNoClientNotice + "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
 }
 
 }  // namespace
@@ -437,8 +444,18 @@ namespace {
 
 // The server ends the session mid-run: the failed statement, every later one and the commit
 // report the session as lost, and nothing of the run stays.
-TEST(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
-  auto db = DbInstallation::create(DbBackend::kPostgresql, {});
+class PostgresSessionTest : public ::testing::TestWithParam<DbBackend> {};
+
+std::vector<DbBackend> postgresql_backends() {
+  std::vector<DbBackend> backends;
+  for (const DbBackend backend : testing::database_backends()) {
+    if (backend != DbBackend::kSqlite) backends.push_back(backend);
+  }
+  return backends;
+}
+
+TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
+  auto db = DbInstallation::create(GetParam(), {});
   ZARVELT_REQUIRE_DB(db);
   SessionPtr session;
   ASSERT_EQ(db_connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM"),
@@ -451,7 +468,7 @@ TEST(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   event.function_code = "025";
   ASSERT_EQ(insert_event_record(*session, event), kSuccess);
   EXPECT_THAT(db->query("select pg_terminate_backend(pid) from pg_stat_activity"
-                        " where application_name = 'zarvelt' and datname = current_database()"),
+                        " where pid <> pg_backend_pid() and datname = current_database()"),
               ElementsAre("t"));
   event.function_code = "026";
   EXPECT_EQ(insert_event_record(*session, event), kConnectionLost);
@@ -461,6 +478,9 @@ TEST(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   EXPECT_EQ(db_commit(*session), 0);
   EXPECT_TRUE(db->query("select * from KVSYSTEM.O2009BUCHPROT").empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, PostgresSessionTest, ::testing::ValuesIn(postgresql_backends()),
+                         [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace
 }  // namespace zarvelt::db

@@ -127,7 +127,7 @@ TEST_P(AccessBookingInsertTest, DuplicatesCountAndFailuresArePrinted) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AccessBookingInsertTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace

@@ -65,7 +65,7 @@ TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, EventInsertTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace

@@ -357,7 +357,7 @@ TEST_P(TimeBookingExportTest, BadgeMustBeValidOnTheBookingDate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, TimeBookingExportTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace

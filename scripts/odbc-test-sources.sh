@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Registers psqlODBC and two data sources for the throwaway PostgreSQL cluster in a private
+# ODBC configuration (nothing in /etc changes), and prints the export lines for the tests:
+#
+#   eval "$(scripts/postgres-test-cluster.sh start)"
+#   eval "$(scripts/odbc-test-sources.sh DIR)"
+#
+# zpg        the cluster without a database: the tests name theirs ("odbc:DSN=zpg;Database=..").
+# ZARVELT_PG a data source as an installation's NET8 alias names one (database postgres).
+# Needs PGHOST (the socket directory) and PGPORT from the cluster's exports.
+set -euo pipefail
+
+dir=${1:?usage: $0 DIR}
+: "${PGHOST:?PGHOST not set}" "${PGPORT:?PGPORT not set}"
+driver=$(dpkg-query -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | head -n 1 || true)
+[ -n "$driver" ] || { echo "odbc-test-sources: psqlODBC (odbc-postgresql) not installed" >&2; exit 1; }
+
+mkdir -p "$dir"
+cat >"$dir/odbcinst.ini" <<INST
+[PostgreSQL ANSI]
+Description=PostgreSQL ODBC driver (ANSI)
+Driver=$driver
+INST
+cat >"$dir/odbc.ini" <<SOURCES
+[zpg]
+Driver=PostgreSQL ANSI
+Servername=$PGHOST
+Port=$PGPORT
+
+[ZARVELT_PG]
+Driver=PostgreSQL ANSI
+Servername=$PGHOST
+Port=$PGPORT
+Database=postgres
+SOURCES
+echo "export ODBCSYSINI='$dir' ODBCINI='$dir/odbc.ini'"
+echo "export ZARVELT_TEST_ODBC_DSN=zpg ZARVELT_TEST_ODBC_ALIAS=ZARVELT_PG"

@@ -1,0 +1,200 @@
+// The ODBC backend's translations (no driver needed), and the installation's alias reaching a
+// real data source through the connection step.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "config/config_writer.h"
+#include "db/odbc_translation.h"
+#include "db/sql_hlp.h"
+#include "db_fixture.h"
+#include "test_support.h"
+
+namespace zarvelt::db {
+namespace {
+
+TEST(OdbcTranslationTest, ConnectionStrings) {
+  struct Case {
+    const char* target;
+    const char* login;
+    const char* password;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"VELMARION", "kv", "geheim", "UID=kv;PWD=geheim;DSN=VELMARION;"},
+      {"DSN=x;Database=y", "kv", "geheim", "UID=kv;PWD=geheim;DSN=x;Database=y"},
+      // Empty credentials leave the data source's own in force.
+      {"VELMARION", "", "", "DSN=VELMARION;"},
+      // Values that would end or open an attribute are braced, "}" doubled inside.
+      {"VELMARION", "kv", "a;b=c", "UID=kv;PWD={a;b=c};DSN=VELMARION;"},
+      {"VELMARION", "kv", "x}y{", "UID=kv;PWD={x}}y{};DSN=VELMARION;"},
+      {"VELMARION", "kv", " pw", "UID=kv;PWD={ pw};DSN=VELMARION;"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(odbc_connection_string(c.target, c.login, c.password), c.expected) << c.target;
+  }
+}
+
+TEST(OdbcTranslationTest, PlaceholdersBecomeMarkersOutsideQuotes) {
+  struct Case {
+    Dialect dialect;
+    const char* text;
+    const char* expected;
+    std::vector<std::size_t> inputs;
+  };
+  const Case cases[] = {
+      // An input used several times is bound at every marker.
+      {Dialect::kOracle,
+       "select A from T where (B=:1 and (to_char(C,'yyyymmdd')<=:2 or D>=:2))",
+       "select A from T where (B=? and (to_char(C,'yyyymmdd')<=? or D>=?))",
+       {0, 1, 1}},
+      // Colons inside literals and quoted names stay.
+      {Dialect::kOracle,
+       "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss') from dual",
+       "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss') from dual",
+       {}},
+      {Dialect::kOracle,
+       "select \":1\", 'it''s :2' from T where X=:3",
+       "select \":1\", 'it''s :2' from T where X=?",
+       {2}},
+      {Dialect::kOracle,
+       "values (:1,:2,to_date(:3,'yyyymmddhh24miss'),:10)",
+       "values (?,?,to_date(?,'yyyymmddhh24miss'),?)",
+       {0, 1, 2, 9}},
+      {Dialect::kPostgresql,
+       "select $2 from T where $1::text !~ '[^0-9]$1' and X=$12",
+       "select ? from T where ?::text !~ '[^0-9]$1' and X=?",
+       {1, 0, 11}},
+      // Each dialect has its own marker.
+      {Dialect::kPostgresql, "select ':1' from T where X=:1", "select ':1' from T where X=:1", {}},
+  };
+  for (const Case& c : cases) {
+    const OdbcStatementText converted = odbc_statement_text(c.text, c.dialect);
+    EXPECT_EQ(converted.text, c.expected);
+    EXPECT_EQ(converted.input_of_marker, c.inputs) << c.text;
+  }
+}
+
+TEST(OdbcTranslationTest, ProductPicksTheDialect) {
+  EXPECT_EQ(dialect_of_product("Oracle"), Dialect::kOracle);
+  EXPECT_EQ(dialect_of_product("PostgreSQL"), Dialect::kPostgresql);
+  EXPECT_EQ(dialect_of_product("SQLite"), std::nullopt);
+  EXPECT_EQ(dialect_of_product(""), std::nullopt);
+}
+
+TEST(OdbcTranslationTest, StatementStatuses) {
+  struct Case {
+    Dialect dialect;
+    OdbcDiagnostic diagnostic;
+    std::int32_t status;
+    bool lost;
+  };
+  const Case cases[] = {
+      // Oracle's driver: the native number is the ORA number.
+      {Dialect::kOracle,
+       {"23000", 1, "[Oracle][ODBC][Ora]ORA-00001: unique constraint"},
+       -1,
+       false},
+      {Dialect::kOracle, {"HY000", 1435, "ORA-01435: user does not exist"}, kSchemaMissing, false},
+      {Dialect::kOracle, {"HY000", 1405, "ORA-01405: fetched column value is NULL"}, -1405, false},
+      {Dialect::kOracle,
+       {"HY000", 0, "[Oracle][ODBC][Ora]ORA-12899: value too large"},
+       -12899,
+       false},
+      {Dialect::kOracle,
+       {"HY000", 3113, "ORA-03113: end-of-file on communication channel"},
+       kConnectionLost,
+       true},
+      {Dialect::kOracle, {"08S01", 0, "communication link failure"}, kConnectionLost, true},
+      // psqlODBC hands on the server's SQLSTATE.
+      {Dialect::kPostgresql, {"23505", 7, "duplicate key"}, kUniqueConstraint, false},
+      {Dialect::kPostgresql, {"23502", 7, "null value"}, kNullIntoNotNull, false},
+      {Dialect::kPostgresql, {"42P01", 7, "relation does not exist"}, kTableMissing, false},
+      {Dialect::kPostgresql, {"57P01", 7, "terminating connection"}, kConnectionLost, true},
+      {Dialect::kPostgresql, {"08S01", 35, "server closed the connection"}, kConnectionLost, true},
+      {Dialect::kPostgresql, {"HYT00", 0, "timeout expired"}, kCancelled, false},
+      {Dialect::kPostgresql,
+       {"23000", 0, "integrity constraint violation"},
+       kUniqueConstraint,
+       false},
+      {Dialect::kPostgresql, {"HY000", 0, "general error"}, kInternalError, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(odbc_statement_status(c.dialect, c.diagnostic), c.status) << c.diagnostic.message;
+    EXPECT_EQ(is_lost_session(c.dialect, c.diagnostic), c.lost) << c.diagnostic.message;
+  }
+}
+
+TEST(OdbcTranslationTest, ConnectStatuses) {
+  struct Case {
+    OdbcDiagnostic diagnostic;
+    std::int32_t status;
+  };
+  const Case cases[] = {
+      {{"IM002", 0, "Data source name not found and no default driver specified"},
+       kCannotResolveAlias},
+      {{"IM003", 0, "Specified driver could not be loaded"}, kCannotResolveAlias},
+      {{"28000", 1017, "[Oracle][ODBC][Ora]ORA-01017: invalid username/password"}, kInvalidLogin},
+      {{"08001", 12541, "[Oracle][ODBC][Ora]ORA-12541: TNS:no listener"}, -12541},
+      {{"08001", 101, "failed: FATAL:  password authentication failed for user \"kv\""},
+       kInvalidLogin},
+      {{"08001", 101, "failed: FATAL:  database \"nosuch\" does not exist"}, kCannotResolveAlias},
+      {{"08001", 101, "failed: No such file or directory"}, -12541},
+      {{"HYT00", 0, "Login timeout expired"}, -12170},
+      {{"", 0, ""}, kCannotResolveAlias},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(odbc_connect_status(c.diagnostic), c.status) << c.diagnostic.message;
+  }
+}
+
+#ifdef ZARVELT_WITH_ODBC
+// The connection step with NET8 as an installation carries it: a bare alias, which names the
+// data source. The test cluster's data source ZARVELT_PG reaches a database without the central
+// schema, so a working connection shows as the failed schema statement.
+TEST(OdbcConnectStepTest, BareAliasNamesTheDataSource) {
+  const std::string alias = std::getenv("ZARVELT_TEST_ODBC_ALIAS") != nullptr
+                                ? std::getenv("ZARVELT_TEST_ODBC_ALIAS")
+                                : "";
+  if (alias.empty()) {
+    if (testing::postgresql_required()) FAIL() << "ZARVELT_TEST_ODBC_ALIAS not set";
+    GTEST_SKIP() << "no ODBC data source for the test cluster";
+  }
+  const std::string login = std::getenv("ZARVELT_TEST_PG_USER");
+  const std::string password = std::getenv("ZARVELT_TEST_PG_PASSWORD");
+  struct Case {
+    std::string net8;
+    std::string password;
+    std::string console;
+  };
+  const Case cases[] = {
+      {alias, password, "Datenbankverbindung fehlgeschlagen, Fehler: -1435\n"},
+      {"odbc:" + alias, password, "Datenbankverbindung fehlgeschlagen, Fehler: -1435\n"},
+      {alias, "falsch", "Datenbankverbindung fehlgeschlagen, Fehler: -1017\n"},
+      {"NOSUCH_SOURCE", password, "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n"},
+  };
+  const std::filesystem::path directory = testing::make_temp_dir();
+  for (const Case& c : cases) {
+    const std::string config = (directory / "velmarion.ini").string();
+    ASSERT_TRUE(
+        write_config_values(config, {{"LOGIN", login}, {"PASS", c.password}, {"NET8", c.net8}}).ok);
+    std::FILE* console = std::tmpfile();
+    SessionPtr session;
+    open_db_session(session, config, console);
+    std::rewind(console);
+    char buffer[256] = {};
+    const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
+    std::fclose(console);
+    EXPECT_EQ(std::string(buffer, size), c.console) << c.net8;
+  }
+  std::filesystem::remove_all(directory);
+}
+#endif
+
+}  // namespace
+}  // namespace zarvelt::db

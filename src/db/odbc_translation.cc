@@ -1,0 +1,172 @@
+#include "db/odbc_translation.h"
+
+#include <cctype>
+
+#include "db/postgresql_errors.h"
+#include "db/status.h"
+
+namespace zarvelt::db {
+namespace {
+
+constexpr std::int32_t kConnectTimeout = -12170;  // ORA-12170 TNS connect timeout
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// An attribute value as ODBC reads it: braced when it holds a character that would end or
+// start something, with "}" doubled inside the braces.
+std::string attribute_value(std::string_view value) {
+  const bool plain = value.find_first_of(";{}=") == std::string_view::npos &&
+                     (value.empty() || (value.front() != ' ' && value.back() != ' '));
+  if (plain) return std::string(value);
+  std::string braced = "{";
+  for (const char c : value) {
+    braced += c;
+    if (c == '}') braced += '}';
+  }
+  return braced + "}";
+}
+
+// "ORA-01017" anywhere in a message: Oracle's driver names the error there even where its
+// native number is missing (a failed logon has no connection to ask).
+std::optional<std::int32_t> oracle_number_in(std::string_view message) {
+  for (std::size_t at = message.find("ORA-"); at != std::string_view::npos;
+       at = message.find("ORA-", at + 1)) {
+    std::int32_t number = 0;
+    std::size_t digits = 0;
+    for (std::size_t i = at + 4; i < message.size() && is_digit(message[i]) && digits < 5; ++i) {
+      number = number * 10 + (message[i] - '0');
+      ++digits;
+    }
+    if (digits == 5) return number;
+  }
+  return std::nullopt;
+}
+
+// ODBC's own SQLSTATEs, for any driver. First match wins; "08" matches the whole class.
+struct ErrorMapping {
+  std::string_view sqlstate;
+  std::int32_t status;
+};
+constexpr ErrorMapping kOdbcErrorTable[] = {
+    {"23000", kUniqueConstraint},  // integrity constraint violation
+    {"02000", kNoRow},
+    {"IM002", kCannotResolveAlias},  // data source name not found
+    {"IM003", kCannotResolveAlias},  // driver could not be loaded
+    {"HYT00", kCancelled},           // query timeout
+    {"HY008", kCancelled},           // operation cancelled
+    {"HYT01", kConnectTimeout},
+    {"28000", kInvalidLogin},
+    {"08001", kCannotResolveAlias},  // client unable to establish connection
+    {"08004", kCannotResolveAlias},  // server rejected the connection
+    {"08003", kNotConnected},
+    {"08", kConnectionLost},
+    {"22001", kValueTooLarge},
+    {"22003", -1438},  // value larger than specified precision
+    {"22007", kDateFormat},
+    {"22008", kDateFormat},
+    {"22018", kInvalidNumber},
+    {"42S02", kTableMissing},
+    {"42S22", kInvalidIdentifier},
+    {"42000", kInvalidSql},
+    {"40001", -8177},  // cannot serialize access
+};
+
+std::int32_t map_odbc_sqlstate(std::string_view sqlstate) {
+  for (const ErrorMapping& mapping : kOdbcErrorTable) {
+    if (sqlstate.starts_with(mapping.sqlstate)) return mapping.status;
+  }
+  return kInternalError;
+}
+
+}  // namespace
+
+std::string odbc_connection_string(std::string_view target, std::string_view login,
+                                   std::string_view password) {
+  // The first of repeated keywords counts, so LOGIN and PASS come before the alias's own.
+  std::string text;
+  if (!login.empty()) text += "UID=" + attribute_value(login) + ";";
+  if (!password.empty()) text += "PWD=" + attribute_value(password) + ";";
+  if (target.find('=') == std::string_view::npos) {
+    text += "DSN=" + attribute_value(target) + ";";
+  } else {
+    text += target;
+  }
+  return text;
+}
+
+OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
+  const char marker = dialect == Dialect::kOracle ? ':' : '$';
+  OdbcStatementText converted;
+  char quote = '\0';  // the quote character of the literal or name being read
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quote != '\0') {
+      if (c == quote) quote = '\0';  // a doubled quote closes and opens again
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == marker && i + 1 < text.size() && is_digit(text[i + 1]) &&
+               (i == 0 || text[i - 1] != marker)) {
+      std::size_t end = i + 1;
+      std::size_t number = 0;
+      while (end < text.size() && is_digit(text[end])) number = number * 10 + (text[end++] - '0');
+      if (number > 0) {
+        converted.text += '?';
+        converted.input_of_marker.push_back(number - 1);
+        i = end - 1;
+        continue;
+      }
+    }
+    converted.text += c;
+  }
+  return converted;
+}
+
+std::optional<Dialect> dialect_of_product(std::string_view dbms_name) {
+  if (starts_with_ignoring_case(dbms_name, "Oracle")) return Dialect::kOracle;
+  if (starts_with_ignoring_case(dbms_name, "PostgreSQL")) return Dialect::kPostgresql;
+  return std::nullopt;
+}
+
+std::int32_t odbc_connect_status(const OdbcDiagnostic& diagnostic) {
+  if (const auto oracle = oracle_number_in(diagnostic.message)) return -*oracle;
+  const std::string_view state = diagnostic.sqlstate;
+  if (state == "HYT00" || state == "HYT01") return kConnectTimeout;  // the login timeout
+  if (state == "IM002" || state == "IM003" || state == "28000") return map_odbc_sqlstate(state);
+  // psqlODBC hands on libpq's message.
+  return map_postgresql_connect_error(diagnostic.message);
+}
+
+std::int32_t odbc_statement_status(Dialect dialect, const OdbcDiagnostic& diagnostic) {
+  if (dialect == Dialect::kOracle) {
+    if (diagnostic.native_error > 0) return -diagnostic.native_error;
+    if (const auto oracle = oracle_number_in(diagnostic.message)) return -*oracle;
+  }
+  if (dialect == Dialect::kPostgresql && !diagnostic.sqlstate.empty()) {
+    const std::int32_t status = map_postgresql_sqlstate(diagnostic.sqlstate);
+    if (status != kInternalError) return status;
+  }
+  return map_odbc_sqlstate(diagnostic.sqlstate);
+}
+
+bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic) {
+  if (diagnostic.sqlstate.starts_with("08") || diagnostic.sqlstate.starts_with("57P")) {
+    return true;
+  }
+  if (dialect != Dialect::kOracle) return false;
+  const std::int32_t status = odbc_statement_status(dialect, diagnostic);
+  // end-of-file on channel, not connected, session killed, not logged on, connection lost
+  return status == -3113 || status == -3114 || status == -28 || status == -1012 || status == -3135;
+}
+
+}  // namespace zarvelt::db
