@@ -1,0 +1,288 @@
+// zarvelt_admin as a database administrator runs it: schemas created from sql/, master data
+// loaded from CSV files, and faulty files refused whole with the file and line named.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "db_fixture.h"
+#include "test_support.h"
+
+namespace zarvelt {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using testing::ProgramRun;
+using testing::write_file;
+
+ProgramRun run_admin(const std::vector<std::string>& arguments) {
+  return testing::run_binary(std::string(ZARVELT_BINARY_DIR) + "/zarvelt_admin", arguments,
+                             ZARVELT_BINARY_DIR,
+                             {{"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"}});
+}
+
+std::vector<std::string> sqlite_rows(const fs::path& database, const std::string& sql) {
+  std::vector<std::string> rows;
+  sqlite3* db = nullptr;
+  sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << sqlite3_errmsg(db) << "\n" << sql;
+  }
+  while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+      const unsigned char* text = sqlite3_column_text(statement, i);
+      row +=
+          (i > 0 ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "<NULL>");
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(statement);
+  sqlite3_close(db);
+  return rows;
+}
+
+// A master data set touching every column kind: quoted fields, CR LF, a byte order mark,
+// days with and without time, empty fields as NULL.
+void write_master_data(const fs::path& csv) {
+  write_file(csv / "clients.csv", "licence,client,schema\r\n1,1,MAND01\r\n1,2,\"MAND02\"\r\n");
+  write_file(csv / "badges.csv",
+             "\xEF\xBB\xBF"
+             "badge,licence,client,personnel_number,valid_from,valid_to\n"
+             "4711,1,1,P4711,2024-01-01,\n"
+             "\"47,12\",1,2,,2023-06-01 06:00:00,2027-05-31\n\n");
+  write_file(csv / "zones.csv", "zone_key,zone\nZ1200,7\n");
+  write_file(csv / "MAND01" / "booking_types.csv", "function_code,booking_type\nK1,3\nK2,-5\n");
+  write_file(csv / "MAND01" / "translations.csv", "function_code,new_function_code\nK2,Q12\n");
+  write_file(csv / "MAND02" / "booking_types.csv", "function_code,booking_type\nK1,32767\n");
+}
+
+class AdminSqliteTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    temp_ = testing::make_temp_dir();
+    write_master_data(csv());
+    const ProgramRun created = run_admin({"create", "sqlite", db().string(), "MAND01", "mand02"});
+    ASSERT_EQ(created.exit_status, 0) << created.error_output;
+    const ProgramRun loaded = run_admin({"load", "sqlite", db().string(), csv().string()});
+    ASSERT_EQ(loaded.exit_status, 0) << loaded.error_output;
+  }
+  void TearDown() override { fs::remove_all(temp_); }
+
+  fs::path db() const { return temp_ / "db"; }
+  fs::path csv() const { return temp_ / "csv"; }
+  std::vector<std::string> badges() {
+    return sqlite_rows(db() / "KVSYSTEM.db", "select * from KVS301ASW order by ASWNUM");
+  }
+
+  fs::path temp_;
+};
+
+const std::vector<std::string> kBadges = {
+    "47,12|1|2|<NULL>|2023-06-01 06:00:00|2027-05-31 00:00:00",
+    "4711|1|1|P4711|2024-01-01 00:00:00|<NULL>"};
+
+TEST_F(AdminSqliteTest, CreatesOneFilePerSchemaAndLoadsEveryTable) {
+  EXPECT_EQ(badges(), kBadges);
+  EXPECT_THAT(sqlite_rows(db() / "KVSYSTEM.db", "select * from KVS112MND order by MNDNUM"),
+              ElementsAre("1|1|MAND01", "1|2|MAND02"));
+  EXPECT_THAT(sqlite_rows(db() / "KVSYSTEM.db", "select * from KVS405ZZS"), ElementsAre("Z1200|7"));
+  EXPECT_THAT(sqlite_rows(db() / "MAND01.db", "select * from KVS131FCD order by FCDNUM"),
+              ElementsAre("K1|3", "K2|-5"));
+  EXPECT_THAT(sqlite_rows(db() / "MAND01.db", "select * from KVS131FCDUEB"), ElementsAre("K2|Q12"));
+  EXPECT_THAT(sqlite_rows(db() / "MAND02.db", "select * from KVS131FCD"), ElementsAre("K1|32767"));
+}
+
+TEST_F(AdminSqliteTest, LoadingAgainReplacesOnlyTheTablesWithAFile) {
+  fs::remove_all(csv());
+  write_file(csv() / "MAND02" / "booking_types.csv", "function_code,booking_type\nG1,2\n");
+  const ProgramRun loaded = run_admin({"load", "sqlite", db().string(), csv().string()});
+  ASSERT_EQ(loaded.exit_status, 0) << loaded.error_output;
+  EXPECT_THAT(loaded.console, HasSubstr("MAND02.KVS131FCD: 1 rows from"));
+  EXPECT_THAT(sqlite_rows(db() / "MAND02.db", "select * from KVS131FCD"), ElementsAre("G1|2"));
+  EXPECT_EQ(badges(), kBadges);
+}
+
+TEST_F(AdminSqliteTest, CreateKeepsExistingFilesUnlessToldToReplaceThem) {
+  const ProgramRun refused = run_admin({"create", "sqlite", db().string(), "MAND01"});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_THAT(refused.error_output, HasSubstr("KVSYSTEM.db exists"));
+  EXPECT_EQ(badges(), kBadges);
+
+  const ProgramRun replaced = run_admin({"create", "sqlite", db().string(), "--replace", "MAND01"});
+  EXPECT_EQ(replaced.exit_status, 0) << replaced.error_output;
+  EXPECT_THAT(badges(), ElementsAre());
+}
+
+struct FaultyFile {
+  std::string path;  // below the CSV directory
+  std::string content;
+  std::string message;
+};
+
+TEST_F(AdminSqliteTest, AFaultyFileIsRefusedAndNothingIsChanged) {
+  const std::string badge_header = "badge,licence,client,personnel_number,valid_from,valid_to\n";
+  const std::vector<FaultyFile> cases = {
+      {"badges.csv", "badge,licence,client,personnel_number,valid_to,valid_from\n",
+       "line 1: the header must be"},
+      {"badges.csv", badge_header + "4711,1,1,P1,2024-01-01\n", "line 2: 5 fields, 6 expected"},
+      {"badges.csv", badge_header + "4711,one,1,P1,,\n", "line 2: licence: \"one\" is not"},
+      {"badges.csv", badge_header + "4711,1,2147483648,P1,,\n",
+       "client: \"2147483648\" is outside"},
+      {"badges.csv", badge_header + "4711,1,1,123456789,,\n", "is longer than 8 characters"},
+      {"badges.csv", badge_header + ",1,1,P1,,\n", "line 2: badge is empty"},
+      {"badges.csv", badge_header + "4711,1,1,P1,05.03.2024,\n", "is no date"},
+      {"badges.csv", badge_header + "4711,1,1,\"P1,,\n", "quote not closed"},
+      // Passes the form check; the database refuses the day, and the file's rows with it.
+      {"badges.csv", badge_header + "4711,1,1,P1,2024-01-01,\n4712,1,1,P2,2024-02-30,\n",
+       "data row 2"},
+      {"MAND01/booking_types.csv", "function_code,booking_type\nK1,40000\n", "is outside"},
+      {"MAND-1/booking_types.csv", "function_code,booking_type\nK1,1\n",
+       "is no client schema name"},
+      {"MAND09/booking_types.csv", "function_code,booking_type\nK1,1\n",
+       "MAND09.db: cannot be opened"},
+  };
+  for (const FaultyFile& faulty : cases) {
+    const fs::path bad = temp_ / "bad";
+    fs::remove_all(bad);
+    write_file(bad / "clients.csv", "licence,client,schema\n9,9,MAND09\n");
+    write_file(bad / faulty.path, faulty.content);
+    const ProgramRun result = run_admin({"load", "sqlite", db().string(), bad.string()});
+    EXPECT_EQ(result.exit_status, 1) << faulty.content;
+    EXPECT_THAT(result.error_output, HasSubstr(faulty.message)) << faulty.content;
+    // Files are checked before the database is touched; a refused row rolls its file back.
+    EXPECT_EQ(badges(), kBadges) << faulty.content;
+    if (faulty.path.rfind("MAND09", 0) != 0) {
+      EXPECT_THAT(sqlite_rows(db() / "KVSYSTEM.db", "select count(*) from KVS112MND"),
+                  ElementsAre("2"))
+          << faulty.content;
+    }
+  }
+}
+
+TEST(AdminUsageTest, WrongCommandLinesAreUsageErrors) {
+  for (const std::vector<std::string>& arguments :
+       std::vector<std::vector<std::string>>{{},
+                                             {"drop", "sqlite", "/tmp/x"},
+                                             {"create", "oracle", "/tmp/x", "MAND01"},
+                                             {"create", "sqlite", "/tmp/x", "1MAND"},
+                                             {"create", "sqlite", "/tmp/x", "MAND01;DROP"},
+                                             {"create", "sqlite", "/tmp/x", "kvsystem"},
+                                             {"load", "sqlite", "/tmp/x"}}) {
+    const ProgramRun result = run_admin(arguments);
+    EXPECT_EQ(result.exit_status, 2) << ::testing::PrintToString(arguments);
+    EXPECT_THAT(result.error_output, HasSubstr("usage: zarvelt_admin"));
+  }
+  EXPECT_EQ(run_admin({"--help"}).exit_status, 0);
+}
+
+// ---- PostgreSQL, in a database of its own in the test cluster.
+
+std::string environment(const char* name, const char* fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+class AdminPostgresTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    database_ = "zt_admin_" + std::to_string(::getpid());
+    conninfo_ = "dbname=" + database_ + " user=" + environment("ZARVELT_TEST_PG_USER", "zarvelt") +
+                " password=" + environment("ZARVELT_TEST_PG_PASSWORD", "zarvelt-test");
+    admin_ = connect("postgres");
+    if (admin_ == nullptr) {
+      if (testing::postgresql_required()) FAIL() << "no PostgreSQL test cluster";
+      GTEST_SKIP() << "no PostgreSQL test cluster";
+    }
+    ASSERT_TRUE(run(admin_, "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)"));
+    ASSERT_TRUE(run(admin_, "CREATE DATABASE " + database_));
+  }
+  void TearDown() override {
+    if (admin_ == nullptr) return;
+    run(admin_, "DROP DATABASE IF EXISTS " + database_ + " WITH (FORCE)");
+    PQfinish(admin_);
+    fs::remove_all(temp_);
+  }
+
+  PGconn* connect(const std::string& database) {
+    const std::string info =
+        "dbname=" + database + " user=" + environment("ZARVELT_TEST_PG_USER", "zarvelt") +
+        " password=" + environment("ZARVELT_TEST_PG_PASSWORD", "zarvelt-test") +
+        " connect_timeout=5 options='-c client_min_messages=warning'";
+    PGconn* connection = PQconnectdb(info.c_str());
+    if (PQstatus(connection) == CONNECTION_OK) return connection;
+    PQfinish(connection);
+    return nullptr;
+  }
+  static bool run(PGconn* connection, const std::string& sql) {
+    PGresult* result = PQexec(connection, sql.c_str());
+    const bool ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+    if (!ok) ADD_FAILURE() << PQerrorMessage(connection);
+    PQclear(result);
+    return ok;
+  }
+  std::vector<std::string> rows(const std::string& sql) {
+    std::vector<std::string> found;
+    PGconn* connection = connect(database_);
+    PGresult* result = PQexec(connection, sql.c_str());
+    for (int r = 0; r < PQntuples(result); ++r) {
+      std::string row;
+      for (int c = 0; c < PQnfields(result); ++c) {
+        row += (c > 0 ? "|" : "") +
+               std::string(PQgetisnull(result, r, c) ? "<NULL>" : PQgetvalue(result, r, c));
+      }
+      found.push_back(row);
+    }
+    if (PQresultStatus(result) != PGRES_TUPLES_OK) ADD_FAILURE() << PQerrorMessage(connection);
+    PQclear(result);
+    PQfinish(connection);
+    return found;
+  }
+
+  std::string database_;
+  std::string conninfo_;
+  PGconn* admin_ = nullptr;
+  fs::path temp_ = testing::make_temp_dir();
+};
+
+TEST_F(AdminPostgresTest, CreatesTheSchemasAndLoadsMasterDataInOneTransaction) {
+  const ProgramRun created = run_admin({"create", "postgresql", conninfo_, "MAND01", "MAND02"});
+  ASSERT_EQ(created.exit_status, 0) << created.error_output;
+  write_master_data(temp_);
+  const ProgramRun loaded = run_admin({"load", "postgresql", conninfo_, temp_.string()});
+  ASSERT_EQ(loaded.exit_status, 0) << loaded.error_output;
+  EXPECT_THAT(rows("select ASWNUM, ASWPNR, ASWGVO, ASWGBI from kvsystem.KVS301ASW "
+                   "order by ASWNUM"),
+              ElementsAre("47,12|<NULL>|2023-06-01 06:00:00|2027-05-31 00:00:00",
+                          "4711|P4711|2024-01-01 00:00:00|<NULL>"));
+  EXPECT_THAT(rows("select FCDNUM, FCDTYP from mand01.KVS131FCD order by FCDNUM"),
+              ElementsAre("K1|3", "K2|-5"));
+
+  // A refused row in the last file leaves every table as it was.
+  write_file(temp_ / "clients.csv", "licence,client,schema\n1,1,MAND01\n");
+  write_file(temp_ / "MAND02" / "booking_types.csv",
+             "function_code,booking_type\nK1,1\nK1,2\n");  // duplicate key
+  const ProgramRun refused = run_admin({"load", "postgresql", conninfo_, temp_.string()});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_THAT(refused.error_output, HasSubstr("data row 2"));
+  EXPECT_THAT(rows("select count(*) from kvsystem.KVS112MND"), ElementsAre("2"));
+
+  const ProgramRun again = run_admin({"create", "postgresql", conninfo_, "MAND01"});
+  EXPECT_EQ(again.exit_status, 1);
+  const ProgramRun replaced =
+      run_admin({"create", "postgresql", conninfo_, "--replace", "MAND01", "MAND02"});
+  EXPECT_EQ(replaced.exit_status, 0) << replaced.error_output;
+  EXPECT_THAT(rows("select count(*) from kvsystem.KVS301ASW"), ElementsAre("0"));
+}
+
+}  // namespace
+}  // namespace zarvelt
