@@ -1,0 +1,255 @@
+// The database server going away or freezing in the middle of a large run, for real: the
+// backend of the program's session terminated, the whole server shut down immediately, the
+// backend stopped with SIGSTOP. Each run must end within the session's timeouts with status
+// 75, nothing committed, empty targets, no staging file and a log line; the run after the
+// fault must give what a clean run gives. Each test has a private cluster, so that killing
+// it disturbs no other test.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <future>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fault_support.h"
+
+namespace zarvelt {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using testing::DbBackend;
+using testing::FaultInstallation;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using testing::ProgramRun;
+
+constexpr const char* kPostgresBin = "/usr/lib/postgresql/15/bin";
+constexpr int kLinesPerKind = 20000;
+
+std::string shell_output(const std::string& command) {
+  std::string output;
+  if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+      output.append(buffer, n);
+    }
+    if (::pclose(pipe) != 0) output.clear();
+  }
+  return output;
+}
+
+// A throwaway cluster of this test alone, started with the project's cluster script; its
+// connection settings replace the process's PG* variables while it lives.
+class PrivateCluster {
+ public:
+  PrivateCluster()
+      : directory_("/tmp/zarvelt-pg-fault-" + std::to_string(::getpid())),
+        port_(std::to_string(30000 + ::getpid() % 10000)) {
+    if (!fs::exists(std::string(kPostgresBin) + "/initdb")) return;
+    const std::string exports = shell_output(
+        settings() + " bash " ZARVELT_SOURCE_DIR "/scripts/postgres-test-cluster.sh start");
+    const std::regex assignment("([A-Z_0-9]+)='([^']*)'");
+    for (std::sregex_iterator it(exports.begin(), exports.end(), assignment), end; it != end;
+         ++it) {
+      const std::string name = (*it)[1];
+      const char* previous = std::getenv(name.c_str());
+      saved_.push_back({name, previous != nullptr, previous ? previous : ""});
+      ::setenv(name.c_str(), (*it)[2].str().c_str(), 1);
+    }
+    started_ = !saved_.empty();
+  }
+  ~PrivateCluster() {
+    std::system((settings() + " bash " ZARVELT_SOURCE_DIR "/scripts/postgres-test-cluster.sh stop")
+                    .c_str());
+    for (const Saved& s : saved_) {
+      if (s.present) {
+        ::setenv(s.name.c_str(), s.value.c_str(), 1);
+      } else {
+        ::unsetenv(s.name.c_str());
+      }
+    }
+  }
+
+  bool started() const { return started_; }
+  bool stop_immediately() { return pg_ctl("-m immediate -w stop"); }
+  // Starts the server again with the options it had.
+  bool restart() { return pg_ctl("-l " + directory_ + "/server.log -w -t 60 restart"); }
+
+ private:
+  struct Saved {
+    std::string name;
+    bool present;
+    std::string value;
+  };
+  std::string settings() const {
+    return "ZARVELT_PG_DIR=" + directory_ + " ZARVELT_PG_PORT=" + port_;
+  }
+  bool pg_ctl(const std::string& arguments) {
+    const std::string as_owner = ::getuid() == 0 ? "runuser -u postgres -- " : "";
+    return std::system((as_owner + kPostgresBin + "/pg_ctl -D " + directory_ + "/data " +
+                        arguments + " >/dev/null 2>&1")
+                           .c_str()) == 0;
+  }
+
+  std::string directory_;
+  std::string port_;
+  bool started_ = false;
+  std::vector<Saved> saved_;
+};
+
+// A connection of its own for the checks: the installation's connection does not outlive a
+// server shutdown.
+class Checker {
+ public:
+  explicit Checker(FaultInstallation& installation) {
+    const std::string database =
+        installation.db().connect_alias().substr(std::string("postgresql:dbname=").size());
+    const std::string login = installation.db().login();
+    const std::string password = installation.db().password();
+    const char* keys[] = {"dbname", "user", "password", "connect_timeout", nullptr};
+    const char* values[] = {database.c_str(), login.c_str(), password.c_str(), "5", nullptr};
+    connection_ = PQconnectdbParams(keys, values, 0);
+  }
+  ~Checker() { PQfinish(connection_); }
+
+  // The single value of a query, or "<error>".
+  std::string value(const std::string& sql) {
+    PGresult* result = PQexec(connection_, sql.c_str());
+    std::string text = "<error>";
+    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) {
+      text = PQgetisnull(result, 0, 0) ? "<NULL>" : PQgetvalue(result, 0, 0);
+    }
+    PQclear(result);
+    return text;
+  }
+  std::string stored_row_count() {
+    return value(
+        "select (select count(*) from kvsystem.kvs402zpk) + "
+        "(select count(*) from kvsystem.o2009buchprot)");
+  }
+  // The backend that holds the program's open transaction, 0 while there is none.
+  int program_backend() {
+    const std::string pid = value(
+        "select coalesce(max(pid), 0) from pg_stat_activity where datname = current_database() "
+        "and pid <> pg_backend_pid() and xact_start is not null");
+    return pid == "<error>" ? 0 : std::atoi(pid.c_str());
+  }
+
+ private:
+  PGconn* connection_ = nullptr;
+};
+
+// What the large booking file gives without faults: the exports of an SQLite run of the same
+// file (the master data are alike), 2 access rows and an event per three lines.
+struct CleanExports {
+  std::string target1;
+  std::string target2;
+};
+const CleanExports& clean_exports() {
+  static const CleanExports exports = [] {
+    FaultInstallation installation(DbBackend::kSqlite);
+    installation.write_source(testing::mixed_booking_file(kLinesPerKind));
+    EXPECT_EQ(installation.run().exit_status, 0);
+    return CleanExports{installation.target1(), installation.target2()};
+  }();
+  return exports;
+}
+
+enum class ServerFault { kBackendTerminated, kImmediateShutdown, kBackendFrozen };
+
+struct ServerFaultCase {
+  const char* name;
+  ServerFault fault;
+  std::chrono::seconds longest_run_after_fault;  // the session's own timeouts bound it
+};
+
+class ServerFaultTest : public ::testing::TestWithParam<ServerFaultCase> {};
+
+TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
+  const ServerFaultCase& c = GetParam();
+  clean_exports();  // before the cluster, whose variables would otherwise be in place
+  PrivateCluster cluster;
+  if (!cluster.started()) {
+    if (testing::postgresql_required()) FAIL() << "no private PostgreSQL cluster";
+    GTEST_SKIP() << "no private PostgreSQL cluster";
+  }
+  FaultInstallation installation(DbBackend::kPostgresql);
+  ASSERT_TRUE(installation.available()) << installation.db().reason();
+  installation.write_source(testing::mixed_booking_file(kLinesPerKind));
+  Checker checker(installation);
+
+  std::future<ProgramRun> running =
+      std::async(std::launch::async, [&installation] { return installation.run(); });
+  // Mid-run: the program's transaction is open and has been at work for a while.
+  int backend = 0;
+  for (int i = 0; i < 300 && backend == 0; ++i) {
+    std::this_thread::sleep_for(20ms);
+    backend = checker.program_backend();
+  }
+  ASSERT_NE(backend, 0) << "the program's session never showed";
+  std::this_thread::sleep_for(700ms);
+  ASSERT_EQ(running.wait_for(0s), std::future_status::timeout) << "the run ended too soon";
+
+  const auto fault_time = std::chrono::steady_clock::now();
+  switch (c.fault) {
+    case ServerFault::kBackendTerminated:
+      ASSERT_EQ(checker.value("select pg_terminate_backend(" + std::to_string(backend) + ")"), "t");
+      break;
+    case ServerFault::kImmediateShutdown:
+      ASSERT_TRUE(cluster.stop_immediately());
+      break;
+    case ServerFault::kBackendFrozen:
+      ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+      break;
+  }
+  const bool ended = running.wait_for(c.longest_run_after_fault) == std::future_status::ready;
+  const auto seconds_after_fault = std::chrono::duration_cast<std::chrono::seconds>(
+      std::chrono::steady_clock::now() - fault_time);
+  // The server comes back before anything is checked, so that it can stop cleanly.
+  if (c.fault == ServerFault::kBackendFrozen) ::kill(backend, SIGCONT);
+  if (c.fault == ServerFault::kImmediateShutdown) {
+    ASSERT_TRUE(cluster.restart());
+  }
+  ASSERT_TRUE(ended) << "still running " << seconds_after_fault.count() << " s after the fault";
+  const ProgramRun failed = running.get();
+
+  const std::string message =
+      "Datenbanksitzung abgebrochen, Fehler: -3113, keine \xDC"
+      "bernahme";
+  EXPECT_EQ(failed.exit_status, 75);
+  EXPECT_THAT(failed.console, HasSubstr(message + "\n"));
+  EXPECT_THAT(installation.log(), HasSubstr("\n\n" + message + "\n"));
+  Checker after(installation);
+  EXPECT_EQ(after.stored_row_count(), "0");
+  EXPECT_EQ(installation.target1(), "");
+  EXPECT_EQ(installation.target2(), "");
+  EXPECT_THAT(installation.stray_files(), IsEmpty());
+
+  const ProgramRun clean = installation.run();
+  EXPECT_EQ(clean.exit_status, 0);
+  EXPECT_EQ(after.stored_row_count(), std::to_string(3 * kLinesPerKind));
+  EXPECT_TRUE(installation.target1() == clean_exports().target1);
+  EXPECT_TRUE(installation.target2() == clean_exports().target2);
+  EXPECT_THAT(installation.stray_files(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ServerFaultTest,
+    ::testing::Values(ServerFaultCase{"BackendTerminated", ServerFault::kBackendTerminated, 15s},
+                      ServerFaultCase{"ImmediateShutdown", ServerFault::kImmediateShutdown, 15s},
+                      // The client's own deadline of 45 s per round trip ends the wait.
+                      ServerFaultCase{"BackendFrozen", ServerFault::kBackendFrozen, 70s}),
+    [](const ::testing::TestParamInfo<ServerFaultCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace zarvelt
