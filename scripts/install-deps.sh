@@ -8,6 +8,7 @@ packages=(
   libsqlite3-dev sqlite3
   libpq-dev postgresql-15 postgresql-client-15
   unixodbc-dev odbc-postgresql
+  g++-mingw-w64-x86-64-posix wine64
   libssl-dev
 )
 

@@ -1,9 +1,11 @@
 // End-to-end runs of the built program over a booking file that walks through every row of
 // the dispatch table, on each database backend: the export files, the protocol rows, the
-// transfer log and the console, byte for byte.
+// transfer log and the console, byte for byte. The Windows build runs the same under wine64
+// (ZARVELT_WINDOWS_BINARY, WINEPREFIX), with PostgreSQL reached through the host's ODBC.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <regex>
@@ -22,6 +24,24 @@ using testing::DbInstallation;
 using ::testing::ElementsAre;
 using testing::ProgramRun;
 using testing::read_file;
+using testing::seen_exit_status;
+
+constexpr const char* kWine = "/usr/lib/wine/wine64";
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// A text as a Windows program writes it in text mode: every LF preceded by a CR.
+std::string with_crlf(const std::string& text) {
+  std::string converted;
+  for (const char c : text) {
+    if (c == '\n') converted += '\r';
+    converted += c;
+  }
+  return converted;
+}
 
 constexpr const char* kCentralData = R"sql(
 insert into KVSYSTEM.KVS112MND values (1, 1, 'MAND01');
@@ -206,7 +226,36 @@ class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
   ProgramRun run(bool verbose) {
     std::vector<std::string> arguments = {"T01", "bookings.txt", "target1.txt", "target2.txt"};
     if (verbose) arguments.push_back("/D");
-    return testing::run_zarvelt(arguments, installation_.working_dir());
+    return run_program(arguments);
+  }
+
+  ProgramRun run_program(std::vector<std::string> arguments) {
+    if (windows_binary_.empty())
+      return testing::run_zarvelt(arguments, installation_.working_dir());
+    arguments.insert(arguments.begin(), windows_binary_);
+    return testing::run_binary(kWine, arguments, installation_.working_dir(),
+                               {{"WINEDEBUG", "-all"}});
+  }
+
+  // The console and the log as this build writes text: with CR LF on Windows.
+  std::string as_text(const std::string& text) const {
+    return windows_binary_.empty() ? text : with_crlf(text);
+  }
+
+  // The transfer log with the line ends taken back to LF; on Windows every LF must follow a CR.
+  std::string log_lines() {
+    const std::string log = read_file(installation_.log_path()).value_or("");
+    if (windows_binary_.empty()) return log;
+    std::string lines;
+    for (std::size_t i = 0; i < log.size(); ++i) {
+      if (log[i] == '\r' && i + 1 < log.size() && log[i + 1] == '\n') {
+        ++i;
+      } else if (log[i] == '\n') {
+        ADD_FAILURE() << "LF without CR at byte " << i << " of the log";
+      }
+      lines += log[i];
+    }
+    return lines;
   }
 
   std::filesystem::path in_working_dir(const std::string& name) {
@@ -219,7 +268,7 @@ class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
     std::string lines;
   };
   std::vector<LoggedRun> logged_runs() {
-    const std::string log = read_file(installation_.log_path()).value_or("");
+    const std::string log = log_lines();
     const std::string header =
         "\n\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \xDC"
         "bergabe am ";
@@ -272,15 +321,18 @@ class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
                 ElementsAre("T01|2|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>"));
   }
 
+  void every_booking_reaches_its_destination();
+
   testing::TempInstallation installation_;
   std::unique_ptr<DbInstallation> db_;
+  std::string windows_binary_;  // empty: the program of this build
 };
 
-TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
+void BookingTransferTest::every_booking_reaches_its_destination() {
   const ProgramRun quiet = run(false);
   EXPECT_EQ(quiet.exit_status, 0) << quiet.console << quiet.error_output;
   // Only the failed insert is printed without /D.
-  EXPECT_EQ(quiet.console, kLongBadgeInsertFailed);
+  EXPECT_EQ(quiet.console, as_text(kLongBadgeInsertFailed));
   expect_exports();
   expect_protocol_rows();
 
@@ -302,7 +354,7 @@ TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
   EXPECT_EQ(verbose.exit_status, 0) << verbose.console << verbose.error_output;
   std::string expected_console;
   for (const SourceLine& line : source_lines()) expected_console += line.line + line.console_after;
-  EXPECT_EQ(verbose.console, expected_console + "11 Buchungen uebergeben");
+  EXPECT_EQ(verbose.console, as_text(expected_console + "11 Buchungen uebergeben"));
   expect_exports();
   expect_protocol_rows();
   runs = logged_runs();
@@ -311,8 +363,50 @@ TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
             ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary(3, 7, 1, 0));
 }
 
+TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
+  every_booking_reaches_its_destination();
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
                          ::testing::ValuesIn(testing::database_backends()),
+                         [](const auto& info) { return testing::backend_name(info.param); });
+
+// The Windows build: exports byte for byte (binary files), the console and the log in text
+// mode (CR LF), exit statuses as a parent process sees them.
+class WindowsBookingTransferTest : public BookingTransferTest {
+ protected:
+  void SetUp() override {
+    windows_binary_ = environment("ZARVELT_WINDOWS_BINARY");
+    if (windows_binary_.empty()) {
+      if (!environment("ZARVELT_TEST_WINDOWS").empty()) FAIL() << "ZARVELT_WINDOWS_BINARY not set";
+      GTEST_SKIP() << "no Windows build to run (ZARVELT_WINDOWS_BINARY)";
+    }
+    BookingTransferTest::SetUp();
+  }
+};
+
+TEST_P(WindowsBookingTransferTest, EveryBookingReachesItsDestination) {
+  every_booking_reaches_its_destination();
+}
+
+TEST_P(WindowsBookingTransferTest, ExitStatuses) {
+  const ProgramRun parameter_error = run_program({"T01", "bookings.txt", "target1.txt"});
+  EXPECT_EQ(parameter_error.exit_status, seen_exit_status(-1));
+  EXPECT_EQ(parameter_error.console, "Parameterfehler");
+  EXPECT_EQ(run_program({"T01", "missing.txt", "target1.txt", "target2.txt"}).exit_status, 94);
+  const ConfigWriteResult written = write_config_values(
+      installation_.config_path().string(),
+      {{"LOGIN", db_->login()}, {"PASS", "falsch"}, {"NET8", db_->connect_alias()}});
+  ASSERT_TRUE(written.ok) << written.error;
+  const ProgramRun refused = run_program({"T01", "bookings.txt", "target1.txt", "target2.txt"});
+  EXPECT_EQ(refused.exit_status, 75);
+  EXPECT_EQ(refused.console, "Datenbankverbindung fehlgeschlagen, Fehler: -1017\r\n");
+  EXPECT_EQ(read_file(installation_.log_path()),
+            "\r\n\r\nDatenbankverbindung fehlgeschlagen, Fehler: -1017\r\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, WindowsBookingTransferTest,
+                         ::testing::Values(DbBackend::kOdbcPostgresql),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace
