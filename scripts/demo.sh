@@ -15,7 +15,7 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-demo=${ZARVELT_DEMO_DIR:-$HOME/zarvelt-demo}
+demo=${ZARVELT_DEMO_DIR:-${HOME:-/tmp}/zarvelt-demo}
 build=${ZARVELT_DEMO_BUILD_DIR:-}
 
 section() { printf '\n=== %s\n' "$*"; }
