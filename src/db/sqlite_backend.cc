@@ -14,6 +14,7 @@
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -131,12 +132,19 @@ class DatabaseFile {
 
   sqlite3* db() const { return db_; }
 
-  std::int32_t prepared(const std::string& text, sqlite3_stmt*& statement) {
+  // The statement for text as the client layer gives it; "{S}" becomes this file's "main" when
+  // it is prepared. Found again without copying the text: a lookup runs for every statement.
+  std::int32_t prepared(std::string_view text, sqlite3_stmt*& statement) {
     if (const auto cached = statements_.find(text); cached != statements_.end()) {
       statement = cached->second;
       return kSuccess;
     }
-    if (sqlite3_prepare_v3(db_, text.c_str(), static_cast<int>(text.size()),
+    std::string final_text(text);
+    for (std::size_t at = final_text.find(kSchemaPlaceholder); at != std::string::npos;
+         at = final_text.find(kSchemaPlaceholder, at)) {
+      final_text.replace(at, kSchemaPlaceholder.size(), "main");
+    }
+    if (sqlite3_prepare_v3(db_, final_text.c_str(), static_cast<int>(final_text.size()),
                            SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
       return map_error(db_);
     }
@@ -145,8 +153,16 @@ class DatabaseFile {
   }
 
  private:
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const {
+      return std::hash<std::string_view>{}(text);
+    }
+  };
+
   sqlite3* db_;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;  // by text
+  // By the text as given, "{S}" not yet replaced.
+  std::unordered_map<std::string, sqlite3_stmt*, TextHash, std::equal_to<>> statements_;
 };
 
 // Opens an existing file read-write (never creates one) with the backend's settings.
@@ -187,14 +203,9 @@ class SqliteConnection : public Connection {
                    std::vector<FetchedRow>& rows) override {
     rows.clear();
     if (transaction_lost_) return kConnectionLost;
-    std::string final_text(text);
     DatabaseFile* file = central_.get();
-    if (final_text.find(kSchemaPlaceholder) != std::string::npos) {
-      for (std::size_t at = final_text.find(kSchemaPlaceholder); at != std::string::npos;
-           at = final_text.find(kSchemaPlaceholder, at)) {
-        final_text.replace(at, kSchemaPlaceholder.size(), "main");
-      }
-      if (session_schema_ != nullptr) file = session_schema_->file.get();
+    if (session_schema_ != nullptr && text.find(kSchemaPlaceholder) != std::string_view::npos) {
+      file = session_schema_->file.get();
     }
     const bool central = file == central_.get();
     if (central) {
@@ -202,7 +213,7 @@ class SqliteConnection : public Connection {
       if (status != kSuccess) return status;
     }
     sqlite3_stmt* statement = nullptr;
-    std::int32_t status = file->prepared(final_text, statement);
+    std::int32_t status = file->prepared(text, statement);
     if (status != kSuccess) return status;
     if (!central && !sqlite3_stmt_readonly(statement)) return kReadOnly;
     // A client file is only read. Outside a transaction every read would take and drop the
