@@ -69,7 +69,7 @@ constexpr const char* kHelp =
 
 enum class ColumnKind { kInteger, kSmallInteger, kText, kDate };
 
-struct ColumnSpec {
+struct ColumnLayout {
   const char* csv_name;
   const char* column;
   ColumnKind kind;
@@ -77,15 +77,15 @@ struct ColumnSpec {
   bool required;           // an empty field is refused rather than stored as NULL
 };
 
-struct TableSpec {
+struct TableLayout {
   const char* file;
   const char* table;
   bool central;  // KVSYSTEM, else a client schema
-  std::vector<ColumnSpec> columns;
+  std::vector<ColumnLayout> columns;
 };
 
-const std::vector<TableSpec>& table_specs() {
-  static const std::vector<TableSpec> specs = {
+const std::vector<TableLayout>& table_layouts() {
+  static const std::vector<TableLayout> layouts = {
       {"clients.csv",
        "KVS112MND",
        true,
@@ -117,14 +117,14 @@ const std::vector<TableSpec>& table_specs() {
        {{"function_code", "FCDOLD", ColumnKind::kText, 19, true},
         {"new_function_code", "FCDNEW", ColumnKind::kText, 3, false}}},
   };
-  return specs;
+  return layouts;
 }
 
 using Row = std::vector<std::optional<std::string>>;
 
 // One checked CSV file, ready to replace its table's rows.
 struct TableLoad {
-  const TableSpec* spec;
+  const TableLayout* layout;
   std::string schema;  // "KVSYSTEM" or the client schema, upper case
   std::string path;
   std::vector<Row> rows;
@@ -236,9 +236,9 @@ bool read_text_file(const std::string& path, std::string& text) {
 }
 
 // Reads and checks one CSV file against its table. Errors name the file and line.
-bool read_table_file(const TableSpec& spec, const std::string& schema, const std::string& path,
+bool read_table_file(const TableLayout& layout, const std::string& schema, const std::string& path,
                      TableLoad& load, std::string& error) {
-  load = {&spec, schema, path, {}};
+  load = {&layout, schema, path, {}};
   std::string text;
   if (!read_text_file(path, text)) {
     error = path + ": cannot be read";
@@ -250,7 +250,7 @@ bool read_table_file(const TableSpec& spec, const std::string& schema, const std
     return false;
   }
   std::string expected_header;
-  for (const ColumnSpec& column : spec.columns) {
+  for (const ColumnLayout& column : layout.columns) {
     expected_header += (expected_header.empty() ? "" : ",") + std::string(column.csv_name);
   }
   std::string header;
@@ -266,14 +266,14 @@ bool read_table_file(const TableSpec& spec, const std::string& schema, const std
   for (std::size_t r = 1; r < records.size(); ++r) {
     const CsvRecord& record = records[r];
     const std::string where = path + ": line " + std::to_string(record.line) + ": ";
-    if (record.fields.size() != spec.columns.size()) {
+    if (record.fields.size() != layout.columns.size()) {
       error = where + std::to_string(record.fields.size()) + " fields, " +
-              std::to_string(spec.columns.size()) + " expected";
+              std::to_string(layout.columns.size()) + " expected";
       return false;
     }
     Row row;
-    for (std::size_t c = 0; c < spec.columns.size(); ++c) {
-      const ColumnSpec& column = spec.columns[c];
+    for (std::size_t c = 0; c < layout.columns.size(); ++c) {
+      const ColumnLayout& column = layout.columns[c];
       const std::string& field = record.fields[c];
       if (field.empty()) {
         if (column.required) {
@@ -335,15 +335,15 @@ bool read_csv_directory(const std::string& directory, std::vector<TableLoad>& lo
     client_schemas.push_back(name);
   }
   std::sort(client_schemas.begin(), client_schemas.end());
-  for (const TableSpec& spec : table_specs()) {
+  for (const TableLayout& layout : table_layouts()) {
     const std::vector<std::string> places =
-        spec.central ? std::vector<std::string>{""} : client_schemas;
+        layout.central ? std::vector<std::string>{""} : client_schemas;
     for (const std::string& place : places) {
-      const fs::path path = fs::path(directory) / place / spec.file;
+      const fs::path path = fs::path(directory) / place / layout.file;
       if (!fs::exists(path, failure)) continue;
       TableLoad load;
-      const std::string schema = spec.central ? "KVSYSTEM" : upper_case(place);
-      if (!read_table_file(spec, schema, path.lexically_normal().string(), load, error)) {
+      const std::string schema = layout.central ? "KVSYSTEM" : upper_case(place);
+      if (!read_table_file(layout, schema, path.lexically_normal().string(), load, error)) {
         return false;
       }
       loads.push_back(std::move(load));
@@ -432,14 +432,14 @@ bool sqlite_create(const std::string& directory, const std::vector<std::string>&
   return true;
 }
 
-bool sqlite_bind_row(sqlite3_stmt* statement, const TableSpec& spec, const Row& row) {
+bool sqlite_bind_row(sqlite3_stmt* statement, const TableLayout& layout, const Row& row) {
   for (std::size_t c = 0; c < row.size(); ++c) {
     const int index = static_cast<int>(c) + 1;
     int rc;
     if (!row[c]) {
       rc = sqlite3_bind_null(statement, index);
-    } else if (spec.columns[c].kind == ColumnKind::kInteger ||
-               spec.columns[c].kind == ColumnKind::kSmallInteger) {
+    } else if (layout.columns[c].kind == ColumnKind::kInteger ||
+               layout.columns[c].kind == ColumnKind::kSmallInteger) {
       rc = sqlite3_bind_int64(statement, index, std::stoll(*row[c]));
     } else {
       rc = sqlite3_bind_text(statement, index, row[c]->c_str(), -1, SQLITE_TRANSIENT);
@@ -449,12 +449,12 @@ bool sqlite_bind_row(sqlite3_stmt* statement, const TableSpec& spec, const Row& 
   return true;
 }
 
-std::string insert_text(const TableSpec& spec, const std::string& qualified_table,
+std::string insert_text(const TableLayout& layout, const std::string& qualified_table,
                         bool numbered_dollars) {
   std::string columns;
   std::string values;
-  for (std::size_t c = 0; c < spec.columns.size(); ++c) {
-    columns += (c == 0 ? "" : ", ") + std::string(spec.columns[c].column);
+  for (std::size_t c = 0; c < layout.columns.size(); ++c) {
+    columns += (c == 0 ? "" : ", ") + std::string(layout.columns[c].column);
     values +=
         (c == 0 ? "" : ", ") + std::string(numbered_dollars ? "$" : "?") + std::to_string(c + 1);
   }
@@ -480,18 +480,19 @@ bool sqlite_load(const std::string& directory, const std::vector<TableLoad>& loa
     if (!sqlite_exec(file.db, "BEGIN IMMEDIATE", path, error)) return false;
     for (const TableLoad& load : loads) {
       if (load.schema != schema) continue;
-      if (!sqlite_exec(file.db, std::string("DELETE FROM ") + load.spec->table, load.path, error)) {
+      if (!sqlite_exec(file.db, std::string("DELETE FROM ") + load.layout->table, load.path,
+                       error)) {
         return false;  // closing the file rolls the transaction back
       }
       sqlite3_stmt* statement = nullptr;
-      if (sqlite3_prepare_v2(file.db, insert_text(*load.spec, load.spec->table, false).c_str(), -1,
-                             &statement, nullptr) != SQLITE_OK) {
+      if (sqlite3_prepare_v2(file.db, insert_text(*load.layout, load.layout->table, false).c_str(),
+                             -1, &statement, nullptr) != SQLITE_OK) {
         error = load.path + ": " + sqlite3_errmsg(file.db);
         return false;
       }
       for (std::size_t r = 0; r < load.rows.size(); ++r) {
         sqlite3_reset(statement);
-        if (!sqlite_bind_row(statement, *load.spec, load.rows[r]) ||
+        if (!sqlite_bind_row(statement, *load.layout, load.rows[r]) ||
             sqlite3_step(statement) != SQLITE_DONE) {
           error =
               load.path + ": data row " + std::to_string(r + 1) + ": " + sqlite3_errmsg(file.db);
@@ -565,14 +566,14 @@ bool postgres_load(const std::string& conninfo, const std::vector<TableLoad>& lo
   if (!postgres_connect(conninfo, pg, error)) return false;
   if (!postgres_exec(pg.connection, "BEGIN", "PostgreSQL", error)) return false;
   for (const TableLoad& load : loads) {
-    const std::string table = lower_case(load.schema) + "." + load.spec->table;
+    const std::string table = lower_case(load.schema) + "." + load.layout->table;
     if (!postgres_exec(pg.connection, "DELETE FROM " + table, load.path, error)) return false;
     for (std::size_t r = 0; r < load.rows.size(); ++r) {
       std::vector<const char*> values;
       for (const std::optional<std::string>& value : load.rows[r]) {
         values.push_back(value ? value->c_str() : nullptr);
       }
-      PGresult* result = PQexecParams(pg.connection, insert_text(*load.spec, table, true).c_str(),
+      PGresult* result = PQexecParams(pg.connection, insert_text(*load.layout, table, true).c_str(),
                                       static_cast<int>(values.size()), nullptr, values.data(),
                                       nullptr, nullptr, 0);
       const bool inserted = PQresultStatus(result) == PGRES_COMMAND_OK;
@@ -657,8 +658,8 @@ int run(const std::vector<std::string>& arguments) {
   }
   if (!loaded) return fail(error + " (its transaction was rolled back)");
   for (const TableLoad& load : loads) {
-    std::cout << load.schema << "." << load.spec->table << ": " << load.rows.size() << " rows from "
-              << load.path << "\n";
+    std::cout << load.schema << "." << load.layout->table << ": " << load.rows.size()
+              << " rows from " << load.path << "\n";
   }
   return kSuccess;
 }
