@@ -106,8 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::FILE* console = std::fopen("/dev/null", "w");
   if (console == nullptr) std::abort();
-  std::vector<std::string> words = {"zarvelt", "T1", "source.txt", "target1.txt", "target2.txt",
-                                    "/D"};
+  std::vector<std::string> words = {"zarvelt",     "T1",          "source.txt",
+                                    "target1.txt", "target2.txt", "/D"};
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   const zarvelt::RunOutcome outcome =

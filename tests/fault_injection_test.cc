@@ -172,6 +172,17 @@ TEST(FailedRunTest, ExportThatCannotBeMovedAfterTheCommitKeepsItsStagingFile) {
             clean_result().target1);
 }
 
+// The export reaches its target by a move, so a link at the target's path is replaced by
+// the export file instead of being written through (here: to /dev/full, which would fail).
+TEST(FailedRunTest, LinkAtATargetPathIsReplacedByTheExport) {
+  FaultInstallation installation;
+  ASSERT_TRUE(installation.available());
+  installation.write_source(testing::mixed_booking_file(kLinesPerKind));
+  fs::create_symlink("/dev/full", installation.in_working_dir("target1.txt"));
+  expect_result_of_clean_run(installation, installation.run());
+  EXPECT_FALSE(fs::is_symlink(installation.in_working_dir("target1.txt")));
+}
+
 // Another writer holds the database's write lock for the whole run: the first insert waits
 // for the busy timeout (5 s), the session then counts as lost and the run ends at once.
 TEST(FailedRunTest, DatabaseLockedByAnotherWriterFailsAfterTheBusyTimeout) {

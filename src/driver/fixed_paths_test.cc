@@ -11,8 +11,7 @@ TEST(FixedPathsTest, BackslashesBecomeHostSeparators) {
 #else
   EXPECT_EQ(host_path(kConfigFileWindowsPath), "../../Files/velmarion.ini");
   EXPECT_EQ(host_path(kTransferLogWindowsPath), "../../Velmarion_php/log/ZarveltLog.txt");
-  EXPECT_EQ(host_path(kTransferLogBackupWindowsPath),
-            "../../Velmarion_php/log/ZarveltLog_bak.txt");
+  EXPECT_EQ(host_path(kTransferLogBackupWindowsPath), "../../Velmarion_php/log/ZarveltLog_bak.txt");
 #endif
 }
 

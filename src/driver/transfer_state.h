@@ -25,10 +25,10 @@ struct TransferState {
   std::string terminal_name;  // at most 255 characters
   bool verbose = false;       // "/D"
   std::FILE* console = stdout;
-  std::string log_path;       // host path of the transfer log
+  std::string log_path;  // host path of the transfer log
   std::FILE* source = nullptr;
-  ExportFile target1;         // time booking export
-  ExportFile target2;         // cost-centre export
+  ExportFile target1;  // time booking export
+  ExportFile target2;  // cost-centre export
   Counters counters;
   std::int32_t last_status = 0;  // status of the last database step
   std::string current_schema;    // client schema the time booking export last switched to
