@@ -7,6 +7,7 @@
 #
 # zpg        the cluster without a database: the tests name theirs ("odbc:DSN=zpg;Database=..").
 # ZARVELT_PG a data source as an installation's NET8 alias names one (database postgres).
+# The SQLite driver (libsqliteodbc) is registered as SQLite3 when it is installed.
 # Needs PGHOST (the socket directory) and PGPORT from the cluster's exports.
 set -euo pipefail
 
@@ -15,12 +16,18 @@ dir=${1:?usage: $0 DIR}
 driver=$(dpkg-query -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | head -n 1 || true)
 [ -n "$driver" ] || { echo "odbc-test-sources: psqlODBC (odbc-postgresql) not installed" >&2; exit 1; }
 
+# A database product without statement texts, to see it refused.
+sqlite_driver=$(dpkg-query -L libsqliteodbc 2>/dev/null | grep '/libsqlite3odbc\.so$' | head -n 1 || true)
+
 mkdir -p "$dir"
 cat >"$dir/odbcinst.ini" <<INST
 [PostgreSQL ANSI]
 Description=PostgreSQL ODBC driver (ANSI)
 Driver=$driver
 INST
+if [ -n "$sqlite_driver" ]; then
+  printf '\n[SQLite3]\nDriver=%s\n' "$sqlite_driver" >>"$dir/odbcinst.ini"
+fi
 cat >"$dir/odbc.ini" <<SOURCES
 [zpg]
 Driver=PostgreSQL ANSI

@@ -194,6 +194,23 @@ TEST(OdbcConnectStepTest, BareAliasNamesTheDataSource) {
   }
   std::filesystem::remove_all(directory);
 }
+
+// A database that the program has no statement texts for is refused at connecting, before
+// any statement of another dialect could run on it (SQLite's driver, registered by the test
+// command beside psqlODBC).
+TEST(OdbcConnectStepTest, ProductWithoutStatementTextsIsRefused) {
+  if (testing::odbc_test_data_source().empty()) {
+    if (testing::postgresql_required()) FAIL() << "ZARVELT_TEST_ODBC_DSN not set";
+    GTEST_SKIP() << "no private ODBC configuration";
+  }
+  const std::filesystem::path directory = testing::make_temp_dir();
+  SessionPtr session;
+  EXPECT_EQ(db_connect(session, "", "",
+                       "odbc:Driver=SQLite3;Database=" + directory.string() + "/x.db", "KVSYSTEM"),
+            -439);
+  EXPECT_EQ(session, nullptr);
+  std::filesystem::remove_all(directory);
+}
 #endif
 
 }  // namespace
