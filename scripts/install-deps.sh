@@ -7,6 +7,8 @@ packages=(
   libgtest-dev libgmock-dev
   libsqlite3-dev sqlite3
   libpq-dev postgresql-15 postgresql-client-15
+  unixodbc-dev odbc-postgresql libsqliteodbc
+  g++-mingw-w64-x86-64-posix wine64
   libssl-dev
   clang-14 libclang-rt-14-dev
 )
