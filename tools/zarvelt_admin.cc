@@ -3,8 +3,6 @@
 // replaces master data (clients, badges, zones, booking types, translations) with the rows of
 // CSV files. Every file is checked whole before the database is touched, so a faulty file
 // changes nothing. See zarvelt_admin --help.
-#include <sqlite3.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -19,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#if ZARVELT_WITH_SQLITE
+#include <sqlite3.h>
+#endif
 #if ZARVELT_WITH_POSTGRESQL
 #include <libpq-fe.h>
 #endif
@@ -383,6 +384,8 @@ bool read_ddl(const std::string& backend, const std::string& file, std::string& 
 
 // ---- SQLite: one file per schema in one directory.
 
+#if ZARVELT_WITH_SQLITE
+
 struct SqliteFile {
   sqlite3* db = nullptr;
   ~SqliteFile() { sqlite3_close(db); }
@@ -507,6 +510,8 @@ bool sqlite_load(const std::string& directory, const std::vector<TableLoad>& loa
   return true;
 }
 
+#endif
+
 // ---- PostgreSQL: schemas in one database, names folded to lower case.
 
 #if ZARVELT_WITH_POSTGRESQL
@@ -611,17 +616,20 @@ int run(const std::vector<std::string>& arguments) {
   }
   if (arguments.size() < 3) return usage_error(command + " needs a backend and a place");
   const std::string& backend = arguments[1];
-  const std::string& place = arguments[2];
+  [[maybe_unused]] const std::string& place = arguments[2];
   const bool sqlite = backend == "sqlite";
   if (!sqlite && backend != "postgresql") {
     return usage_error("backend is sqlite or postgresql, not \"" + backend + "\"");
   }
+#if !ZARVELT_WITH_SQLITE
+  if (sqlite) return fail("this build has no SQLite support");
+#endif
 #if !ZARVELT_WITH_POSTGRESQL
   if (!sqlite) return fail("this build has no PostgreSQL support");
 #endif
   std::string error;
   if (command == "create") {
-    bool replace = false;
+    [[maybe_unused]] bool replace = false;
     std::vector<std::string> client_schemas;
     for (std::size_t i = 3; i < arguments.size(); ++i) {
       if (arguments[i] == "--replace") {
@@ -636,7 +644,9 @@ int run(const std::vector<std::string>& arguments) {
     }
     bool created = false;
     if (sqlite) {
+#if ZARVELT_WITH_SQLITE
       created = sqlite_create(place, client_schemas, replace, error);
+#endif
     } else {
 #if ZARVELT_WITH_POSTGRESQL
       created = postgres_create(place, client_schemas, replace, error);
@@ -650,7 +660,9 @@ int run(const std::vector<std::string>& arguments) {
   if (!read_csv_directory(arguments[3], loads, error)) return fail(error);
   bool loaded = false;
   if (sqlite) {
+#if ZARVELT_WITH_SQLITE
     loaded = sqlite_load(place, loads, error);
+#endif
   } else {
 #if ZARVELT_WITH_POSTGRESQL
     loaded = postgres_load(place, loads, error);
