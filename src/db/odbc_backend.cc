@@ -94,9 +94,9 @@ class OdbcConnection : public Connection {
     if (lost_) return kConnectionLost;
     if (status != kSuccess) {
       rows.clear();
+      const bool restored = !savepoints || restore_savepoint();
       forget(statement_text);  // prepared again next time, against the schema of then
-      if (savepoints && !restore_savepoint()) return lose_session();
-      return status;
+      return restored ? status : lose_session();
     }
     if (savepoints) status = run_control("RELEASE SAVEPOINT " + std::string(kSavepoint));
     if (status != kSuccess) rows.clear();
