@@ -30,8 +30,10 @@ std::string time_booking_line(const std::string& badge, int second) {
          ",,T1,1,K1,,,1,,,,,40p\r\n";
 }
 
+// The files of an SQLite installation; none for PostgreSQL, which keeps no directory.
 std::vector<std::string> names_in(const fs::path& directory) {
   std::vector<std::string> names;
+  if (!fs::exists(directory)) return names;
   for (const auto& entry : fs::directory_iterator(directory)) {
     names.push_back(entry.path().filename().string());
   }
