@@ -33,3 +33,16 @@ mkdir -p "$WINEPREFIX"
 timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || echo "test.sh: wineboot failed" >&2
 export ZARVELT_WINDOWS_BINARY=$windows_binary ZARVELT_TEST_WINDOWS=1
 (cd "$build" && ctest --output-on-failure -j2)
+
+# The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++), against
+# the same cluster: the fault tests run the sanitized program too.
+sanitize_build=${ZARVELT_SANITIZE_BUILD_DIR:-build-test-sanitize}
+cmake -S . -B "$sanitize_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON \
+  -DZARVELT_BUILD_BENCH=OFF
+cmake --build "$sanitize_build" -j"$(nproc)"
+(cd "$sanitize_build" && ctest --output-on-failure -j2)
+
+# Bad input: each fuzz target (clang-14, libFuzzer) for a bounded time from its committed
+# corpus, then every corpus replayed. The replays also run in both ctest runs above.
+ZARVELT_FUZZ_BUILD_DIR=${ZARVELT_FUZZ_BUILD_DIR:-build-test-fuzz} \
+  bash scripts/fuzz.sh "${ZARVELT_FUZZ_SECONDS:-60}"
