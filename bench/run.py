@@ -5,8 +5,8 @@
          [--repeat N]
 
 For every size N: a booking file of N lines (bench/generate.py), then on each backend the built
-zarvelt on a fresh installation, timed from start to exit, peak resident memory from the
-child's rusage. On SQLite the ceiling program runs the same statements for the same file,
+zarvelt on a fresh installation, timed from start to exit, peak resident memory and CPU
+time from /usr/bin/time. On SQLite the ceiling program runs the same statements for the same file,
 interleaved with the program's runs; every figure is the best of --repeat runs, because the
 machine is shared. The program's summary must equal the ceiling's counters, or the two did not
 run the same statements. PostgreSQL round trips are counted once, with strace, on the smallest
@@ -40,23 +40,24 @@ FLAT_MEMORY_GROWTH = 4 * MIB  # peak at 1M lines at most this much above the pea
 STARTUP_SECONDS = 0.020  # 100-line file on SQLite, start to exit
 
 
-def run_child(argv, cwd=None, env=None, stdout=subprocess.DEVNULL):
-    """Runs argv; returns (wall seconds, peak resident bytes, exit status, stdout text, CPU
-    seconds)."""
+def run_child(argv, cwd=None, stdout=subprocess.DEVNULL):
+    """Runs argv under /usr/bin/time; returns (wall seconds, peak resident bytes, exit status,
+    stdout text, CPU seconds). A child forked straight from this script would report this
+    script's resident memory at the fork as its own peak; /usr/bin/time is small."""
+    usage_file = os.path.join(os.environ.get("TMPDIR", "/tmp"), "zarvelt-bench-time-%d" %
+                              os.getpid())
     start = time.perf_counter()
-    child = subprocess.Popen(argv, cwd=cwd, env=env, stdout=stdout, stderr=subprocess.PIPE)
-    out = b""
-    if stdout == subprocess.PIPE:
-        out = child.stdout.read()
-    _, status, usage = os.wait4(child.pid, 0)
+    child = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", usage_file] + argv,
+                           cwd=cwd, stdout=stdout, stderr=subprocess.PIPE)
     seconds = time.perf_counter() - start
-    child.returncode = os.waitstatus_to_exitcode(status)
-    err = child.stderr.read()
+    with open(usage_file) as f:
+        peak_kib, user, system = f.read().split()[-3:]
+    os.remove(usage_file)
     if child.returncode != 0:
-        sys.stderr.write("%s exited with %d\n%s" % (argv[0], child.returncode, err.decode(
-            "latin-1")))
-    return (seconds, usage.ru_maxrss * 1024, child.returncode, out.decode("latin-1"),
-            usage.ru_utime + usage.ru_stime)
+        sys.stderr.write("%s exited with %d\n%s" % (argv[0], child.returncode,
+                                                    child.stderr.decode("latin-1")))
+    out = child.stdout.decode("latin-1") if child.stdout else ""
+    return (seconds, int(peak_kib) * 1024, child.returncode, out, float(user) + float(system))
 
 
 class Installation:
