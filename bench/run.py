@@ -260,7 +260,9 @@ class Bench:
                     getattr(self, "run_" + backend)(n, bookings)
         startup = self.startup()
         trips = None
-        if "postgresql" in backends:
+        if "postgresql" in backends and shutil.which("strace") is None:
+            print("PostgreSQL round trips not counted: no strace")
+        elif "postgresql" in backends:
             trips = self.round_trips(sizes[0], self.generate(sizes[0]))
         self.report(sizes, startup, trips)
 
