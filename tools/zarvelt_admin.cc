@@ -12,9 +12,9 @@
 #include <iostream>
 #include <limits>
 #include <optional>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #if ZARVELT_WITH_SQLITE
@@ -141,11 +141,23 @@ std::string lower_case(std::string text) {
   return text;
 }
 
+bool is_ascii_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+bool is_ascii_digit(char c) { return c >= '0' && c <= '9'; }
+bool all_ascii_digits(std::string_view text) {
+  for (char c : text) {
+    if (!is_ascii_digit(c)) return false;
+  }
+  return true;
+}
+
 // Schema names become file names and SQL identifiers, so only plain names pass: a letter, then
 // letters, digits and "_", at most 20 characters (the width of the client table's column).
 bool is_schema_name(const std::string& name) {
-  static const std::regex kPattern("[A-Za-z][A-Za-z0-9_]{0,19}");
-  return std::regex_match(name, kPattern) && upper_case(name) != "KVSYSTEM";
+  if (name.empty() || name.size() > 20 || !is_ascii_letter(name[0])) return false;
+  for (char c : name) {
+    if (!is_ascii_letter(c) && !is_ascii_digit(c) && c != '_') return false;
+  }
+  return upper_case(name) != "KVSYSTEM";
 }
 
 // Splits CSV text into records of fields: "," separates, '"' quotes (a doubled '"' inside
@@ -205,8 +217,11 @@ bool parse_csv(const std::string& text, std::vector<CsvRecord>& records, std::st
 
 std::optional<std::string> check_integer(const std::string& text, std::int64_t low,
                                          std::int64_t high) {
-  static const std::regex kPattern("[+-]?[0-9]{1,10}");
-  if (!std::regex_match(text, kPattern)) return "\"" + text + "\" is not a whole number";
+  const std::size_t digits_from = !text.empty() && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  const std::size_t digit_count = text.size() - digits_from;
+  if (digit_count < 1 || digit_count > 10 || !all_ascii_digits(text.substr(digits_from))) {
+    return "\"" + text + "\" is not a whole number";
+  }
   const std::int64_t value = std::stoll(text);
   if (value < low || value > high) {
     return "\"" + text + "\" is outside " + std::to_string(low) + " to " + std::to_string(high);
@@ -216,14 +231,24 @@ std::optional<std::string> check_integer(const std::string& text, std::int64_t l
 
 // Dates are stored as 'YYYY-MM-DD HH:MM:SS'; a day alone means its midnight.
 std::optional<std::string> normalise_date(const std::string& text, std::string& date) {
-  static const std::regex kPattern(
-      "([0-9]{4})-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01])"
-      "( ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9])?");
-  std::smatch match;
-  if (!std::regex_match(text, match, kPattern)) {
+  // Two-digit field of text at pos, or -1 when it is not two digits.
+  auto number_at = [&text](std::size_t pos) {
+    const std::string_view two = std::string_view(text).substr(pos, 2);
+    return two.size() == 2 && all_ascii_digits(two) ? (two[0] - '0') * 10 + (two[1] - '0') : -1;
+  };
+  const bool has_time = text.size() == 19;
+  const bool shape = (text.size() == 10 || has_time) && all_ascii_digits(text.substr(0, 4)) &&
+                     text[4] == '-' && text[7] == '-' &&
+                     (!has_time || (text[10] == ' ' && text[13] == ':' && text[16] == ':'));
+  const int month = shape ? number_at(5) : -1;
+  const int day = shape ? number_at(8) : -1;
+  const bool time_ok =
+      !has_time || (number_at(11) >= 0 && number_at(11) <= 23 && number_at(14) >= 0 &&
+                    number_at(14) <= 59 && number_at(17) >= 0 && number_at(17) <= 59);
+  if (!shape || month < 1 || month > 12 || day < 1 || day > 31 || !time_ok) {
     return "\"" + text + "\" is no date YYYY-MM-DD or YYYY-MM-DD HH:MM:SS";
   }
-  date = match[4].matched ? text : text + " 00:00:00";
+  date = has_time ? text : text + " 00:00:00";
   return std::nullopt;
 }
 
