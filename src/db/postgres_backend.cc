@@ -12,7 +12,6 @@
 // statement_timeout 30 s on the server, TCP keepalives (idle 30 s, interval 10 s, 3 probes),
 // and a client-side deadline of 45 s per round trip after which the session counts as lost.
 // A conninfo in the alias may override the first three.
-#include <libpq-fe.h>
 #include <poll.h>
 
 #include <chrono>
@@ -22,12 +21,16 @@
 #include <vector>
 
 #include "db/client.h"
+#include "db/libpq_loader.h"
 #include "db/postgresql_errors.h"
 
 namespace zarvelt::db {
 namespace {
 
 constexpr int kClientDeadlineMs = 45000;
+
+// Loaded by connect_postgresql before any connection exists.
+const Libpq& libpq() { return *load_libpq(); }
 constexpr const char* kSavepoint = "zarvelt_statement";
 constexpr unsigned kInt4Type = 23;  // pg_type oid of integer
 
@@ -38,7 +41,7 @@ std::int32_t map_sqlstate(const char* sqlstate) {
 class PostgresConnection : public Connection {
  public:
   explicit PostgresConnection(PGconn* connection) : connection_(connection) {}
-  ~PostgresConnection() override { PQfinish(connection_); }  // uncommitted work is dropped
+  ~PostgresConnection() override { libpq().PQfinish(connection_); }  // uncommitted work is dropped
 
   Dialect dialect() const override { return Dialect::kPostgresql; }
 
@@ -75,7 +78,7 @@ class PostgresConnection : public Connection {
     // One round trip: [BEGIN] [the last failed statement's rollback] SAVEPOINT [PREPARE]
     // EXECUTE RELEASE, then a sync.
     std::vector<Step> steps;
-    bool sent = PQenterPipelineMode(connection_) == 1;
+    bool sent = libpq().PQenterPipelineMode(connection_) == 1;
     if (sent && !in_transaction_) {
       sent = send_plain("BEGIN");
       steps.push_back(Step::kBegin);
@@ -91,16 +94,16 @@ class PostgresConnection : public Connection {
     sent = sent && send_plain(savepoint.c_str());
     steps.push_back(Step::kSavepoint);
     if (prepare) {
-      sent = sent && PQsendPrepare(connection_, name.c_str(), statement_text.c_str(), count,
-                                   types.data()) == 1;
+      sent = sent && libpq().PQsendPrepare(connection_, name.c_str(), statement_text.c_str(), count,
+                                           types.data()) == 1;
       steps.push_back(Step::kPrepare);
     }
-    sent = sent && PQsendQueryPrepared(connection_, name.c_str(), count, values.data(), nullptr,
-                                       nullptr, 0) == 1;
+    sent = sent && libpq().PQsendQueryPrepared(connection_, name.c_str(), count, values.data(),
+                                               nullptr, nullptr, 0) == 1;
     steps.push_back(Step::kExecute);
     sent = sent && send_plain(release.c_str());
     steps.push_back(Step::kRelease);
-    sent = sent && PQpipelineSync(connection_) == 1;
+    sent = sent && libpq().PQpipelineSync(connection_) == 1;
     if (!sent) return lose_connection();
 
     std::int32_t status = kSuccess;
@@ -113,26 +116,26 @@ class PostgresConnection : public Connection {
         PGresult* result = nullptr;
         if (!next_result(result)) return lose_connection();
         if (result == nullptr) break;
-        const ExecStatusType state = PQresultStatus(result);
+        const ExecStatusType state = libpq().PQresultStatus(result);
         if (step == Step::kRestore && state != PGRES_COMMAND_OK) restored = false;
         if (state == PGRES_FATAL_ERROR && status == kSuccess) {
-          status = map_sqlstate(PQresultErrorField(result, PG_DIAG_SQLSTATE));
+          status = map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE));
         } else if (state == PGRES_COMMAND_OK || state == PGRES_TUPLES_OK) {
           if (step == Step::kBegin) begun = true;
           if (step == Step::kSavepoint) savepoint_set = true;
           if (step == Step::kPrepare) prepared_.emplace(statement_text, name);
           if (step == Step::kExecute && state == PGRES_TUPLES_OK) collect(result, max_rows, rows);
         }
-        PQclear(result);
+        libpq().PQclear(result);
       }
     }
     PGresult* sync = nullptr;
     if (!next_result(sync) || sync == nullptr) return lose_connection();
-    PQclear(sync);
-    PQexitPipelineMode(connection_);
+    libpq().PQclear(sync);
+    libpq().PQexitPipelineMode(connection_);
     in_transaction_ = begun;
     // Without the rollback the transaction stays aborted: every later statement would fail.
-    if (PQstatus(connection_) == CONNECTION_BAD || status == kConnectionLost || !restored) {
+    if (libpq().PQstatus(connection_) == CONNECTION_BAD || status == kConnectionLost || !restored) {
       return lose_connection();
     }
     if (status != kSuccess) {
@@ -158,14 +161,15 @@ class PostgresConnection : public Connection {
     restore_pending_ = false;
     in_transaction_ = false;
     PGresult* result = nullptr;
-    if (PQsendQuery(connection_, "COMMIT") != 1 || !next_result(result)) return lose_connection();
+    if (libpq().PQsendQuery(connection_, "COMMIT") != 1 || !next_result(result))
+      return lose_connection();
     std::int32_t status = kSuccess;
-    if (PQresultStatus(result) != PGRES_COMMAND_OK) {
-      status = map_sqlstate(PQresultErrorField(result, PG_DIAG_SQLSTATE));
-    } else if (std::strcmp(PQcmdStatus(result), "COMMIT") != 0) {
+    if (libpq().PQresultStatus(result) != PGRES_COMMAND_OK) {
+      status = map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE));
+    } else if (std::strcmp(libpq().PQcmdStatus(result), "COMMIT") != 0) {
       status = -2091;  // transaction rolled back: the server answered ROLLBACK
     }
-    PQclear(result);
+    libpq().PQclear(result);
     if (!drain()) return lose_connection();
     return status;
   }
@@ -174,7 +178,8 @@ class PostgresConnection : public Connection {
   enum class Step { kBegin, kRestore, kSavepoint, kPrepare, kExecute, kRelease };
 
   bool send_plain(const char* text) {
-    return PQsendQueryParams(connection_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) == 1;
+    return libpq().PQsendQueryParams(connection_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) ==
+           1;
   }
 
   // The next result, waiting at most the client deadline; false when the server does not
@@ -182,16 +187,16 @@ class PostgresConnection : public Connection {
   bool next_result(PGresult*& result) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::milliseconds(kClientDeadlineMs);
-    while (PQisBusy(connection_)) {
+    while (libpq().PQisBusy(connection_)) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
                             .count();
       if (left <= 0) return false;
-      pollfd socket{PQsocket(connection_), POLLIN, 0};
+      pollfd socket{libpq().PQsocket(connection_), POLLIN, 0};
       if (socket.fd < 0 || ::poll(&socket, 1, static_cast<int>(left)) < 0) return false;
-      if (PQconsumeInput(connection_) != 1) return false;
+      if (libpq().PQconsumeInput(connection_) != 1) return false;
     }
-    result = PQgetResult(connection_);
+    result = libpq().PQgetResult(connection_);
     return true;
   }
 
@@ -200,7 +205,7 @@ class PostgresConnection : public Connection {
       PGresult* result = nullptr;
       if (!next_result(result)) return false;
       if (result == nullptr) return true;
-      PQclear(result);
+      libpq().PQclear(result);
     }
   }
 
@@ -208,27 +213,28 @@ class PostgresConnection : public Connection {
   bool restore_savepoint() {
     const std::string text =
         std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint + "; RELEASE SAVEPOINT " + kSavepoint;
-    if (PQsendQuery(connection_, text.c_str()) != 1) return false;
+    if (libpq().PQsendQuery(connection_, text.c_str()) != 1) return false;
     bool ok = true;
     for (;;) {
       PGresult* result = nullptr;
       if (!next_result(result)) return false;
       if (result == nullptr) break;
-      if (PQresultStatus(result) != PGRES_COMMAND_OK) ok = false;
-      PQclear(result);
+      if (libpq().PQresultStatus(result) != PGRES_COMMAND_OK) ok = false;
+      libpq().PQclear(result);
     }
     return ok;
   }
 
   static void collect(PGresult* result, std::size_t max_rows, std::vector<FetchedRow>& rows) {
-    const int count = PQntuples(result);
+    const int count = libpq().PQntuples(result);
     for (int r = 0; r < count && rows.size() < max_rows; ++r) {
       FetchedRow row;
-      for (int c = 0; c < PQnfields(result); ++c) {
-        if (PQgetisnull(result, r, c)) {
+      for (int c = 0; c < libpq().PQnfields(result); ++c) {
+        if (libpq().PQgetisnull(result, r, c)) {
           row.emplace_back(std::nullopt);
         } else {
-          row.emplace_back(std::string(PQgetvalue(result, r, c), PQgetlength(result, r, c)));
+          row.emplace_back(
+              std::string(libpq().PQgetvalue(result, r, c), libpq().PQgetlength(result, r, c)));
         }
       }
       rows.push_back(std::move(row));
@@ -252,6 +258,10 @@ class PostgresConnection : public Connection {
 
 std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::string_view login,
                                                std::string_view password, std::int32_t& status) {
+  if (load_libpq() == nullptr) {
+    status = kCannotResolveAlias;  // no PostgreSQL client library on this machine
+    return nullptr;
+  }
   const std::string conninfo(target);
   const std::string user(login);
   const std::string secret(password);
@@ -274,10 +284,11 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   }
   keys.push_back(nullptr);
   values.push_back(nullptr);
-  PGconn* connection = PQconnectdbParams(keys.data(), values.data(), 1);
-  if (connection == nullptr || PQstatus(connection) != CONNECTION_OK) {
-    status = map_postgresql_connect_error(connection != nullptr ? PQerrorMessage(connection) : "");
-    PQfinish(connection);
+  PGconn* connection = libpq().PQconnectdbParams(keys.data(), values.data(), 1);
+  if (connection == nullptr || libpq().PQstatus(connection) != CONNECTION_OK) {
+    status = map_postgresql_connect_error(connection != nullptr ? libpq().PQerrorMessage(connection)
+                                                                : "");
+    libpq().PQfinish(connection);
     return nullptr;
   }
   status = kSuccess;
