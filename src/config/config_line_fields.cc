@@ -5,23 +5,19 @@
 
 namespace zarvelt {
 
-bool read_bounded_line(std::FILE* file, std::size_t buffer_size, std::string& line) {
+bool read_bounded_line(std::string_view text, std::size_t& position, std::size_t buffer_size,
+                       std::string& line) {
   line.clear();
   bool read_any = false;
-  while (line.size() + 1 < buffer_size) {
-    int c = std::getc(file);
-    if (c == EOF) break;
+  while (line.size() + 1 < buffer_size && position < text.size()) {
+    char c = text[position++];
     read_any = true;
-    if (c == '\r') {
-      // Text-mode reading: CR LF is one line end, a lone CR stays.
-      const int next = std::getc(file);
-      if (next == '\n') {
-        c = '\n';
-      } else if (next != EOF) {
-        std::ungetc(next, file);
-      }
+    // Text-mode reading: CR LF is one line end, a lone CR stays.
+    if (c == '\r' && position < text.size() && text[position] == '\n') {
+      c = '\n';
+      ++position;
     }
-    line.push_back(static_cast<char>(c));
+    line.push_back(c);
     if (c == '\n') break;
   }
   const std::size_t zero = line.find('\0');

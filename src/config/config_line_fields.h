@@ -5,17 +5,18 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
 namespace zarvelt {
 
-// Reads the next line of file as a line read into a buffer of buffer_size bytes would: at most
-// buffer_size - 1 characters, stopping after a line end. A CR LF pair counts as one line end
-// "\n" on every platform. A longer line is cut; its remainder comes with the next read. The
-// line ends at a zero byte, if it holds one. Returns false when nothing could be read.
-bool read_bounded_line(std::FILE* file, std::size_t buffer_size, std::string& line);
+// Reads the line of text that starts at position as a line read into a buffer of buffer_size
+// bytes would: at most buffer_size - 1 characters, stopping after a line end; moves position
+// past it. A CR LF pair counts as one line end "\n" on every platform. A longer line is cut; its
+// remainder comes with the next read. The line ends at a zero byte, if it holds one. Returns
+// false when nothing could be read (position at the end).
+bool read_bounded_line(std::string_view text, std::size_t& position, std::size_t buffer_size,
+                       std::string& line);
 
 // The position of the n-th (from 1) occurrence of c in text; the last occurrence when there are
 // fewer; -1 when there is none, the text is empty or n is less than 1.

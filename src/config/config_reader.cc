@@ -1,8 +1,5 @@
 #include "config/config_reader.h"
 
-#include <cstdio>
-#include <memory>
-
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
 
@@ -16,10 +13,6 @@ constexpr std::size_t kEntryLineBuffer = 400;
 // Longer fields are cut here; nothing beyond them is read into a result.
 constexpr std::size_t kFieldLimit = 200;
 constexpr std::size_t kNumberTextLimit = 11;
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 void cut(std::string& field, std::size_t limit) {
   if (field.size() > limit) field.resize(limit);
@@ -67,15 +60,24 @@ ConfigLookup record_fields(const std::string& section_line, const std::string& e
 
 ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
                                const std::string& path) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rt"));
-  if (!file) return {};
+  return read_config_value(section, key, number, path, real_file_system());
+}
 
+ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
+                               const std::string& path, FileSystem& file_system) {
+  // The file is small; it is read whole, in text mode, and given up on a read error.
+  std::string contents;
+  if (file_system.read_file(path, true, contents) != ReadResult::kOk) return {};
+
+  std::size_t position = 0;
   std::string section_line;
   std::string entry_line;
   for (;;) {
     // A failed section read is left to the entry read, which then fails as well.
-    if (!read_bounded_line(file.get(), kSectionLineBuffer, section_line)) section_line.clear();
-    if (!read_bounded_line(file.get(), kEntryLineBuffer, entry_line)) return {};
+    if (!read_bounded_line(contents, position, kSectionLineBuffer, section_line)) {
+      section_line.clear();
+    }
+    if (!read_bounded_line(contents, position, kEntryLineBuffer, entry_line)) return {};
 
     ConfigLookup record = record_fields(section_line, entry_line);
     // Any one of the three is enough; callers pass the empty section and 0 and rely on it.

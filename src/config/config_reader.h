@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/file_system.h"
+
 namespace zarvelt {
 
 // The results of one lookup: the matching record, or all empty when none matches.
@@ -22,5 +24,8 @@ struct ConfigLookup {
 // zero byte.
 ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
                                const std::string& path);
+// The same, reading the file through the given file system.
+ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
+                               const std::string& path, FileSystem& file_system);
 
 }  // namespace zarvelt

@@ -8,6 +8,7 @@
 
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
+#include "files/failing_file_system.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -223,15 +224,26 @@ TEST(DecimalValueTest, StandardConversionSaturatingAt32Bits) {
 }
 
 TEST(ReadBoundedLineTest, CutsLongLinesAndTreatsCrLfAsOneLineEnd) {
-  std::FILE* file = std::tmpfile();
-  ASSERT_NE(file, nullptr);
-  std::fputs("abcdef\r\nxy\rz", file);
-  std::rewind(file);
+  const std::string text = "abcdef\r\nxy\rz";
+  std::size_t position = 0;
   std::string line;
   std::vector<std::string> lines;
-  while (read_bounded_line(file, 4, line)) lines.push_back(line);
-  std::fclose(file);
+  while (read_bounded_line(text, position, 4, line)) lines.push_back(line);
   EXPECT_EQ(lines, (std::vector<std::string>{"abc", "def", "\n", "xy\r", "z"}));
+  EXPECT_EQ(position, text.size());
+}
+
+// The reader goes through a FileSystem: a file that cannot be read is a missing file.
+TEST_F(ConfigReaderTest, UnreadableFileGivesEmptyResultsLikeAMissingOne) {
+  const std::string path = write(kWellFormed);
+  FailingFileSystem file_system;
+  EXPECT_EQ(read_config_value("", "PASS", 0, path, file_system).value, "tiger");
+  file_system.fail(FileOp::kRead, "velmarion.ini");
+  const ConfigLookup failed = read_config_value("", "PASS", 0, path, file_system);
+  EXPECT_EQ(failed.value, "");
+  EXPECT_EQ(failed.key, "");
+  EXPECT_EQ(read_config_value("", "PASS", 0, (dir_ / "missing.ini").string(), file_system).value,
+            "");
 }
 
 }  // namespace

@@ -1,11 +1,8 @@
 #include "config/config_writer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
 #include <limits>
 #include <memory>
-#include <system_error>
 
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
@@ -21,11 +18,6 @@ constexpr std::size_t kMaxKeyLength = 200;
 // Every record the writer adds gets this section line.
 constexpr std::string_view kSectionLine = "0;DB;";
 constexpr std::int32_t kHighestNumber = std::numeric_limits<std::int32_t>::max();
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 ConfigWriteResult failure(std::string error) { return {false, std::move(error)}; }
 
@@ -75,18 +67,12 @@ ConfigWriteResult check_assignment(const ConfigAssignment& assignment) {
 }
 
 // The lines of an existing file without their line ends; an empty list for a missing file.
-ConfigWriteResult read_lines(const std::string& path, std::vector<std::string>& lines) {
-  std::error_code error;
-  if (!std::filesystem::exists(path, error)) return {};
-  FilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return failure("cannot read " + path);
+ConfigWriteResult read_lines(FileSystem& file_system, const std::string& path,
+                             std::vector<std::string>& lines) {
   std::string content;
-  char buffer[4096];
-  std::size_t count;
-  while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-    content.append(buffer, count);
-  }
-  if (std::ferror(file.get())) return failure("cannot read " + path);
+  const ReadResult read = file_system.read_file(path, false, content);
+  if (read == ReadResult::kMissing) return {};
+  if (read != ReadResult::kOk) return failure("cannot read " + path);
 
   std::size_t start = 0;
   while (start < content.size()) {
@@ -112,11 +98,17 @@ std::string format_config_record(std::int32_t number, std::string_view key,
 
 ConfigWriteResult write_config_values(const std::string& path,
                                       const std::vector<ConfigAssignment>& assignments) {
+  return write_config_values(path, assignments, real_file_system());
+}
+
+ConfigWriteResult write_config_values(const std::string& path,
+                                      const std::vector<ConfigAssignment>& assignments,
+                                      FileSystem& file_system) {
   for (const ConfigAssignment& assignment : assignments) {
     if (ConfigWriteResult checked = check_assignment(assignment); !checked.ok) return checked;
   }
   std::vector<std::string> lines;
-  if (ConfigWriteResult read = read_lines(path, lines); !read.ok) return read;
+  if (ConfigWriteResult read = read_lines(file_system, path, lines); !read.ok) return read;
 
   std::int32_t highest_number = 0;
   for (std::size_t i = 1; i < lines.size(); i += 2) {
@@ -156,18 +148,16 @@ ConfigWriteResult write_config_values(const std::string& path,
   }
   const std::string temporary_path = path + ".tmp";
   // Text mode: CR LF line ends where the platform has them, as the reader expects.
-  std::FILE* file = std::fopen(temporary_path.c_str(), "w");
+  std::unique_ptr<File> file = file_system.open(temporary_path, OpenMode::kWriteText);
   if (!file) return failure("cannot create " + temporary_path);
-  const bool wrote = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  if (std::fclose(file) != 0 || !wrote) {
-    std::remove(temporary_path.c_str());
+  const bool wrote = file->write(content);
+  if (!file->close() || !wrote) {
+    file_system.remove(temporary_path);
     return failure("cannot write " + temporary_path);
   }
-  std::error_code error;
-  std::filesystem::rename(temporary_path, path, error);
-  if (error) {
-    std::remove(temporary_path.c_str());
-    return failure("cannot replace " + path + ": " + error.message());
+  if (!file_system.replace(temporary_path, path)) {
+    file_system.remove(temporary_path);
+    return failure("cannot replace " + path);
   }
   return {};
 }

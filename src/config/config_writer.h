@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "files/file_system.h"
+
 namespace zarvelt {
 
 // The longest plain value the reader gives back whole: its enciphered form (16 hex digits per
@@ -40,5 +42,9 @@ std::string format_config_record(std::int32_t number, std::string_view key,
 // file is replaced as a whole (written beside it, then renamed over it).
 ConfigWriteResult write_config_values(const std::string& path,
                                       const std::vector<ConfigAssignment>& assignments);
+// The same through the given file system.
+ConfigWriteResult write_config_values(const std::string& path,
+                                      const std::vector<ConfigAssignment>& assignments,
+                                      FileSystem& file_system);
 
 }  // namespace zarvelt

@@ -8,6 +8,7 @@
 #include "config/config_reader.h"
 #include "config/config_tool.h"
 #include "config/credential_cipher.h"
+#include "files/failing_file_system.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -87,6 +88,28 @@ TEST_F(ConfigWriterTest, RefusesBadInputAndLeavesTheFileAlone) {
   EXPECT_NE(odd.error.find("two-line records"), std::string::npos);
   EXPECT_EQ(content(), original + "0;DB;\n");
   EXPECT_FALSE(std::filesystem::exists(path_ + ".tmp"));
+}
+
+// Whatever step fails, the file keeps its old content and no temporary file stays.
+TEST_F(ConfigWriterTest, FailedWriteLeavesTheFileAlone) {
+  const std::string original = "0;DB;\n1;LOGIN;00\n";
+  const struct {
+    FileOp op;
+    const char* path_part;
+  } kFaults[] = {
+      {FileOp::kRead, "velmarion.ini"},        {FileOp::kOpen, "velmarion.ini.tmp"},
+      {FileOp::kWrite, "velmarion.ini.tmp"},   {FileOp::kClose, "velmarion.ini.tmp"},
+      {FileOp::kReplace, "velmarion.ini.tmp"},
+  };
+  for (const auto& fault : kFaults) {
+    SCOPED_TRACE(static_cast<int>(fault.op));
+    testing::write_file(path_, original);
+    FailingFileSystem file_system;
+    file_system.fail(fault.op, fault.path_part);
+    EXPECT_FALSE(write_config_values(path_, {{"PASS", "x"}}, file_system).ok);
+    EXPECT_EQ(content(), original);
+    EXPECT_FALSE(std::filesystem::exists(path_ + ".tmp"));
+  }
 }
 
 TEST_F(ConfigWriterTest, RefusesEntryLinesLongerThanTheReaderTakes) {

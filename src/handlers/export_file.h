@@ -5,28 +5,36 @@
 // A staged export writes into a staging file beside its target and reaches the target only
 // when the driver publishes it after the commit; until then the target stays empty, so the
 // export and the database rows of a run appear together or not at all.
+//
+// Every file operation goes through the FileSystem given at open (the real one by default).
 #pragma once
 
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
+
+#include "files/file_system.h"
 
 namespace zarvelt {
 
 struct ExportFile {
   std::string path;          // host path of the target as given on the command line
   std::string staging_path;  // where a staged export is written; empty: written to path
-  std::FILE* file = nullptr;
+  std::unique_ptr<File> file;
   bool failed = false;  // a write, flush or close went wrong
+  FileSystem* file_system = &real_file_system();
 };
 
 // Opens path for binary writing ("wb": created, or emptied). Returns false when it cannot.
 bool export_open(ExportFile& out, const std::string& path);
+bool export_open(ExportFile& out, const std::string& path, FileSystem& file_system);
 
 // Creates or empties the target at path, closes it again and opens path + staging_suffix for
 // binary writing instead. Returns false when either file cannot be created; the target is
 // then left as the attempt left it, and no staging file stays open.
 bool export_open_staged(ExportFile& out, const std::string& path, std::string_view staging_suffix);
+bool export_open_staged(ExportFile& out, const std::string& path, std::string_view staging_suffix,
+                        FileSystem& file_system);
 
 // Writes the bytes; a short or failed write marks the file failed. Returns !failed.
 bool export_write(ExportFile& out, std::string_view bytes);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "files/failing_file_system.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -101,6 +102,58 @@ TEST_F(StagedExportTest, UncreatableTargetOrStagingFileFailsTheOpen) {
   EXPECT_EQ(testing::read_file(at("b.txt")), "");  // the target was still created
   export_discard(staging_is_directory);
   EXPECT_TRUE(std::filesystem::is_directory(at("b.txt.1.tmp")));  // not ours to remove
+}
+
+// A staged export under every fault of the file system: a write, flush, sync or close that
+// fails makes the export failed, it is never published, and discarding it leaves the target
+// empty and no staging file; a move that fails after a good finish keeps the records in the
+// staging file.
+struct ExportFaultCase {
+  const char* name;
+  FileFault fault;
+  bool opens = true;      // export_open_staged succeeds
+  bool finishes = false;  // export_finish succeeds (then the move is what fails)
+};
+
+TEST_F(StagedExportTest, FaultsOfTheFileSystemNeverPublishHalfAnExport) {
+  const ExportFaultCase kCases[] = {
+      {"first write fails", {FileOp::kWrite, "export.txt.1.tmp"}},
+      {"short write after two records",
+       {FileOp::kWrite, "export.txt.1.tmp", 2, -1, /*short_write=*/true}},
+      {"only the second write fails", {FileOp::kWrite, "export.txt.1.tmp", 1, 1}},
+      {"flush fails", {FileOp::kFlush, "export.txt.1.tmp"}},
+      {"sync fails", {FileOp::kSync, "export.txt.1.tmp"}},
+      {"close fails", {FileOp::kClose, "export.txt.1.tmp"}},
+      {"staging file cannot be created", {FileOp::kOpen, "export.txt.1.tmp"}, false},
+      {"target cannot be created", {FileOp::kOpen, "export.txt"}, false},
+      {"move over the target fails", {FileOp::kReplace, "export.txt.1.tmp"}, true, true},
+  };
+  const std::string records = "record 1\nrecord 2\nrecord 3\n";
+  for (const ExportFaultCase& c : kCases) {
+    SCOPED_TRACE(c.name);
+    testing::write_file(at("export.txt"), "old contents");
+    FailingFileSystem file_system;
+    file_system.fail(c.fault);
+    ExportFile out;
+    ASSERT_EQ(export_open_staged(out, at("export.txt").string(), ".1.tmp", file_system), c.opens);
+    if (!c.opens) {
+      EXPECT_EQ(out.file, nullptr);
+      export_discard(out);
+      EXPECT_THAT(names(), ::testing::ElementsAre("export.txt"));
+      continue;
+    }
+    for (int i = 1; i <= 3; ++i) export_write(out, "record " + std::to_string(i) + "\n");
+    EXPECT_EQ(export_finish(out), c.finishes);
+    EXPECT_EQ(out.failed, !c.finishes);
+    EXPECT_FALSE(export_publish(out));
+    EXPECT_EQ(testing::read_file(at("export.txt")), "");
+    if (c.finishes) {
+      EXPECT_EQ(testing::read_file(at("export.txt.1.tmp")), records);
+    }
+    export_discard(out);
+    EXPECT_EQ(testing::read_file(at("export.txt")), "");
+    EXPECT_THAT(names(), ::testing::ElementsAre("export.txt"));
+  }
 }
 
 }  // namespace

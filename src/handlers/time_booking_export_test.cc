@@ -205,7 +205,7 @@ class TimeBookingExportTest : public ::testing::TestWithParam<DbBackend> {
   }
 
   std::string target1() {
-    std::fflush(state_.target1.file);
+    state_.target1.file->flush();
     return testing::read_file(dir_ / "target1").value_or("<none>");
   }
   // Columns 5 and 6 (booking type and function code) of every record, one string per record.

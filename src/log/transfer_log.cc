@@ -1,9 +1,8 @@
 #include "log/transfer_log.h"
 
-#include <cstdio>
 #include <filesystem>
-
-#include "log/file_replace.h"
+#include <memory>
+#include <optional>
 
 namespace zarvelt {
 
@@ -15,20 +14,25 @@ std::string log_backup_path(const std::string& log_path) {
 }
 
 void write_log(const std::string& log_path, std::string_view text) {
+  write_log(real_file_system(), log_path, text);
+}
+
+void write_log(FileSystem& file_system, const std::string& log_path, std::string_view text) {
   // Text mode, so that the line end is stored as the platform writes text files; the size
   // limit counts the bytes as stored.
-  std::FILE* log = std::fopen(log_path.c_str(), "a");
+  std::unique_ptr<File> log = file_system.open(log_path, OpenMode::kAppendText);
   if (log == nullptr) return;
-  std::fwrite(text.data(), 1, text.size(), log);
-  std::fputc('\n', log);
-  // In append mode the position after the write is the file's size.
-  const long size = std::ftell(log);
-  std::fclose(log);
-  if (size >= 0 && static_cast<std::uint64_t>(size) > kTransferLogLimit) {
+  std::string line(text);
+  line += '\n';
+  log->write(line);
+  // In append mode the file's size after the write includes the line just written.
+  const std::optional<std::uint64_t> size = log->size();
+  log->close();
+  if (size && *size > kTransferLogLimit) {
     // One backup generation: the full log takes the previous backup's place in one move, and
     // the next line starts a new log. A failed move leaves both the log and the previous
     // backup in place (deleting the backup first would lose it); the next write retries.
-    replace_file(log_path, log_backup_path(log_path));
+    file_system.replace(log_path, log_backup_path(log_path));
   }
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "files/file_system.h"
+
 namespace zarvelt {
 
 // Above this many bytes (strictly) the log is moved aside into its backup.
@@ -17,5 +19,7 @@ std::string log_backup_path(const std::string& log_path);
 // Appends text and one line end to the log at log_path (host path), opening and closing the
 // file for this one line. Silent when the log cannot be opened or written.
 void write_log(const std::string& log_path, std::string_view text);
+// The same through the given file system (its open, write, close, size and the rotation's move).
+void write_log(FileSystem& file_system, const std::string& log_path, std::string_view text);
 
 }  // namespace zarvelt

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "driver/fixed_paths.h"
+#include "files/failing_file_system.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -67,6 +68,47 @@ TEST_F(TransferLogTest, MissingDirectoryIsSilent) {
   const fs::path missing = installation.root() / "no-such-dir" / "ZarveltLog.txt";
   write_log(missing.string(), "lost");
   EXPECT_FALSE(fs::exists(missing.parent_path()));
+}
+
+// The log goes through a FileSystem: whatever of it fails, write_log stays silent and loses at
+// most the line; a failed rotation keeps the full log and the previous backup and is tried
+// again with the next line.
+TEST_F(TransferLogTest, FaultsLoseTheLineAtMostAndNeverTheBackup) {
+  const struct {
+    const char* name;
+    FileFault fault;
+    const char* log_after;  // the log's content after write_log(log, "line")
+  } kCases[] = {
+      {"log cannot be opened", {FileOp::kOpen, "ZarveltLog.txt"}, "before\n"},
+      {"write fails", {FileOp::kWrite, "ZarveltLog.txt"}, "before\n"},
+      {"short write", {FileOp::kWrite, "ZarveltLog.txt", 0, -1, true}, "before\nli"},
+      {"close fails", {FileOp::kClose, "ZarveltLog.txt"}, "before\nline\n"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    write_file(log, "before\n");
+    FailingFileSystem file_system;
+    file_system.fail(c.fault);
+    write_log(file_system, log, "line");
+    EXPECT_EQ(read_file(log), c.log_after);
+  }
+}
+
+TEST_F(TransferLogTest, FailedRotationKeepsTheLogAndThePreviousBackup) {
+  const std::string full_log(kTransferLogLimit, 'x');
+  write_file(log, full_log);
+  write_file(backup, "previous backup");
+  FailingFileSystem file_system;
+  file_system.fail(FileOp::kReplace, "ZarveltLog.txt");
+  write_log(file_system, log, "over");
+  EXPECT_EQ(file_system.calls(FileOp::kReplace), 1);
+  EXPECT_EQ(read_file(backup), "previous backup");
+  EXPECT_EQ(fs::file_size(log), kTransferLogLimit + 5);
+
+  file_system.clear();
+  write_log(file_system, log, "next");  // the move works again: the log becomes the backup
+  EXPECT_FALSE(fs::exists(log));
+  EXPECT_EQ(fs::file_size(backup), kTransferLogLimit + 10);
 }
 
 }  // namespace

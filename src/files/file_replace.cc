@@ -1,4 +1,4 @@
-#include "log/file_replace.h"
+#include "files/file_replace.h"
 
 #ifdef _WIN32
 #include <io.h>

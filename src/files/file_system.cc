@@ -1,0 +1,315 @@
+#include "files/file_system.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "files/file_replace.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace zarvelt {
+
+namespace {
+
+#ifdef _WIN32
+
+FileInfo info_of_handle(HANDLE handle) {
+  FileInfo info;
+  if (handle == INVALID_HANDLE_VALUE) return info;
+  info.exists = true;
+  const DWORD type = GetFileType(handle);
+  BY_HANDLE_FILE_INFORMATION details;
+  if (type == FILE_TYPE_DISK && GetFileInformationByHandle(handle, &details)) {
+    info.directory = (details.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    info.regular = !info.directory;
+    info.id.known = true;
+    info.id.device = details.dwVolumeSerialNumber;
+    info.id.inode = (std::uint64_t{details.nFileIndexHigh} << 32) | details.nFileIndexLow;
+    info.links = details.nNumberOfLinks;
+    info.size = (std::uint64_t{details.nFileSizeHigh} << 32) | details.nFileSizeLow;
+  }
+  return info;
+}
+
+// The lock covers one byte far beyond any real file's end, so that it never stands in the
+// way of reading or writing the file's contents (Windows locks are mandatory).
+constexpr DWORD kLockOffsetHigh = 0x7FFFFFFF;
+
+#else
+
+FileInfo info_of_stat(const struct stat& st) {
+  FileInfo info;
+  info.exists = true;
+  info.regular = S_ISREG(st.st_mode);
+  info.directory = S_ISDIR(st.st_mode);
+  info.id.known = true;
+  info.id.device = static_cast<std::uint64_t>(st.st_dev);
+  info.id.inode = static_cast<std::uint64_t>(st.st_ino);
+  info.links = static_cast<std::uint64_t>(st.st_nlink);
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.owner = st.st_uid;
+  info.group = st.st_gid;
+  info.mode = st.st_mode & 07777;
+  return info;
+}
+
+#endif
+
+class RealFile final : public File {
+ public:
+  explicit RealFile(std::FILE* file) : file_(file) {}
+  ~RealFile() override {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+
+  bool write(std::string_view bytes) override {
+    if (file_ == nullptr) return false;
+    return bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), file_) == bytes.size();
+  }
+  bool flush() override { return file_ != nullptr && std::fflush(file_) == 0; }
+  bool sync() override { return file_ != nullptr && flush_to_disk(file_); }
+  bool close() override {
+    if (file_ == nullptr) return false;
+    std::FILE* file = file_;
+    file_ = nullptr;
+    const bool flushed = std::fflush(file) == 0;
+    return std::fclose(file) == 0 && flushed;
+  }
+  std::optional<std::uint64_t> size() override {
+    if (!flush()) return std::nullopt;
+    const FileInfo i = info();
+    if (!i.exists) return std::nullopt;
+    return i.size;
+  }
+  FileInfo info() override {
+    if (file_ == nullptr) return {};
+#ifdef _WIN32
+    return info_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_))));
+#else
+    struct stat st;
+    if (fstat(fileno(file_), &st) != 0) return {};
+    return info_of_stat(st);
+#endif
+  }
+  bool truncate() override {
+    if (!flush()) return false;
+    const FileInfo i = info();
+    if (!i.regular) return i.exists;
+#ifdef _WIN32
+    if (_chsize_s(_fileno(file_), 0) != 0) return false;
+#else
+    if (ftruncate(fileno(file_), 0) != 0) return false;
+#endif
+    return std::fseek(file_, 0, SEEK_SET) == 0;
+  }
+  LockResult try_lock() override {
+    if (file_ == nullptr) return LockResult::kError;
+#ifdef _WIN32
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
+    if (GetFileType(handle) != FILE_TYPE_DISK) return LockResult::kLocked;  // NUL, a pipe
+    OVERLAPPED where = {};
+    where.OffsetHigh = kLockOffsetHigh;
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
+      return LockResult::kLocked;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_LOCK_VIOLATION || error == ERROR_IO_PENDING ? LockResult::kBusy
+                                                                      : LockResult::kError;
+#else
+    if (flock(fileno(file_), LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
+    return errno == EWOULDBLOCK ? LockResult::kBusy : LockResult::kError;
+#endif
+  }
+  bool set_owner_and_mode(const FileInfo& like) override {
+    if (file_ == nullptr) return false;
+#ifdef _WIN32
+    (void)like;
+    return true;
+#else
+    const int fd = fileno(file_);
+    // Owner first: a change of owner may clear the set-user-ID bits that the mode then sets.
+    if (fchown(fd, like.owner, like.group) != 0) {
+      // Not permitted to give the file away: keep our own user, try the group alone.
+      if (fchown(fd, static_cast<uid_t>(-1), like.group) != 0) {
+        // the group stays ours as well
+      }
+    }
+    return fchmod(fd, like.mode & 07777) == 0;
+#endif
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+#ifdef _WIN32
+std::FILE* open_windows_handle(const std::string& path, DWORD disposition) {
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "wb");
+  if (file == nullptr) _close(fd);
+  return file;
+}
+#else
+std::FILE* open_descriptor(const std::string& path, int flags, mode_t mode) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  if (fd < 0) return nullptr;
+  if ((flags & O_NONBLOCK) != 0) {
+    // Only the open itself must not wait; writes to a FIFO with a reader may.
+    const int status = fcntl(fd, F_GETFL);
+    if (status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+      ::close(fd);
+      return nullptr;
+    }
+  }
+  std::FILE* file = fdopen(fd, "wb");
+  if (file == nullptr) ::close(fd);
+  return file;
+}
+#endif
+
+class RealFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> open(const std::string& path, OpenMode mode) override {
+    std::FILE* file = nullptr;
+    switch (mode) {
+      case OpenMode::kWrite:
+        file = std::fopen(path.c_str(), "wb");
+        break;
+      case OpenMode::kWriteText:
+        file = std::fopen(path.c_str(), "w");
+        break;
+      case OpenMode::kAppendText:
+        file = std::fopen(path.c_str(), "a");
+        break;
+      case OpenMode::kCreateNew:
+#ifdef _WIN32
+        file = open_windows_handle(path, CREATE_NEW);
+#else
+        file = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+#endif
+        break;
+      case OpenMode::kWriteExisting:
+#ifdef _WIN32
+        file = open_windows_handle(path, OPEN_ALWAYS);
+#else
+        file = open_descriptor(path, O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
+#endif
+        break;
+    }
+    if (file == nullptr) return nullptr;
+    return std::make_unique<RealFile>(file);
+  }
+
+  ReadResult read_file(const std::string& path, bool text, std::string& contents) override {
+    contents.clear();
+    std::FILE* file = std::fopen(path.c_str(), text ? "rt" : "rb");
+    if (file == nullptr) return errno == ENOENT ? ReadResult::kMissing : ReadResult::kError;
+    char buffer[4096];
+    std::size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0) contents.append(buffer, count);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return failed ? ReadResult::kError : ReadResult::kOk;
+  }
+
+  bool replace(const std::string& from, const std::string& to) override {
+    return replace_file(from, to);
+  }
+
+  bool remove(const std::string& path) override { return std::remove(path.c_str()) == 0; }
+
+  FileInfo info(const std::string& path) override {
+#ifdef _WIN32
+    HANDLE handle =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return {};
+    const FileInfo info = info_of_handle(handle);
+    CloseHandle(handle);
+    return info;
+#else
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return info_of_stat(st);
+#endif
+  }
+
+  std::optional<std::uint64_t> file_size(const std::string& path) override {
+    const FileInfo i = info(path);
+    if (!i.exists) return std::nullopt;
+    return i.size;
+  }
+
+  bool sync_directory(const std::string& directory) override {
+#ifdef _WIN32
+    (void)directory;
+    return true;
+#else
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    return ::close(fd) == 0 && synced;
+#endif
+  }
+
+  std::string real_path(const std::string& path) override {
+    std::error_code error;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    if (error || resolved.empty()) return path;
+    return resolved.string();
+  }
+
+  std::string temp_directory() override {
+    std::error_code error;
+    const std::filesystem::path directory = std::filesystem::temp_directory_path(error);
+    if (error) return ".";
+    return directory.string();
+  }
+
+  std::uint64_t process_id() override {
+#ifdef _WIN32
+    return static_cast<std::uint64_t>(_getpid());
+#else
+    return static_cast<std::uint64_t>(getpid());
+#endif
+  }
+};
+
+}  // namespace
+
+FileSystem& real_file_system() {
+  static RealFileSystem file_system;
+  return file_system;
+}
+
+std::string directory_of(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+std::string file_name_of(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace zarvelt
