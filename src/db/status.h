@@ -33,6 +33,14 @@ inline constexpr std::int32_t kNotLoggedOn = -1012;          // ORA-01012
 inline constexpr std::int32_t kSessionKilled = -28;          // ORA-00028
 inline constexpr std::int32_t kConnectionClosed = -3135;     // ORA-03135
 
+// What a failed statement concerns. A booking's own data (a duplicate, a value the columns
+// refuse, no row) fails that booking; the run goes on. A lost session ends the run. Anything
+// else says the database cannot take the run's writes at all (read-only, privileges, space,
+// a missing table, timeouts, an error no backend could map): the run ends, nothing is
+// committed, and a later retry may succeed.
+enum class StatusScope { kBooking, kRun, kSessionLost };
+StatusScope status_scope(std::int32_t status);
+
 // True when the status says the session is gone: every later statement fails at once and the
 // run's transaction cannot be committed.
 inline bool is_session_lost(std::int32_t status) {
