@@ -1,8 +1,5 @@
 #include "config/config_line_fields.h"
 
-#include <algorithm>
-#include <limits>
-
 namespace zarvelt {
 
 bool read_bounded_line(std::string_view text, std::size_t& position, std::size_t buffer_size,
@@ -46,24 +43,6 @@ void copy_substring(std::string_view text, int start, int length, std::string& t
   }
   const std::size_t count = length == 0 ? std::string_view::npos : static_cast<std::size_t>(length);
   target.assign(text.substr(from, count));
-}
-
-std::int32_t decimal_value(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  constexpr std::int64_t kLimit = std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1;
-  std::int64_t magnitude = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    magnitude = std::min<std::int64_t>(magnitude * 10 + (text[i] - '0'), kLimit);
-  }
-  const std::int64_t value = negative ? -magnitude : magnitude;
-  return static_cast<std::int32_t>(std::clamp<std::int64_t>(
-      value, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
 }
 
 }  // namespace zarvelt

@@ -27,8 +27,4 @@ int find_nth_char(std::string_view text, char c, int n);
 // as it was. Copying stops at the end of the text.
 void copy_substring(std::string_view text, int start, int length, std::string& target);
 
-// The decimal conversion of number fields: leading white space, an optional sign, then digits up
-// to the first other character; 0 without digits. Values beyond 32 bits saturate.
-std::int32_t decimal_value(std::string_view text);
-
 }  // namespace zarvelt

@@ -2,6 +2,7 @@
 
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
+#include "text/text.h"
 
 namespace zarvelt {
 
@@ -37,7 +38,7 @@ ConfigLookup record_fields(const std::string& section_line, const std::string& e
     copy_substring(entry_line, 0, p1, number_text);
   }
   cut(number_text, kNumberTextLimit);
-  record.number = decimal_value(number_text);
+  record.number = decimal_integer(number_text);
 
   copy_substring(entry_line, p1 + 1, p2 - p1 - 1, record.key);
   cut(record.key, kFieldLimit);

@@ -202,27 +202,6 @@ TEST(CopySubstringTest, LengthRules) {
   }
 }
 
-TEST(DecimalValueTest, StandardConversionSaturatingAt32Bits) {
-  struct Case {
-    const char* text;
-    std::int32_t value;
-  };
-  const Case kCases[] = {
-      {"42", 42},
-      {" \t42x", 42},
-      {"-7", -7},
-      {"+3", 3},
-      {"", 0},
-      {"abc", 0},
-      {"- 1", 0},
-      {"2147483647", INT32_MAX},
-      {"99999999999", INT32_MAX},
-      {"-2147483648", INT32_MIN},
-      {"-99999999999", INT32_MIN},
-  };
-  for (const Case& c : kCases) EXPECT_EQ(decimal_value(c.text), c.value) << c.text;
-}
-
 TEST(ReadBoundedLineTest, CutsLongLinesAndTreatsCrLfAsOneLineEnd) {
   const std::string text = "abcdef\r\nxy\rz";
   std::size_t position = 0;

@@ -6,6 +6,7 @@
 
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
+#include "text/text.h"
 
 namespace zarvelt {
 
@@ -47,7 +48,7 @@ std::string key_of(std::string_view line) {
 }
 
 std::int32_t number_of(std::string_view line) {
-  return decimal_value(line.substr(0, line.find(';')));
+  return decimal_integer(line.substr(0, line.find(';')));
 }
 
 ConfigWriteResult check_assignment(const ConfigAssignment& assignment) {

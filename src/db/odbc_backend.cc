@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/client.h"
+#include "db/connection.h"
 #include "db/odbc_translation.h"
 #include "db/postgresql_errors.h"
 

@@ -11,8 +11,9 @@
 
 #include "config/config_writer.h"
 #include "db/odbc_translation.h"
-#include "db/sql_hlp.h"
+#include "db/session.h"
 #include "db_fixture.h"
+#include "driver/connect_step.h"
 #include "test_support.h"
 
 namespace zarvelt::db {
@@ -185,7 +186,7 @@ TEST(OdbcConnectStepTest, BareAliasNamesTheDataSource) {
         write_config_values(config, {{"LOGIN", login}, {"PASS", c.password}, {"NET8", c.net8}}).ok);
     std::FILE* console = std::tmpfile();
     SessionPtr session;
-    open_db_session(session, config, console);
+    connect_step(config, Reporter("", console, false), session);
     std::rewind(console);
     char buffer[256] = {};
     const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
@@ -205,8 +206,9 @@ TEST(OdbcConnectStepTest, ProductWithoutStatementTextsIsRefused) {
   }
   const std::filesystem::path directory = testing::make_temp_dir();
   SessionPtr session;
-  EXPECT_EQ(db_connect(session, "", "",
-                       "odbc:Driver=SQLite3;Database=" + directory.string() + "/x.db", "KVSYSTEM"),
+  EXPECT_EQ(connect(session, "", "", "odbc:Driver=SQLite3;Database=" + directory.string() + "/x.db",
+                    "KVSYSTEM")
+                .status,
             -439);
   EXPECT_EQ(session, nullptr);
   std::filesystem::remove_all(directory);

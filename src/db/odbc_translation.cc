@@ -165,8 +165,10 @@ bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic) {
   }
   if (dialect != Dialect::kOracle) return false;
   const std::int32_t status = odbc_statement_status(dialect, diagnostic);
-  // end-of-file on channel, not connected, session killed, not logged on, connection lost
-  return status == -3113 || status == -3114 || status == -28 || status == -1012 || status == -3135;
+  // Beyond the two the program itself knows, Oracle's driver reports a killed session, a
+  // session not logged on and a closed connection.
+  return is_session_lost(status) || status == kSessionKilled || status == kNotLoggedOn ||
+         status == kConnectionClosed;
 }
 
 }  // namespace zarvelt::db

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "db/client.h"
+#include "db/connection.h"
 
 namespace zarvelt::db {
 

@@ -1,5 +1,7 @@
 // The session and the statements against real databases, once per backend: every status is
 // produced by the database, not by a stand-in.
+#include "db/session.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -10,10 +12,10 @@
 #include <vector>
 
 #include "config/config_writer.h"
-#include "db/client.h"
-#include "db/sql_hlp.h"
-#include "db/zarvelt_sql.h"
+#include "db/client_operations.h"
+#include "db/statements.h"
 #include "db_fixture.h"
+#include "driver/connect_step.h"
 
 namespace zarvelt::db {
 namespace {
@@ -58,7 +60,8 @@ class SessionTest : public ::testing::TestWithParam<DbBackend> {
   }
 
   std::int32_t connect() {
-    return db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM");
+    return db::connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM")
+        .status;
   }
 
   // Rows of a central table as the session sees them, inside its transaction.
@@ -210,7 +213,7 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
   // hhmm without seconds, as some booking lines carry it.
   ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
 
   EXPECT_THAT(db_->query("select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld,"
                          " ZpkLfd from KVSYSTEM.KVS402ZPK order by ZpkAsw nulls first"),
@@ -233,7 +236,7 @@ TEST_P(SessionTest, BookingTimeInTheSkippedHourStaysAsItIs) {
   ::unsetenv("PGTZ");
   ASSERT_EQ(status, kSuccess);
   ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20260329023000")), kSuccess);
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(db_->query("select ZpkDtm, ZpkUhr from KVSYSTEM.KVS402ZPK"),
               ElementsAre("2026-03-29 00:00:00|2026-03-29 02:30:00"));
 }
@@ -250,7 +253,7 @@ TEST_P(SessionTest, EventInsert) {
   ASSERT_EQ(insert_event_record(*session_, event), kSuccess);
   EXPECT_EQ(insert_event_record(*session_, event), kUniqueConstraint);
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(db_->query("select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR"
                          " from KVSYSTEM.O2009BUCHPROT"),
               ElementsAre("TERM01|3|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>"));
@@ -283,7 +286,7 @@ TEST_P(SessionTest, CommitWithoutInsertsAndServerTime) {
   EXPECT_THAT(
       server_time,
       MatchesRegex("[0-3][0-9]\\.[01][0-9]\\.20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]"));
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
 }
 
 TEST_P(SessionTest, NothingStaysWithoutCommit) {
@@ -294,24 +297,27 @@ TEST_P(SessionTest, NothingStaysWithoutCommit) {
 
 TEST_P(SessionTest, ConnectFailures) {
   SessionPtr other;
-  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), db_->connect_alias(), "NOSUCH"),
-            kSchemaMissing);
-  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), "ORCL", "KVSYSTEM"),
+  EXPECT_EQ(
+      db::connect(other, db_->login(), db_->password(), db_->connect_alias(), "NOSUCH").status,
+      kSchemaMissing);
+  EXPECT_EQ(db::connect(other, db_->login(), db_->password(), "ORCL", "KVSYSTEM").status,
             kCannotResolveAlias);
-  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), "", "KVSYSTEM"), kCannotResolveAlias);
-  EXPECT_EQ(db_connect(other, std::string(60, 'u'), std::string(40, 'p'), db_->connect_alias(),
-                       "KVSYSTEM"),
+  EXPECT_EQ(db::connect(other, db_->login(), db_->password(), "", "KVSYSTEM").status,
+            kCannotResolveAlias);
+  EXPECT_EQ(db::connect(other, std::string(60, 'u'), std::string(40, 'p'), db_->connect_alias(),
+                        "KVSYSTEM")
+                .status,
             kValueTooLarge);
   // The login ends at the first "/", the alias begins after the last "@".
   const std::int32_t odd_password =
-      db_connect(other, db_->login(), "p@ss/w@rd", db_->connect_alias(), "KVSYSTEM");
+      db::connect(other, db_->login(), "p@ss/w@rd", db_->connect_alias(), "KVSYSTEM").status;
   EXPECT_EQ(odd_password, GetParam() == DbBackend::kSqlite ? kSuccess : kInvalidLogin);
   const std::string missing =
       GetParam() == DbBackend::kSqlite ? "sqlite3:/nonexistent/KVSYSTEM.db"
       : GetParam() == DbBackend::kPostgresql
           ? "postgresql:dbname=zt_nosuch"
           : "odbc:DSN=" + testing::odbc_test_data_source() + ";Database=zt_nosuch";
-  EXPECT_EQ(db_connect(other, db_->login(), db_->password(), missing, "KVSYSTEM"),
+  EXPECT_EQ(db::connect(other, db_->login(), db_->password(), missing, "KVSYSTEM").status,
             kCannotResolveAlias);
   EXPECT_EQ(other, nullptr);
 }
@@ -327,7 +333,7 @@ std::string run_connect_step(const std::string& login, const std::string& passwo
       write_config_values(config, {{"LOGIN", login}, {"PASS", password}, {"NET8", alias}}).ok);
   std::FILE* console = std::tmpfile();
   SessionPtr session;
-  status = open_db_session(session, config, console);
+  status = connect_step(config, Reporter("", console, false), session);
   if (status == kSuccess) {
     EXPECT_NE(session, nullptr);
     std::int32_t zone = 0;
@@ -401,7 +407,8 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
                               names[i]));
   }
   SessionPtr session;
-  ASSERT_EQ(db_connect(session, many->login(), many->password(), many->connect_alias(), "KVSYSTEM"),
+  ASSERT_EQ(db::connect(session, many->login(), many->password(), many->connect_alias(), "KVSYSTEM")
+                .status,
             kSuccess);
   AccessRecord record = access_record("4711", "20240305143015");
   for (int round = 0; round < 2; ++round) {
@@ -414,7 +421,7 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
       ASSERT_EQ(insert_access_record(*session, record), kSuccess);
     }
   }
-  EXPECT_EQ(db_commit(*session), 1);
+  EXPECT_EQ(commit(*session), kSuccess);
   EXPECT_THAT(many->query("select count(*) from KVSYSTEM.KVS402ZPK"),
               ElementsAre(std::to_string(2 * kSchemas)));
 }
@@ -427,7 +434,8 @@ TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
   ASSERT_NE(console, nullptr);
   SessionPtr session;
   // No configuration file: every value is empty, the connect string is "/@".
-  EXPECT_EQ(open_db_session(session, "/nonexistent/velmarion.ini", console), kCannotResolveAlias);
+  EXPECT_EQ(connect_step("/nonexistent/velmarion.ini", Reporter("", console, false), session),
+            kCannotResolveAlias);
   std::rewind(console);
   char buffer[256] = {};
   const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
@@ -458,8 +466,9 @@ TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   auto db = DbInstallation::create(GetParam(), {});
   ZARVELT_REQUIRE_DB(db);
   SessionPtr session;
-  ASSERT_EQ(db_connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM"),
-            kSuccess);
+  ASSERT_EQ(
+      db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
+      kSuccess);
   EventRecord event;
   event.terminal = "TERM01";
   event.badge = "4711";
@@ -475,7 +484,7 @@ TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   std::string server_time = "old";
   EXPECT_EQ(read_server_time(*session, server_time), kConnectionLost);
   EXPECT_EQ(server_time, "");
-  EXPECT_EQ(db_commit(*session), 0);
+  EXPECT_NE(commit(*session), kSuccess);
   EXPECT_TRUE(db->query("select * from KVSYSTEM.O2009BUCHPROT").empty());
 }
 

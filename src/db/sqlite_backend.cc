@@ -19,7 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/client.h"
+#include "db/connection.h"
+#include "text/text.h"
 
 namespace zarvelt::db {
 namespace {
@@ -54,10 +55,10 @@ constexpr ErrorMapping kErrorTable[] = {
     {SQLITE_NOTADB, "", kCannotResolveAlias},
     {SQLITE_BUSY, "", kResourceBusy},
     {SQLITE_LOCKED, "", kResourceBusy},
-    {SQLITE_READONLY, "", -16000},  // database open for read-only access
-    {SQLITE_FULL, "", -1653},       // unable to extend table
-    {SQLITE_IOERR, "", -1115},      // IO error reading block
-    {SQLITE_CORRUPT, "", -1578},    // data block corrupted
+    {SQLITE_READONLY, "", kReadOnly},  // database open for read-only access
+    {SQLITE_FULL, "", -1653},          // unable to extend table
+    {SQLITE_IOERR, "", -1115},         // IO error reading block
+    {SQLITE_CORRUPT, "", -1578},       // data block corrupted
     {SQLITE_TOOBIG, "", kValueTooLarge},
     {SQLITE_NOMEM, "", -4030},  // out of process memory
     {SQLITE_INTERRUPT, "", kCancelled},
@@ -111,12 +112,6 @@ std::string read_write_uri(const std::string& path) {
     }
   }
   return uri + "?mode=rw";
-}
-
-std::string upper_case(std::string_view name) {
-  std::string upper(name);
-  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return upper;
 }
 
 // One open SQLite file with its prepared statements, kept for the whole run.
@@ -313,7 +308,6 @@ class SqliteConnection : public Connection {
   }
 
  private:
-  static constexpr std::int32_t kReadOnly = -16000;  // database open for read-only access
   // Open client files beyond this are closed, least recently used first (never the session
   // schema's); reopening one later costs a file open.
   static constexpr std::size_t kMaxOpenClientFiles = 32;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "db/sql_hlp.h"
-#include "db/zarvelt_sql.h"
+#include "db/session.h"
+#include "db/statements.h"
 #include "db_fixture.h"
 
 namespace zarvelt::db {
@@ -22,19 +22,19 @@ TEST(SqliteBackendTest, ClientFileIsFreeAndFreshAfterTheCommit) {
   ZARVELT_REQUIRE_DB(db);
   ASSERT_TRUE(db->execute("insert into KVS131FCD values ('K1', 3);", "MAND01"));
   SessionPtr session;
-  ASSERT_EQ(db_connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM"),
+  ASSERT_EQ(connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
             kSuccess);
   ASSERT_EQ(switch_schema(*session, "MAND01"), kSuccess);
   std::string booking_type;
   ASSERT_EQ(lookup_booking_type(*session, "K1", booking_type), kSuccess);
   EXPECT_EQ(booking_type, "3");
   ASSERT_EQ(lookup_booking_type(*session, "K1", booking_type), kSuccess);
-  ASSERT_EQ(db_commit(*session), 1);
+  ASSERT_EQ(commit(*session), kSuccess);
 
   ASSERT_TRUE(db->execute("update KVS131FCD set FCDTYP = 4 where FCDNUM = 'K1';", "MAND01"));
   ASSERT_EQ(lookup_booking_type(*session, "K1", booking_type), kSuccess);
   EXPECT_EQ(booking_type, "4");
-  EXPECT_EQ(db_commit(*session), 1);
+  EXPECT_EQ(commit(*session), kSuccess);
 }
 
 }  // namespace

@@ -28,5 +28,23 @@ inline constexpr std::int32_t kInvalidNumber = -1722;        // ORA-01722
 inline constexpr std::int32_t kCancelled = -1013;            // ORA-01013 (statement timeout)
 inline constexpr std::int32_t kResourceBusy = -54;           // ORA-00054
 inline constexpr std::int32_t kInternalError = -600;         // ORA-00600: anything unmapped
+inline constexpr std::int32_t kReadOnly = -16000;            // ORA-16000 database open read-only
+inline constexpr std::int32_t kNotLoggedOn = -1012;          // ORA-01012
+inline constexpr std::int32_t kSessionKilled = -28;          // ORA-00028
+inline constexpr std::int32_t kConnectionClosed = -3135;     // ORA-03135
+
+// What a failed statement concerns. A booking's own data (a duplicate, a value the columns
+// refuse, no row) fails that booking; the run goes on. A lost session ends the run. Anything
+// else says the database cannot take the run's writes at all (read-only, privileges, space,
+// a missing table, timeouts, an error no backend could map): the run ends, nothing is
+// committed, and a later retry may succeed.
+enum class StatusScope { kBooking, kRun, kSessionLost };
+StatusScope status_scope(std::int32_t status);
+
+// True when the status says the session is gone: every later statement fails at once and the
+// run's transaction cannot be committed.
+inline bool is_session_lost(std::int32_t status) {
+  return status == kConnectionLost || status == kNotConnected;
+}
 
 }  // namespace zarvelt::db

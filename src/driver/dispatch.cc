@@ -1,7 +1,5 @@
 #include "driver/dispatch.h"
 
-#include <limits>
-
 #include "handlers/access_booking_insert.h"
 #include "handlers/cost_centre_export.h"
 #include "handlers/event_insert.h"
@@ -9,83 +7,107 @@
 
 namespace zarvelt {
 
-const BookingHandlers kBookingHandlers = {
-    &export_time_booking,
-    &insert_access_booking,
-    &export_cost_centre_booking,
-    &insert_event,
-};
-
 namespace {
 
-enum Field : int {
-  kBadge = 0,
-  kDate = 2,
-  kTime = 3,
-  kTerminal = 5,
-  kReaderNumber = 6,
-  kFunctionCode = 7,
-  kTimeBookingMark = 10,
-  kAccessResult = 11,
-  kStatusNumber = 12,
-  kRecordKind = 15,
+HandlerResult time_booking(RunContext& run, const BookingLine& line) {
+  return export_time_booking(*run.session, run.current_schema, run.target1, run.reporter, line);
+}
+HandlerResult access_booking(RunContext& run, const BookingLine& line) {
+  return insert_access_booking(*run.session, run.reporter, line);
+}
+HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
+  return export_cost_centre_booking(run.target2, run.reporter, line);
+}
+HandlerResult event(RunContext& run, const BookingLine& line) {
+  return insert_event(*run.session, line);
+}
+
+// One step of a case: the handler to run and the counter its done bookings go to.
+enum class Step { kTime, kAccess, kCostCentre, kEvent };
+
+struct CaseSteps {
+  BookingCase booking_case;
+  Step steps[2];
+  int count;
 };
 
-// Row 8: the event, then its access booking whatever the event insert returned.
-void handle_event(TransferState& state, const FieldList& fields, const BookingHandlers& handlers) {
-  state.last_status = handlers.insert_event(
-      state, fields.field(kTerminal), field_integer(fields.field(kReaderNumber)),
-      fields.field(kBadge), fields.field(kDate), fields.field(kTime), fields.field(kFunctionCode),
-      field_integer(fields.field(kStatusNumber)), "");
-  if (state.last_status == 0) ++state.counters.events;
-  handlers.insert_access_booking(state, fields);
+constexpr CaseSteps kCases[] = {
+    {BookingCase::kTimeAndAccess, {Step::kTime, Step::kAccess}, 2},
+    {BookingCase::kTimeOnly, {Step::kTime}, 1},
+    {BookingCase::kAccessOnly, {Step::kAccess}, 1},
+    {BookingCase::kNeither, {}, 0},
+    {BookingCase::kDoorAccess, {Step::kAccess}, 1},
+    {BookingCase::kDoorTime, {Step::kTime}, 1},
+    {BookingCase::kDoorAccessNoBadge, {Step::kAccess}, 1},
+    {BookingCase::kDoorEvent, {Step::kEvent, Step::kAccess}, 2},
+    {BookingCase::kZoneAccess, {Step::kAccess}, 1},
+    {BookingCase::kCostCentre, {Step::kCostCentre}, 1},
+    {BookingCase::kUnknown, {}, 0},
+};
+
+HandlerResult run_step(Step step, RunContext& run, const BookingLine& line,
+                       const BookingHandlers& handlers) {
+  HandlerResult result;
+  std::int32_t* counter = nullptr;
+  switch (step) {
+    case Step::kTime:
+      result = handlers.export_time_booking(run, line);
+      counter = &run.counters.time_bookings;
+      break;
+    case Step::kAccess:
+      result = handlers.insert_access_booking(run, line);
+      counter = &run.counters.access_bookings;
+      break;
+    case Step::kCostCentre:
+      result = handlers.export_cost_centre_booking(run, line);
+      counter = &run.counters.cost_centre_bookings;
+      break;
+    case Step::kEvent:
+      result = handlers.insert_event(run, line);
+      counter = &run.counters.events;
+      break;
+  }
+  if (result.outcome == Outcome::kDone) ++*counter;
+  return result;
 }
 
 }  // namespace
 
-void dispatch_booking(TransferState& state, const FieldList& fields,
-                      const BookingHandlers& handlers) {
-  const std::string& kind = fields.field(kRecordKind);
+const BookingHandlers kBookingHandlers = {&time_booking, &access_booking, &cost_centre_booking,
+                                          &event};
+
+BookingCase booking_case(const BookingLine& line) {
+  const std::string& kind = line.record_kind();
   if (kind == "40p") {
-    const bool time_booking = !fields.field(kTimeBookingMark).empty();
-    const bool access_booking = !fields.field(kAccessResult).empty();
-    if (time_booking) handlers.export_time_booking(state, fields);      // rows 1, 2
-    if (access_booking) handlers.insert_access_booking(state, fields);  // rows 1, 3
-  } else if (kind == "dta") {
-    if (fields.field(kFunctionCode) == "024") {
-      handlers.insert_access_booking(state, fields);  // row 5
-    } else if (fields.field(kStatusNumber) == "100") {
-      handlers.export_time_booking(state, fields);  // row 6, whatever the badge
-    } else if (fields.field(kBadge).empty()) {
-      handlers.insert_access_booking(state, fields);  // row 7
-    } else {
-      handle_event(state, fields, handlers);  // row 8
-    }
-  } else if (kind == "62p") {
-    handlers.insert_access_booking(state, fields);
-  } else if (kind == "50p") {
-    handlers.export_cost_centre_booking(state, fields);
+    const bool time = !line.time_booking_mark().empty();
+    const bool access = !line.access_result().empty();
+    if (time) return access ? BookingCase::kTimeAndAccess : BookingCase::kTimeOnly;
+    return access ? BookingCase::kAccessOnly : BookingCase::kNeither;
   }
+  if (kind == "dta") {
+    if (line.function_code() == "024") return BookingCase::kDoorAccess;
+    if (line.status_number() == "100") return BookingCase::kDoorTime;
+    if (line.badge().empty()) return BookingCase::kDoorAccessNoBadge;
+    return BookingCase::kDoorEvent;
+  }
+  if (kind == "62p") return BookingCase::kZoneAccess;
+  if (kind == "50p") return BookingCase::kCostCentre;
+  return BookingCase::kUnknown;
 }
 
-std::int32_t field_integer(std::string_view text) {
-  size_t i = 0;
-  auto is_space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
-  while (i < text.size() && is_space(text[i])) ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-  // Saturating, where the old conversion had no defined result past 32 bits.
-  constexpr std::int64_t kMax = std::numeric_limits<std::int32_t>::max();
-  constexpr std::int64_t kMin = std::numeric_limits<std::int32_t>::min();
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    value = value * 10 + (text[i] - '0');
-    if (value > kMax + 1) value = kMax + 1;
+HandlerResult dispatch_booking(RunContext& run, const BookingLine& line,
+                               const BookingHandlers& handlers) {
+  const BookingCase which = booking_case(line);
+  HandlerResult last;
+  for (const CaseSteps& c : kCases) {
+    if (c.booking_case != which) continue;
+    for (int i = 0; i < c.count; ++i) {
+      const HandlerResult result = run_step(c.steps[i], run, line, handlers);
+      if (last.outcome != Outcome::kSessionLost) last = result;
+    }
+    break;
   }
-  if (negative) value = -value;
-  if (value > kMax) return static_cast<std::int32_t>(kMax);
-  if (value < kMin) return static_cast<std::int32_t>(kMin);
-  return static_cast<std::int32_t>(value);
+  return last;
 }
 
 }  // namespace zarvelt

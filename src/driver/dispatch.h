@@ -1,42 +1,49 @@
-// Dispatch of one booking line of the named terminal to its handler or pair of handlers, by
-// the record kind (field 15) and fields 0, 7, 10, 11 and 12.
+// The dispatch: which handlers a booking line of the run's terminal goes to, by its record
+// kind (field 15) and its badge, function code, time-booking mark, access result and status
+// number. The cases are a table in dispatch.cc.
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
-#include "driver/transfer_state.h"
-#include "input/field_list.h"
+#include "handlers/outcome.h"
+#include "handlers/run_context.h"
+#include "input/booking_line.h"
 
 namespace zarvelt {
 
 // The four handlers, as one seam: the program passes kBookingHandlers, tests a recording fake.
+// Each takes the run's context, picks what it uses and returns its outcome; the caller counts.
 struct BookingHandlers {
-  int (*export_time_booking)(TransferState& state, const FieldList& fields);
-  int (*insert_access_booking)(TransferState& state, const FieldList& fields);
-  int (*export_cost_centre_booking)(TransferState& state, const FieldList& fields);
-  std::int32_t (*insert_event)(TransferState& state, std::string_view terminal,
-                               std::int32_t reader_number, std::string_view badge,
-                               std::string_view date, std::string_view time,
-                               std::string_view function_code, std::int32_t result_number,
-                               std::string_view variable_text);
+  HandlerResult (*export_time_booking)(RunContext& run, const BookingLine& line);
+  HandlerResult (*insert_access_booking)(RunContext& run, const BookingLine& line);
+  HandlerResult (*export_cost_centre_booking)(RunContext& run, const BookingLine& line);
+  HandlerResult (*insert_event)(RunContext& run, const BookingLine& line);
 };
 
 // The program's own handlers.
 extern const BookingHandlers kBookingHandlers;
 
-// Fewer fields than this and the dispatch would read fields the line does not have.
-inline constexpr int kBookingFieldCount = 16;
+// The kinds of booking line the dispatch tells apart.
+enum class BookingCase {
+  kTimeAndAccess,      // "40p" with a time-booking mark and an access result
+  kTimeOnly,           // "40p" with a time-booking mark only
+  kAccessOnly,         // "40p" with an access result only
+  kNeither,            // "40p" with neither: nothing to do
+  kDoorAccess,         // "dta" with function code "024"
+  kDoorTime,           // "dta" with status number "100", whatever the badge
+  kDoorAccessNoBadge,  // "dta" without a badge
+  kDoorEvent,          // any other "dta": an event, then its access booking
+  kZoneAccess,         // "62p"
+  kCostCentre,         // "50p"
+  kUnknown,            // any other record kind: skipped
+};
 
-// Runs the handlers that the dispatch table gives for a line of the named terminal with at
-// least kBookingFieldCount fields (field 0 already trimmed). Unknown record kinds, and "40p"
-// with fields 10 and 11 both empty, run nothing. An event insert sets the last status and,
-// when it succeeds, counts the event.
-void dispatch_booking(TransferState& state, const FieldList& fields,
-                      const BookingHandlers& handlers);
+BookingCase booking_case(const BookingLine& line);
 
-// The integer value of a field: leading white space, an optional sign, decimal digits up to
-// the first other character; 0 without digits. Values beyond 32 bits saturate.
-std::int32_t field_integer(std::string_view text);
+// Runs the handlers of the line's case in order, counting each booking that is done, and
+// returns the result of the last handler that ran (kDone with status 0 when none ran). The
+// event's access booking runs whatever the event insert gave.
+HandlerResult dispatch_booking(RunContext& run, const BookingLine& line,
+                               const BookingHandlers& handlers);
 
 }  // namespace zarvelt

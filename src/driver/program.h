@@ -5,8 +5,6 @@
 #include <cstdio>
 #include <string_view>
 
-#include "driver/dispatch.h"
-
 namespace zarvelt {
 
 // Exit statuses of a run.
@@ -27,10 +25,7 @@ inline constexpr size_t kTerminalNameMaxLength = 255;
 // What a run did, beyond its exit status.
 struct RunOutcome {
   int exit_status = kExitCompleted;
-  bool transferred = false;      // the transfer loop ran
-  bool exports_complete = true;  // every write, flush and close of both target files succeeded
-  bool committed = false;        // the commit reported success
-  bool published = false;        // both exports were moved over their targets
+  bool committed = false;  // the commit reported success
 };
 
 // The staging files of target files 1 and 2: the target's path with these appended. Distinct,
@@ -38,11 +33,10 @@ struct RunOutcome {
 inline constexpr std::string_view kTarget1StagingSuffix = ".1.tmp";
 inline constexpr std::string_view kTarget2StagingSuffix = ".2.tmp";
 
-// Runs the program with the given command line, printing to console, and the given handlers.
-// The exports reach their targets only after a successful commit; a run that fails leaves the
-// targets empty and no staging file behind.
-RunOutcome run_transfer(int argc, char** argv, std::FILE* console,
-                        const BookingHandlers& handlers = kBookingHandlers);
+// Runs the program with the given command line, printing to console. The exports reach their
+// targets only after a successful commit; a run that fails leaves the targets empty and no
+// staging file behind.
+RunOutcome run_transfer(int argc, char** argv, std::FILE* console);
 
 // Runs the program with the given command line, printing to console; returns the exit status.
 int run_program(int argc, char** argv, std::FILE* console = stdout);

@@ -2,50 +2,46 @@
 
 #include <cinttypes>
 #include <cstdint>
+#include <string>
 
-#include "db/status.h"
+#include "input/line_reader.h"
 #include "input/splitter.h"
-#include "log/transfer_log.h"
 
 namespace zarvelt {
 
 namespace {
 
-constexpr int kFewestFields = 8;  // 7 fields or fewer make a faulty line, of any terminal
-constexpr int kTerminalField = 5;
-
-void report_faulty_line(const TransferState& state) {
-  std::fputs("FEHLERHAFTER BUCHUNGSSATZ !!\n", state.console);
+void report_faulty_line(const RunContext& run) {
+  run.reporter.console("FEHLERHAFTER BUCHUNGSSATZ !!\n");
 }
 
-void handle_line(TransferState& state, const std::string& line, const BookingHandlers& handlers) {
-  if (state.verbose) {
-    // "%s": the echo ends where the text does, at a NUL inside the line.
-    std::fputs(line.c_str(), state.console);
-  }
-  FieldListPtr fields = split_booking_line(line);
-  if (!fields) return;
-  if (fields->count() < kFewestFields) {
-    report_faulty_line(state);
-  } else if (fields->field(kTerminalField) != state.terminal_name) {
+HandlerResult handle_line(RunContext& run, const std::string& line,
+                          const BookingHandlers& handlers) {
+  // The echo ends where the text does, at a NUL inside the line.
+  run.reporter.verbose_console(line.c_str());
+  BookingLine booking(split_booking_line(line));
+  if (booking.empty()) return {};
+  if (booking.field_count() < BookingLine::kFewestFields) {
+    report_faulty_line(run);
+  } else if (booking.terminal() != run.terminal_name) {
     // Another terminal's line: skipped without a message.
-  } else if (fields->count() < kBookingFieldCount) {
+  } else if (booking.field_count() < BookingLine::kDispatchFieldCount) {
     // The dispatch and the handlers read fields up to 15; a line of this terminal without them
     // is as faulty as a short one.
-    report_faulty_line(state);
+    report_faulty_line(run);
   } else {
-    trim_right(fields->fields[0]);
-    dispatch_booking(state, *fields, handlers);
+    booking.trim_badge();
+    return dispatch_booking(run, booking, handlers);
   }
-  release_field_list(fields);
+  return {};
 }
 
-void write_summary(TransferState& state) {
-  const Counters& c = state.counters;
-  if (state.verbose) {
+void write_summary(const RunContext& run) {
+  const Counters& c = run.counters;
+  if (run.reporter.verbose()) {
     const std::int64_t total =
         std::int64_t{c.time_bookings} + c.access_bookings + c.cost_centre_bookings + c.events;
-    std::fprintf(state.console, "%" PRId64 " Buchungen uebergeben", total);
+    run.reporter.console(std::to_string(total) + " Buchungen uebergeben");
   }
   char summary[256];
   std::snprintf(summary, sizeof summary,
@@ -57,37 +53,27 @@ void write_summary(TransferState& state) {
                 "   Ereignisse:           : %d\n",
                 static_cast<int>(c.time_bookings), static_cast<int>(c.access_bookings),
                 static_cast<int>(c.cost_centre_bookings), static_cast<int>(c.events));
-  write_log(state.log_path, summary);
+  run.reporter.log(summary);
 }
 
 }  // namespace
 
-bool read_line_piece(std::FILE* file, std::string& piece) {
-  piece.clear();
-  int c;
-  while (piece.size() < kLinePieceLength && (c = std::getc(file)) != EOF) {
-    piece.push_back(static_cast<char>(c));
-    if (c == '\n') break;
-  }
-  return !piece.empty();
-}
-
-void trim_right(std::string& text) {
-  const size_t end = text.find_last_not_of(" \t");
-  text.erase(end == std::string::npos ? 0 : end + 1);
-}
-
-int transfer_bookings(TransferState& state, const BookingHandlers& handlers) {
-  state.counters = Counters{};
+HandlerResult transfer_bookings(RunContext& run, std::FILE* source,
+                                const BookingHandlers& handlers) {
+  run.counters = Counters{};
+  HandlerResult ended;
   std::string line;
-  while (state.source != nullptr && read_line_piece(state.source, line)) {
-    handle_line(state, line, handlers);
+  while (source != nullptr && read_line_piece(source, line)) {
+    const HandlerResult result = handle_line(run, line, handlers);
     // A lost session fails every later statement at once and cannot commit; going on would
     // only fill the log and the console with one failure per booking.
-    if (state.last_status == db::kConnectionLost || state.last_status == db::kNotConnected) break;
+    if (result.outcome == Outcome::kSessionLost) {
+      ended = result;
+      break;
+    }
   }
-  write_summary(state);
-  return 0;
+  write_summary(run);
+  return ended;
 }
 
 }  // namespace zarvelt

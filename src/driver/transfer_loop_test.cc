@@ -21,45 +21,36 @@ struct Recorder {
   std::vector<std::string> calls;
   std::vector<std::string> badges;  // field 0 as each handler received it
   std::int32_t event_status = 0;
+  Outcome time_outcome = Outcome::kDone;
   struct Event {
-    std::string terminal;
-    std::int32_t reader_number;
-    std::string badge, date, time, function_code;
-    std::int32_t result_number;
-    std::string variable_text;
+    std::string terminal, reader_number, badge, date, time, function_code, status_number;
     bool operator==(const Event&) const = default;
   };
   std::vector<Event> events;
 };
 Recorder* recorder = nullptr;
 
-int fake_time_booking(TransferState& state, const FieldList& fields) {
+HandlerResult fake_time_booking(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("time");
-  recorder->badges.push_back(fields.field(0));
-  ++state.counters.time_bookings;
-  return -1;  // a refused booking must not keep the second handler of row 1 from running
+  recorder->badges.push_back(line.badge());
+  return {recorder->time_outcome, 0};
 }
-int fake_access_booking(TransferState& state, const FieldList& fields) {
+HandlerResult fake_access_booking(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("access");
-  recorder->badges.push_back(fields.field(0));
-  ++state.counters.access_bookings;
-  return 0;
+  recorder->badges.push_back(line.badge());
+  return {};
 }
-int fake_cost_centre_booking(TransferState& state, const FieldList& fields) {
+HandlerResult fake_cost_centre_booking(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("cost_centre");
-  recorder->badges.push_back(fields.field(0));
-  ++state.counters.cost_centre_bookings;
-  return 0;
+  recorder->badges.push_back(line.badge());
+  return {};
 }
-std::int32_t fake_event(TransferState&, std::string_view terminal, std::int32_t reader_number,
-                        std::string_view badge, std::string_view date, std::string_view time,
-                        std::string_view function_code, std::int32_t result_number,
-                        std::string_view variable_text) {
+HandlerResult fake_event(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("event");
-  recorder->events.push_back({std::string(terminal), reader_number, std::string(badge),
-                              std::string(date), std::string(time), std::string(function_code),
-                              result_number, std::string(variable_text)});
-  return recorder->event_status;
+  recorder->events.push_back({line.terminal(), line.reader_number(), line.badge(), line.date(),
+                              line.time(), line.function_code(), line.status_number()});
+  const std::int32_t status = recorder->event_status;
+  return handler_result(status == 0 ? Outcome::kDone : Outcome::kFailed, status);
 }
 
 constexpr BookingHandlers kRecordingHandlers = {&fake_time_booking, &fake_access_booking,
@@ -79,29 +70,30 @@ class TransferLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     recorder = &record;
-    state.terminal_name = "T1";
-    state.console = console.file();
-    state.log_path = installation.log_path().string();
+    run.terminal_name = "T1";
+    set_verbose(false);
   }
-  void TearDown() override {
-    recorder = nullptr;
-    if (state.source != nullptr) std::fclose(state.source);
+  void TearDown() override { recorder = nullptr; }
+  void set_verbose(bool verbose) {
+    run.reporter = Reporter(installation.log_path().string(), console.file(), verbose);
   }
 
   // Runs the loop over a source file holding these bytes.
   void transfer(const std::string& source_bytes) {
     const auto path = installation.working_dir() / "source.txt";
     testing::write_file(path, source_bytes);
-    state.source = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(state.source, nullptr);
-    EXPECT_EQ(transfer_bookings(state, kRecordingHandlers), 0);
+    std::FILE* source = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(source, nullptr);
+    ended = transfer_bookings(run, source, kRecordingHandlers);
+    std::fclose(source);
   }
   std::string log() { return testing::read_file(installation.log_path()).value_or(""); }
 
   testing::TempInstallation installation;
   testing::CapturedConsole console;
   Recorder record;
-  TransferState state;
+  RunContext run;
+  HandlerResult ended;
 };
 
 std::string summary(int time, int access, int cost_centre, int events) {
@@ -126,15 +118,12 @@ class DispatchTableTest : public TransferLoopTest,
 TEST_P(DispatchTableTest, RunsTheHandlersOfItsRowInOrder) {
   const DispatchCase& c = GetParam();
   record.event_status = c.event_status;
-  state.last_status = 12345;
+  // A refused time booking must not keep the access booking of its line from running.
+  record.time_outcome = Outcome::kRefused;
   transfer(booking_line(c.fields));
   EXPECT_EQ(record.calls, c.calls);
-  EXPECT_EQ(state.counters.events, c.events_counted);
-  if (record.events.empty()) {
-    EXPECT_EQ(state.last_status, 12345);  // only the event insert sets it here
-  } else {
-    EXPECT_EQ(state.last_status, c.event_status);
-  }
+  EXPECT_EQ(run.counters.events, c.events_counted);
+  EXPECT_EQ(run.counters.time_bookings, 0);
   EXPECT_EQ(console.text(), "");
 }
 
@@ -183,7 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
         DispatchCase{"Row11KindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
     [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.name; });
 
-TEST_F(TransferLoopTest, EventGetsItsEightValuesAndTheTrimmedBadge) {
+TEST_F(TransferLoopTest, EventGetsItsLineWithTheTrimmedBadge) {
   transfer(booking_line({{0, "0815 \t"},
                          {2, "20240305"},
                          {3, "143015"},
@@ -192,7 +181,7 @@ TEST_F(TransferLoopTest, EventGetsItsEightValuesAndTheTrimmedBadge) {
                          {12, "-7"},
                          {15, "dta"}}));
   EXPECT_THAT(record.events,
-              ElementsAre(Recorder::Event{"T1", 12, "0815", "20240305", "143015", "025", -7, ""}));
+              ElementsAre(Recorder::Event{"T1", "12x", "0815", "20240305", "143015", "025", "-7"}));
   EXPECT_THAT(record.badges, ElementsAre("0815"));  // the access insert sees it trimmed too
 }
 
@@ -214,14 +203,14 @@ TEST_F(TransferLoopTest, FaultyAndForeignLinesReachNoHandler) {
 }
 
 TEST_F(TransferLoopTest, EmptySourceLogsFourZerosAndVerboseTotal) {
-  state.verbose = true;
+  set_verbose(true);
   transfer("");
   EXPECT_EQ(console.text(), "0 Buchungen uebergeben");
   EXPECT_EQ(log(), summary(0, 0, 0, 0));
 }
 
 TEST_F(TransferLoopTest, VerboseEchoesEveryLineAndPrintsTheTotal) {
-  state.verbose = true;
+  set_verbose(true);
   record.event_status = 0;
   const std::string lines = booking_line({{15, "40p"}, {10, "1"}, {11, "0"}}) + "\n" +
                             booking_line({{15, "50p"}}) +
@@ -241,16 +230,18 @@ TEST_F(TransferLoopTest, LostSessionEndsTheLoopAfterItsLine) {
            booking_line({{15, "62p"}}) + booking_line({{15, "50p"}}));
   EXPECT_THAT(record.calls, ElementsAre("access", "event", "access"));
   EXPECT_EQ(log(), summary(0, 2, 0, 0));
+  EXPECT_EQ(ended.outcome, Outcome::kSessionLost);
+  EXPECT_EQ(ended.status, -3113);
 }
 
 TEST_F(TransferLoopTest, CountersStartAtZero) {
-  state.counters = {7, 7, 7, 7};
+  run.counters = {7, 7, 7, 7};
   transfer(booking_line({{15, "62p"}}));
   EXPECT_EQ(log(), summary(0, 1, 0, 0));
 }
 
 TEST_F(TransferLoopTest, LongLineIsHandledInPiecesOf498) {
-  state.verbose = true;
+  set_verbose(true);
   // A booking stretched past 498 characters by a long field 14: the first piece lacks field
   // 15 (faulty for this terminal), the rest is a short line of its own.
   const std::string line = booking_line({{14, std::string(600, 'x')}, {15, "62p"}});
@@ -260,47 +251,6 @@ TEST_F(TransferLoopTest, LongLineIsHandledInPiecesOf498) {
   EXPECT_EQ(console.text(), line.substr(0, 498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
                                 line.substr(498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
                                 "0 Buchungen uebergeben");
-}
-
-TEST(ReadLinePieceTest, ReadsAsFgetsWithA499ByteBuffer) {
-  std::FILE* file = std::tmpfile();
-  ASSERT_NE(file, nullptr);
-  const std::string bytes = std::string(497, 'a') + "\n" +  // 498 with its LF: one piece
-                            std::string(498, 'b') + "\n" +  // the LF comes as a piece alone
-                            std::string(1000, 'c') + "\r\n" + "end";
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
-  std::rewind(file);
-  std::vector<std::string> pieces;
-  for (std::string piece; read_line_piece(file, piece);) pieces.push_back(piece);
-  std::fclose(file);
-  EXPECT_THAT(pieces, ElementsAre(std::string(497, 'a') + "\n", std::string(498, 'b'), "\n",
-                                  std::string(498, 'c'), std::string(498, 'c'), "cccc\r\n", "end"));
-}
-
-TEST(TrimRightTest, RemovesTrailingBlanksAndTabsOnly) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"0815", "0815"},     {"0815 \t ", "0815"}, {" \t", ""},          {"", ""},
-      {" 08 15", " 08 15"}, {"0815\r", "0815\r"}, {"0815\n ", "0815\n"}};
-  for (const auto& [text, trimmed] : cases) {
-    std::string value = text;
-    trim_right(value);
-    EXPECT_EQ(value, trimmed) << "[" << text << "]";
-  }
-}
-
-TEST(FieldIntegerTest, ConvertsAsTheStandardDecimalConversion) {
-  const std::pair<std::string, std::int32_t> cases[] = {{"12", 12},
-                                                        {" \t12x", 12},
-                                                        {"-7", -7},
-                                                        {"+3", 3},
-                                                        {"", 0},
-                                                        {"x1", 0},
-                                                        {"- 1", 0},
-                                                        {"007", 7},
-                                                        {"2147483647", 2147483647},
-                                                        {"99999999999", 2147483647},
-                                                        {"-99999999999", -2147483647 - 1}};
-  for (const auto& [text, value] : cases) EXPECT_EQ(field_integer(text), value) << text;
 }
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "db/zarvelt_sql.h"
-#include "driver/dispatch.h"
+#include "db/statements.h"
+#include "text/text.h"
 
 namespace zarvelt {
 
@@ -26,36 +26,38 @@ std::int32_t access_status_code_for_result(std::string_view access_result) {
   }
 }
 
-int insert_access_booking(TransferState& state, const FieldList& fields) {
-  const std::string& record_kind = fields.field(15);
+HandlerResult insert_access_booking(db::Session& session, const Reporter& reporter,
+                                    const BookingLine& line) {
+  const std::string& record_kind = line.record_kind();
   db::AccessRecord record;
-  record.terminal = fields.field(5);
-  record.reader_number = field_integer(fields.field(6));
-  record.booking_date = fields.field(2);
-  record.booking_date_time = fields.field(2) + fields.field(3);
-  record.badge = fields.field(0);
+  record.terminal = line.terminal();
+  record.reader_number = decimal_integer(line.reader_number());
+  record.booking_date = line.date();
+  record.booking_date_time = line.date() + line.time();
+  record.badge = line.badge();
 
   if (record_kind == "40p") {
-    record.access_status_code = access_status_code_for_result(fields.field(11));
+    record.access_status_code = access_status_code_for_result(line.access_result());
   } else if (record_kind == "62p") {
     std::int32_t zone_number = 0;
-    state.last_status =
-        db::lookup_zone(*state.session, fields.field(13) + fields.field(12), zone_number);
+    const std::int32_t status =
+        db::lookup_zone(session, line.zone_prefix() + line.status_number(), zone_number);
     // Without a single zone row for the key the booking is stored with code 0.
-    record.access_status_code = state.last_status == db::kSuccess ? zone_number : 0;
+    record.access_status_code = status == db::kSuccess ? zone_number : 0;
   } else if (record_kind == "dta") {
-    record.access_status_code = field_integer(fields.field(12));
+    record.access_status_code = decimal_integer(line.status_number());
   }
   record.running_number = "001";
 
-  state.last_status = db::insert_access_record(*state.session, record);
-  if (state.last_status == db::kSuccess || state.last_status == db::kUniqueConstraint) {
-    ++state.counters.access_bookings;
-  } else {
-    std::fprintf(state.console, " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n",
-                 static_cast<int>(state.last_status));
+  const std::int32_t status = db::insert_access_record(session, record);
+  if (status == db::kSuccess || status == db::kUniqueConstraint) {
+    return handler_result(Outcome::kDone, status);
   }
-  return 0;
+  char message[80];
+  std::snprintf(message, sizeof message, " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n",
+                static_cast<int>(status));
+  reporter.console(message);
+  return handler_result(Outcome::kFailed, status);
 }
 
 }  // namespace zarvelt

@@ -5,15 +5,18 @@
 #include <cstdint>
 #include <string_view>
 
-#include "driver/transfer_state.h"
-#include "input/field_list.h"
+#include "db/session.h"
+#include "handlers/outcome.h"
+#include "input/booking_line.h"
+#include "log/reporter.h"
 
 namespace zarvelt {
 
-// Builds the access record, inserts it and counts it (status 0, or -1 for a row already
-// stored). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n"
-// in every mode and not counted. state.session must be open. Always returns 0.
-int insert_access_booking(TransferState& state, const FieldList& fields);
+// Builds the access record and inserts it: kDone when it is stored (status 0) or was stored
+// already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
+// %d\n" in every mode and gives kFailed.
+HandlerResult insert_access_booking(db::Session& session, const Reporter& reporter,
+                                    const BookingLine& line);
 
 // The access status code of a "40p" booking from its access result (field 11): by its first
 // character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.

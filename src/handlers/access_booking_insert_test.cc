@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "db/sql_hlp.h"
+#include "db/session.h"
 #include "db_fixture.h"
 #include "test_support.h"
 
@@ -48,12 +48,9 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
     db_ = DbInstallation::create(GetParam(), {});
     ZARVELT_REQUIRE_DB(db_);
     ASSERT_TRUE(db_->execute(kZones));
-    ASSERT_EQ(
-        db::db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
-        0);
-    state_.terminal_name = "T01";
-    state_.console = console_.file();
-    state_.session = session_.get();
+    ASSERT_EQ(db::connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM")
+                  .status,
+              0);
   }
 
   // A booking line of terminal T01 on 5 March 2024; time and badge tell the rows apart.
@@ -61,15 +58,14 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
               const std::string& access_result, const std::string& status_number,
               const std::string& zone_prefix = "", const std::string& badge = "4711",
               const std::string& reader_number = "3", const std::string& date = "20240305") {
-    FieldList fields;
-    fields.fields = {badge,         "",          date, time,       "", "T01",
-                     reader_number, "025",       "",   "",         "", access_result,
-                     status_number, zone_prefix, "",   record_kind};
-    EXPECT_EQ(insert_access_booking(state_, fields), 0);
+    const BookingLine line({badge, "", date, time, "", "T01", reader_number, "025", "", "", "",
+                            access_result, status_number, zone_prefix, "", record_kind});
+    last_ = insert_access_booking(*session_, Reporter("", console_.file(), false), line);
+    if (last_.outcome == Outcome::kDone) ++done_;
   }
 
   std::vector<std::string> rows() {
-    EXPECT_EQ(db::db_commit(*session_), 1);
+    EXPECT_EQ(db::commit(*session_), db::kSuccess);
     return db_->query(
         "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld, ZpkLfd, "
         "case when ZpkDat is null then 'no server time' else 'server time' end "
@@ -79,14 +75,15 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
   testing::CapturedConsole console_;
-  TransferState state_;
+  HandlerResult last_;
+  int done_ = 0;
 };
 
 TEST_P(AccessBookingInsertTest, AccessStatusCodeByRecordKind) {
   insert("40p", "080001", "U3", "");
   insert("40p", "080002", "b", "");
   insert("62p", "080003", "", "200", "Z1");
-  EXPECT_EQ(state_.last_status, db::kSuccess);
+  EXPECT_EQ(last_.status, db::kSuccess);
   insert("62p", "080004", "", "200", "Z9");  // no zone row
   insert("62p", "080005", "", "200", "Z2");  // two zone numbers for the key
   insert("dta", "080006", "", "100");
@@ -94,7 +91,7 @@ TEST_P(AccessBookingInsertTest, AccessStatusCodeByRecordKind) {
   insert("dta", "080008", "", "-7x");
   insert("50p", "080009", "1", "100");
   insert("40p", "080010", "1", "", "", "4711", "x");  // reader number not numeric
-  EXPECT_EQ(state_.counters.access_bookings, 10);
+  EXPECT_EQ(done_, 10);
   EXPECT_EQ(console_.text(), "");
   const std::string prefix = "T01|3|2024-03-05 00:00:00|2024-03-05 08:00:";
   const std::string suffix = "|<NULL>|<NULL>|001|server time";
@@ -110,18 +107,18 @@ TEST_P(AccessBookingInsertTest, AccessStatusCodeByRecordKind) {
 TEST_P(AccessBookingInsertTest, DuplicatesCountAndFailuresArePrinted) {
   insert("40p", "080001", "1", "");
   insert("40p", "080001", "1", "");
-  EXPECT_EQ(state_.last_status, db::kUniqueConstraint);
-  EXPECT_EQ(state_.counters.access_bookings, 2);
+  EXPECT_EQ(last_.status, db::kUniqueConstraint);
+  EXPECT_EQ(done_, 2);
   EXPECT_EQ(console_.text(), "");
 
   // A badge of 20 characters does not fit the insert: refused, never cut.
   insert("40p", "080002", "1", "", "", std::string(20, '7'));
-  EXPECT_EQ(state_.last_status, db::kValueTooLarge);
+  EXPECT_EQ(last_.status, db::kValueTooLarge);
   EXPECT_EQ(console_.text(), " Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899\n");
   insert("40p", "080003", "1", "", "", std::string(19, '7'));
   insert("40p", "080004", "1", "", "", "4711", "3", "20241305");  // no such month
-  EXPECT_LT(state_.last_status, 0);
-  EXPECT_EQ(state_.counters.access_bookings, 3);
+  EXPECT_LT(last_.status, 0);
+  EXPECT_EQ(done_, 3);
   // The rows before a failed insert stay in the transaction.
   EXPECT_EQ(rows().size(), 2u);
 }

@@ -1,10 +1,9 @@
 #include "handlers/cost_centre_export.h"
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 
-#include "log/transfer_log.h"
+#include "handlers/zero_fill.h"
 
 namespace zarvelt {
 
@@ -27,48 +26,46 @@ std::string ddmmyy(std::string_view date) {
 }
 
 // Reports an over-long value to the log and, without a line end, to the console.
-void report_too_long(TransferState& state, std::string_view message, const std::string& value) {
+void report_too_long(const Reporter& reporter, std::string_view message, const std::string& value) {
   std::string text(message);
   text += value;
-  write_log(state.log_path, text);
-  std::fwrite(text.data(), 1, text.size(), state.console);
+  reporter.log(text);
+  reporter.console(text);
 }
 
 }  // namespace
 
-int export_cost_centre_booking(TransferState& state, const FieldList& fields) {
-  const std::string& badge = fields.field(0);
-  const std::string& cost_centre = fields.field(8);
+HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& reporter,
+                                         const BookingLine& line) {
+  const std::string& badge = line.badge();
+  const std::string& cost_centre = line.cost_centre();
 
-  std::string record = ddmmyy(fields.field(2));
+  std::string record = ddmmyy(line.date());
   // Field 3 goes out unchanged at any length: the columns after it move with its length
   // anyway (hhmm gives a 30-character record), and cutting it would lose part of the time.
-  record += fields.field(3);
+  record += line.time();
 
   std::string badge_column;
   if (badge.size() > kBadgeWidth) {
-    report_too_long(state, "----> Ausweis-ID zu lang :", badge);
+    report_too_long(reporter, "----> Ausweis-ID zu lang :", badge);
   } else {
     badge_column = badge;
   }
   std::string cost_centre_column;
   if (cost_centre.size() > kCostCentreWidth) {
-    report_too_long(state, "----> Kostenstelle zu lang :", cost_centre);
+    report_too_long(reporter, "----> Kostenstelle zu lang :", cost_centre);
   } else {
     cost_centre_column = cost_centre;
   }
 
-  // "%-13s" and "%07s": the zero fill is built by hand because printf fills text conversions
-  // with blanks whatever the flag says.
+  // "%-13s" and "%07s".
   record += badge_column;
   record.append(kBadgeWidth - badge_column.size(), ' ');
-  record.append(kCostCentreWidth - cost_centre_column.size(), '0');
-  record += cost_centre_column;
+  record += zero_fill_left(cost_centre_column, kCostCentreWidth);
 
   // A failed write is remembered in the export file for the driver; the booking still counts.
-  export_write(state.target2, record);
-  ++state.counters.cost_centre_bookings;
-  return 0;
+  export_write(target2, record);
+  return {Outcome::kDone, db::kSuccess};
 }
 
 }  // namespace zarvelt

@@ -1,12 +1,16 @@
 // Cost-centre booking export: one fixed-width record, no line break, to target file 2.
 #pragma once
 
-#include "driver/transfer_state.h"
-#include "input/field_list.h"
+#include "handlers/export_file.h"
+#include "handlers/outcome.h"
+#include "input/booking_line.h"
+#include "log/reporter.h"
 
 namespace zarvelt {
 
-// Appends one record to target file 2 and counts it. Never refuses a booking; returns 0.
-int export_cost_centre_booking(TransferState& state, const FieldList& fields);
+// Appends the booking's record to target2. Never refuses a booking: kDone (a failed write is
+// remembered in target2 for the driver).
+HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& reporter,
+                                         const BookingLine& line);
 
 }  // namespace zarvelt

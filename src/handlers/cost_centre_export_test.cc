@@ -14,29 +14,25 @@ namespace {
 using testing::read_file;
 
 // A 16-field cost-centre booking line with the given fields set.
-FieldList booking(const std::map<int, std::string>& values) {
-  FieldList fields;
-  fields.fields.assign(16, "");
-  fields.fields[15] = "50p";
-  for (const auto& [index, value] : values) fields.fields[static_cast<size_t>(index)] = value;
-  return fields;
+BookingLine booking(const std::map<int, std::string>& values) {
+  std::vector<std::string> fields(16, "");
+  fields[15] = "50p";
+  for (const auto& [index, value] : values) fields[static_cast<size_t>(index)] = value;
+  return BookingLine(std::move(fields));
 }
 
-FieldList booking(std::string badge, std::string date, std::string time, std::string cost_centre) {
+BookingLine booking(std::string badge, std::string date, std::string time,
+                    std::string cost_centre) {
   return booking({{0, badge}, {2, date}, {3, time}, {8, cost_centre}});
 }
 
 class CostCentreExportTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    state.log_path = installation.log_path().string();
-    state.console = console.file();
-    ASSERT_TRUE(export_open(state.target2, target_path));
-  }
+  void SetUp() override { ASSERT_TRUE(export_open(target2, target_path)); }
 
   // The bytes of target file 2 after closing it.
   std::string exported() {
-    EXPECT_TRUE(export_close(state.target2));
+    EXPECT_TRUE(export_close(target2));
     return read_file(target_path).value_or("<missing>");
   }
   std::string log() { return read_file(installation.log_path()).value_or(""); }
@@ -44,12 +40,18 @@ class CostCentreExportTest : public ::testing::Test {
   testing::TempInstallation installation;
   testing::CapturedConsole console;
   std::string target_path = (installation.working_dir() / "target2.txt").string();
-  TransferState state;
+  Reporter reporter{installation.log_path().string(), console.file(), false};
+  ExportFile target2;
+
+  // Exports one booking; every booking is done, whatever its values.
+  void export_booking(const BookingLine& line) {
+    EXPECT_EQ(export_cost_centre_booking(target2, reporter, line).outcome, Outcome::kDone);
+  }
 };
 
 TEST_F(CostCentreExportTest, RecordsFollowEachOtherWithoutLineBreaks) {
-  EXPECT_EQ(export_cost_centre_booking(state, booking("12345", "20240305", "143015", "4711")), 0);
-  EXPECT_EQ(export_cost_centre_booking(state, booking("", "20231231", "0800", "AB")), 0);
+  export_booking(booking("12345", "20240305", "143015", "4711"));
+  export_booking(booking("", "20231231", "0800", "AB"));
   EXPECT_EQ(exported(),
             "050324143015"
             "12345        "
@@ -57,7 +59,6 @@ TEST_F(CostCentreExportTest, RecordsFollowEachOtherWithoutLineBreaks) {
             "3112230800"
             "             "
             "00000AB");
-  EXPECT_EQ(state.counters.cost_centre_bookings, 2);
   EXPECT_EQ(console.text(), "");
   EXPECT_EQ(log(), "");
 }
@@ -74,10 +75,8 @@ class CostCentreLimitTest : public CostCentreExportTest,
 
 TEST_P(CostCentreLimitTest, OverLongValuesAreReportedAndLeftOut) {
   const LimitCase& c = GetParam();
-  EXPECT_EQ(
-      export_cost_centre_booking(state, booking(c.badge, "20240305", "143015", c.cost_centre)), 0);
+  export_booking(booking(c.badge, "20240305", "143015", c.cost_centre));
   EXPECT_EQ(exported(), "050324143015" + c.record_tail);
-  EXPECT_EQ(state.counters.cost_centre_bookings, 1);
   std::string console_text;
   std::string log_text;
   for (const std::string& message : c.messages) {
@@ -106,9 +105,9 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"", "", "             0000000", {}}));
 
 TEST_F(CostCentreExportTest, MalformedDateGivesSixCharactersFromThePositionsPresent) {
-  export_cost_centre_booking(state, booking("1", "2024", "1430", "1"));
-  export_cost_centre_booking(state, booking("2", "", "1430", "2"));
-  export_cost_centre_booking(state, booking("3", "2024030599", "1430", "3"));
+  export_booking(booking("1", "2024", "1430", "1"));
+  export_booking(booking("2", "", "1430", "2"));
+  export_booking(booking("3", "2024030599", "1430", "3"));
   EXPECT_EQ(exported(),
             "0000241430"
             "1            0000001"
@@ -120,13 +119,15 @@ TEST_F(CostCentreExportTest, MalformedDateGivesSixCharactersFromThePositionsPres
 
 TEST(CostCentreExportFailureTest, RecordThatDoesNotReachTheDiskMarksTheFileFailed) {
   testing::CapturedConsole console;
-  TransferState state;
-  state.console = console.file();
-  ASSERT_TRUE(export_open(state.target2, "/dev/full"));
-  EXPECT_EQ(export_cost_centre_booking(state, booking("12345", "20240305", "143015", "4711")), 0);
-  EXPECT_EQ(state.counters.cost_centre_bookings, 1);
-  EXPECT_FALSE(export_close(state.target2));
-  EXPECT_TRUE(state.target2.failed);
+  ExportFile target2;
+  ASSERT_TRUE(export_open(target2, "/dev/full"));
+  const Reporter reporter("", console.file(), false);
+  EXPECT_EQ(
+      export_cost_centre_booking(target2, reporter, booking("12345", "20240305", "143015", "4711"))
+          .outcome,
+      Outcome::kDone);
+  EXPECT_FALSE(export_close(target2));
+  EXPECT_TRUE(target2.failed);
 }
 
 }  // namespace

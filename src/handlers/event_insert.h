@@ -2,20 +2,17 @@
 // a function code other than "024" and a status number other than "100").
 #pragma once
 
-#include <cstdint>
-#include <string_view>
-
-#include "driver/transfer_state.h"
+#include "db/session.h"
+#include "handlers/outcome.h"
+#include "input/booking_line.h"
 
 namespace zarvelt {
 
-// Inserts one event (event date and time: date immediately followed by time; an empty
-// variable text is stored as NULL) and returns the insert's statement status. Values longer
-// than their columns are refused by the statement, never cut. Prints and logs nothing; the
-// caller keeps the status and counts the event. state.session must be open.
-std::int32_t insert_event(TransferState& state, std::string_view terminal,
-                          std::int32_t reader_number, std::string_view badge, std::string_view date,
-                          std::string_view time, std::string_view function_code,
-                          std::int32_t result_number, std::string_view variable_text);
+// Inserts the line's event (event date and time: date immediately followed by time; reader
+// and result number as the integer values of fields 6 and 12; no variable text, stored as
+// NULL): kDone when it is stored, kFailed with the status otherwise (a duplicate included: an
+// event already stored is not counted again). Values longer than their columns are refused by
+// the statement, never cut. Prints and logs nothing.
+HandlerResult insert_event(db::Session& session, const BookingLine& line);
 
 }  // namespace zarvelt

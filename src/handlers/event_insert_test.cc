@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "db/sql_hlp.h"
+#include "db/session.h"
 #include "db_fixture.h"
 
 namespace zarvelt {
@@ -21,19 +21,24 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
   void SetUp() override {
     db_ = DbInstallation::create(GetParam(), {});
     ZARVELT_REQUIRE_DB(db_);
-    ASSERT_EQ(
-        db::db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
-        0);
-    state_.session = session_.get();
+    ASSERT_EQ(db::connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM")
+                  .status,
+              0);
   }
 
+  // A "dta" event line of terminal T01; returns the insert's status.
   std::int32_t insert(const std::string& badge, const std::string& time,
-                      const std::string& function_code = "025") {
-    return insert_event(state_, "T01", 2, badge, "20260107", time, function_code, 200, "");
+                      const std::string& function_code = "025", const std::string& reader = "2",
+                      const std::string& status_number = "200") {
+    const BookingLine line({badge, "", "20260107", time, "", "T01", reader, function_code, "", "",
+                            "", "", status_number, "", "", "dta"});
+    const HandlerResult result = insert_event(*session_, line);
+    EXPECT_EQ(result.outcome == Outcome::kDone, result.status == db::kSuccess);
+    return result.status;
   }
 
   std::vector<std::string> rows() {
-    EXPECT_EQ(db::db_commit(*session_), 1);
+    EXPECT_EQ(db::commit(*session_), db::kSuccess);
     return db_->query(
         "select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR "
         "from KVSYSTEM.O2009BUCHPROT order by BPRDTE");
@@ -41,13 +46,11 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
 
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
-  TransferState state_;
 };
 
 TEST_P(EventInsertTest, OneRowPerEventWithoutVariableText) {
   EXPECT_EQ(insert("4711", "153000"), db::kSuccess);
-  EXPECT_EQ(insert_event(state_, "T01", -4, "4712", "20260107", "153001", "1", 0, ""),
-            db::kSuccess);
+  EXPECT_EQ(insert("4712", "153001", "1", "-4", "0"), db::kSuccess);
   EXPECT_THAT(rows(),
               ElementsAre("T01|2|4711|2026-01-07 00:00:00|2026-01-07 15:30:00|025|200|<NULL>",
                           "T01|-4|4712|2026-01-07 00:00:00|2026-01-07 15:30:01|1|0|<NULL>"));

@@ -2,11 +2,9 @@
 
 #include <cstdio>
 
-#include "db/sql_hlp.h"
-#include "db/zarvelt_sql.h"
+#include "db/statements.h"
 #include "handlers/export_file.h"
 #include "handlers/zero_fill.h"
-#include "log/transfer_log.h"
 
 namespace zarvelt {
 
@@ -45,34 +43,29 @@ bool all_digits(std::string_view text) {
 
 // A refused booking: the log line names badge and date; the console block, in verbose mode
 // only, adds time and terminal.
-void report_refused_booking(const TransferState& state, const FieldList& fields,
+void report_refused_booking(const Reporter& reporter, const BookingLine& line,
                             std::string_view message) {
-  const std::string& badge = fields.field(0);
-  const std::string& date = fields.field(2);
-  std::string line = badge;
-  line.append(", ").append(date).append(", ").append(message);
-  write_log(state.log_path, line);
-  if (state.verbose) {
-    std::fprintf(state.console,
-                 "%s\n  Ausweis   : %s\n   Datum    : %s\n   Uhrzeit  : %s\n   Terminal : %s\n\n",
-                 std::string(message).c_str(), badge.c_str(), date.c_str(), fields.field(3).c_str(),
-                 state.terminal_name.c_str());
+  std::string text = line.badge();
+  text.append(", ").append(line.date()).append(", ").append(message);
+  reporter.log(text);
+  if (reporter.verbose()) {
+    reporter.console(std::string(message) + "\n  Ausweis   : " + line.badge() +
+                     "\n   Datum    : " + line.date() + "\n   Uhrzeit  : " + line.time() +
+                     "\n   Terminal : " + line.terminal() + "\n\n");
   }
 }
 
-void report_missing_booking_type(const TransferState& state, const FieldList& fields,
+void report_missing_booking_type(const Reporter& reporter, const BookingLine& line,
                                  const std::string& client_schema,
                                  const std::string& personnel_number) {
   const std::string message =
-      "Buchungstyp zur Buchungsart " + fields.field(7) + " nicht gefunden :";
-  write_log(state.log_path,
-            client_schema + ", " + personnel_number + ", " + fields.field(2) + ", " + message);
-  if (state.verbose) {
-    std::fprintf(state.console,
-                 "%s\n   Schema   : %s\n   PersNr   : %s\n   Datum    : %s\n   Uhrzeit  : "
-                 "%s\n   Terminal : %s\n\n",
-                 message.c_str(), client_schema.c_str(), personnel_number.c_str(),
-                 fields.field(2).c_str(), fields.field(3).c_str(), state.terminal_name.c_str());
+      "Buchungstyp zur Buchungsart " + line.function_code() + " nicht gefunden :";
+  reporter.log(client_schema + ", " + personnel_number + ", " + line.date() + ", " + message);
+  if (reporter.verbose()) {
+    reporter.console(message + "\n   Schema   : " + client_schema +
+                     "\n   PersNr   : " + personnel_number + "\n   Datum    : " + line.date() +
+                     "\n   Uhrzeit  : " + line.time() + "\n   Terminal : " + line.terminal() +
+                     "\n\n");
   }
 }
 
@@ -109,63 +102,59 @@ std::string_view time_record_refusal(const TimeExportColumns& columns) {
   return {};
 }
 
-int export_time_booking(TransferState& state, const FieldList& fields) {
-  const std::string& badge = fields.field(0);
-  const std::string& date = fields.field(2);
-  const std::string& time = fields.field(3);
-  const std::string& function_code = fields.field(7);
-
+HandlerResult export_time_booking(db::Session& session, std::string& current_schema,
+                                  ExportFile& target1, const Reporter& reporter,
+                                  const BookingLine& line) {
   // A date or time that cannot fill its columns refuses the booking before any lookup.
-  std::string_view refusal = booking_moment_refusal(date, time);
+  std::string_view refusal = booking_moment_refusal(line.date(), line.time());
   if (!refusal.empty()) {
-    report_refused_booking(state, fields, refusal);
-    return -1;
+    report_refused_booking(reporter, line, refusal);
+    return {Outcome::kRefused, db::kSuccess};
   }
 
   std::string personnel_number;
   std::string client_schema;
-  state.last_status =
-      db::lookup_badge(*state.session, badge, date, personnel_number, client_schema);
-  if (state.last_status != db::kSuccess && state.last_status != db::kNullFetched) {
-    report_refused_booking(state, fields, kBadgeNotFound);
-    return -1;
+  std::int32_t status =
+      db::lookup_badge(session, line.badge(), line.date(), personnel_number, client_schema);
+  if (status != db::kSuccess && status != db::kNullFetched) {
+    report_refused_booking(reporter, line, kBadgeNotFound);
+    return handler_result(Outcome::kRefused, status);
   }
 
-  if (client_schema != state.current_schema) {
-    state.last_status = db::switch_schema(*state.session, client_schema);
-    if (state.last_status != db::kSuccess) {
+  if (client_schema != current_schema) {
+    status = db::switch_schema(session, client_schema);
+    if (status != db::kSuccess) {
       const std::string message =
           "!!! Schema konnte nicht gewechselt werden: " + client_schema + " !!!\n";
-      write_log(state.log_path, message);
-      std::fputs(message.c_str(), state.console);
-      return -1;
+      reporter.log(message);
+      reporter.console(message);
+      return handler_result(Outcome::kRefused, status);
     }
-    state.current_schema = client_schema;
+    current_schema = client_schema;
   }
 
-  std::string column_function_code = function_code;
+  std::string column_function_code = line.function_code();
   std::string booking_type_text;
-  state.last_status = db::lookup_booking_type(*state.session, function_code, booking_type_text);
-  if (state.last_status != db::kSuccess) {
-    report_missing_booking_type(state, fields, client_schema, personnel_number);
+  status = db::lookup_booking_type(session, line.function_code(), booking_type_text);
+  if (status != db::kSuccess) {
+    report_missing_booking_type(reporter, line, client_schema, personnel_number);
   }
   // The function code is translated only for a booking type that exists.
   if (!booking_type_text.empty()) {
     std::string new_code;
-    state.last_status = db::translate_function_code(*state.session, function_code, new_code);
-    if (state.last_status == db::kSuccess) column_function_code = new_code;
+    status = db::translate_function_code(session, line.function_code(), new_code);
+    if (status == db::kSuccess) column_function_code = new_code;
   }
 
-  const TimeExportColumns columns{client_schema,     personnel_number,     date,           time,
-                                  booking_type_text, column_function_code, fields.field(8)};
+  const TimeExportColumns columns{client_schema,     personnel_number,     line.date(), line.time(),
+                                  booking_type_text, column_function_code, line.text()};
   refusal = time_record_refusal(columns);
   if (!refusal.empty()) {
-    report_refused_booking(state, fields, refusal);
-    return -1;
+    report_refused_booking(reporter, line, refusal);
+    return handler_result(Outcome::kRefused, status);
   }
-  export_write(state.target1, format_time_export_record(columns));
-  ++state.counters.time_bookings;
-  return 0;
+  export_write(target1, format_time_export_record(columns));
+  return handler_result(Outcome::kDone, status);
 }
 
 }  // namespace zarvelt

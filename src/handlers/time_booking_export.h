@@ -6,16 +6,21 @@
 #include <string>
 #include <string_view>
 
-#include "driver/transfer_state.h"
-#include "input/field_list.h"
+#include "db/session.h"
+#include "handlers/export_file.h"
+#include "handlers/outcome.h"
+#include "input/booking_line.h"
+#include "log/reporter.h"
 
 namespace zarvelt {
 
-// Handles one "40p" time booking or "dta" time booking; state.session must be open.
-// Returns 0 when the record was written and counted, -1 when the booking was refused (badge
-// not valid on the date, schema switch failed, or a value that would shift the record's
-// columns). Every database step leaves its status in state.last_status.
-int export_time_booking(TransferState& state, const FieldList& fields);
+// Handles one "40p" time booking or "dta" time booking: kDone when the record was written to
+// target1, kRefused when the booking was refused (badge not valid on the date, schema switch
+// failed, or a value that would shift the record's columns), each reported. current_schema is
+// the client schema the session was last switched to; it follows every successful switch.
+HandlerResult export_time_booking(db::Session& session, std::string& current_schema,
+                                  ExportFile& target1, const Reporter& reporter,
+                                  const BookingLine& line);
 
 // The values of one time export record, unfilled, as the booking and the lookups gave them.
 struct TimeExportColumns {

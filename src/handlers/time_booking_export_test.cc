@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "db/sql_hlp.h"
+#include "db/session.h"
 #include "db_fixture.h"
 #include "handlers/export_file.h"
 #include "test_support.h"
@@ -114,21 +114,18 @@ TEST(TimeBookingRefusalTest, BadDateOrTimeRefusedBeforeTheDatabase) {
     for (const Case& c : cases) {
       const std::filesystem::path dir = testing::make_temp_dir();
       testing::CapturedConsole console;
-      TransferState state;
-      state.terminal_name = "T01";
-      state.verbose = verbose;
-      state.console = console.file();
-      state.log_path = (dir / "log.txt").string();
-      state.last_status = 1403;
-      FieldList fields;
-      fields.fields = {"4711", "", c.date, c.time, "", "T01", "1", "K1",
-                       "",     "", "1",    "",     "", "",    "",  "40p"};
-
-      EXPECT_EQ(export_time_booking(state, fields), -1);
+      const Reporter reporter((dir / "log.txt").string(), console.file(), verbose);
+      const BookingLine line(
+          {"4711", "", c.date, c.time, "", "T01", "1", "K1", "", "", "1", "", "", "", "", "40p"});
+      // Refused before any database step: no session is needed.
+      db::Session no_session;
+      std::string current_schema;
+      ExportFile target1;
+      const HandlerResult result =
+          export_time_booking(no_session, current_schema, target1, reporter, line);
+      EXPECT_EQ(result.outcome, Outcome::kRefused);
       EXPECT_EQ(testing::read_file(dir / "log.txt").value_or(""), c.log_line);
       EXPECT_EQ(console.text(), verbose ? c.console : "");
-      EXPECT_EQ(state.counters.time_bookings, 0);
-      EXPECT_EQ(state.last_status, 1403);
       std::filesystem::remove_all(dir);
     }
   }
@@ -179,33 +176,31 @@ class TimeBookingExportTest : public ::testing::TestWithParam<DbBackend> {
     ASSERT_TRUE(db_->execute(kCentralData));
     ASSERT_TRUE(db_->execute(kMand01Data, "MAND01"));
     ASSERT_TRUE(db_->execute(kMand02Data, "MAND02"));
-    ASSERT_EQ(
-        db::db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
-        0);
+    ASSERT_EQ(db::connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM")
+                  .status,
+              0);
     dir_ = testing::make_temp_dir();
-    state_.terminal_name = "T01";
-    state_.console = console_.file();
-    state_.log_path = (dir_ / "log.txt").string();
-    state_.session = session_.get();
-    ASSERT_TRUE(export_open(state_.target1, (dir_ / "target1").string()));
+    ASSERT_TRUE(export_open(target1_, (dir_ / "target1").string()));
   }
 
   void TearDown() override {
-    export_close(state_.target1);
+    export_close(target1_);
     std::error_code ignored;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
 
   int book(const std::string& badge, const std::string& date, const std::string& function_code,
            const std::string& text = "") {
-    FieldList fields;
-    fields.fields = {badge, "", date, "143015", "", "T01", "1", function_code,
-                     text,  "", "1",  "",       "", "",    "",  "40p"};
-    return export_time_booking(state_, fields);
+    const BookingLine line({badge, "", date, "143015", "", "T01", "1", function_code, text, "", "1",
+                            "", "", "", "", "40p"});
+    const Reporter reporter((dir_ / "log.txt").string(), console_.file(), verbose_);
+    last_ = export_time_booking(*session_, current_schema_, target1_, reporter, line);
+    if (last_.outcome == Outcome::kDone) ++time_bookings_;
+    return last_.outcome == Outcome::kDone ? 0 : -1;
   }
 
   std::string target1() {
-    state_.target1.file->flush();
+    target1_.file->flush();
     return testing::read_file(dir_ / "target1").value_or("<none>");
   }
   // Columns 5 and 6 (booking type and function code) of every record, one string per record.
@@ -223,7 +218,11 @@ class TimeBookingExportTest : public ::testing::TestWithParam<DbBackend> {
   db::SessionPtr session_;
   std::filesystem::path dir_;
   testing::CapturedConsole console_;
-  TransferState state_;
+  bool verbose_ = false;
+  ExportFile target1_;
+  std::string current_schema_;
+  HandlerResult last_;
+  int time_bookings_ = 0;
 };
 
 using ::testing::ElementsAre;
@@ -232,30 +231,30 @@ TEST_P(TimeBookingExportTest, WorkedRecord) {
   EXPECT_EQ(book("4711", "20240305", "K1"), 0);
   EXPECT_EQ(target1(), "MAND01" + std::string(14, ' ') + "4711" + std::string(4, ' ') +
                            "05.03.2024" + "14:30" + "00003" + "K1 " + std::string(30, ' ') + "\n");
-  EXPECT_EQ(state_.counters.time_bookings, 1);
-  EXPECT_EQ(state_.current_schema, "MAND01");
-  EXPECT_EQ(state_.last_status, db::kNoRow);  // the translation found none
+  EXPECT_EQ(time_bookings_, 1);
+  EXPECT_EQ(current_schema_, "MAND01");
+  EXPECT_EQ(last_.status, db::kNoRow);  // the translation found none
   EXPECT_EQ(log(), "");
   EXPECT_EQ(console_.text(), "");
 }
 
 TEST_P(TimeBookingExportTest, BookingTypeAndTranslation) {
-  state_.verbose = true;
+  verbose_ = true;
   // K2 is translated to Q12, but its booking type is looked up (and translated) as K2: Q12
   // has no booking type and a translation of its own that must not be used.
   EXPECT_EQ(book("4711", "20240305", "K2"), 0);
-  EXPECT_EQ(state_.last_status, db::kSuccess);
+  EXPECT_EQ(last_.status, db::kSuccess);
   EXPECT_EQ(book("4711", "20240305", "KN"), 0);
   // No booking type: 00000 and the untranslated code, whatever the booking before had.
   EXPECT_EQ(book("4711", "20240305", "Q12"), 0);
-  EXPECT_EQ(state_.last_status, db::kNoRow);
+  EXPECT_EQ(last_.status, db::kNoRow);
   EXPECT_EQ(book("4711", "20240305", "K1", std::string(30, 'x') + "CUT"), 0);
   // A function code too long for its column is written when its translation fits.
   EXPECT_EQ(book("4711", "20240305", "K5678"), 0);
   EXPECT_THAT(type_and_code_columns(),
               ElementsAre("00007Q12", "00-12KN ", "00000Q12", "00003K1 ", "00006K9 "));
   EXPECT_EQ(target1().substr(3 * 82 + 51, 31), std::string(30, 'x') + "\n");
-  EXPECT_EQ(state_.counters.time_bookings, 5);
+  EXPECT_EQ(time_bookings_, 5);
   EXPECT_EQ(log(), "MAND01, 4711, 20240305, Buchungstyp zur Buchungsart Q12 nicht gefunden :\n");
   EXPECT_EQ(console_.text(),
             "Buchungstyp zur Buchungsart Q12 nicht gefunden :\n   Schema   : MAND01\n   PersNr   "
@@ -266,7 +265,7 @@ TEST_P(TimeBookingExportTest, ValuesThatWouldShiftColumnsAreRefused) {
   EXPECT_EQ(book("4711", "20240305", "KB"), -1);
   EXPECT_EQ(book("4711", "20240305", "K1234"), -1);
   EXPECT_EQ(target1(), "");
-  EXPECT_EQ(state_.counters.time_bookings, 0);
+  EXPECT_EQ(time_bookings_, 0);
   EXPECT_EQ(log(),
             "4711, 20240305, Buchungstyp au\xDF"
             "erhalb des Bereichs :\n"
@@ -288,18 +287,18 @@ TEST_P(TimeBookingExportTest, SwitchesOnlyWhenTheClientSchemaChanges) {
   book_and_leave_mand02("4716");  // mand01: another name, so a switch (to the same schema)
   EXPECT_THAT(type_and_code_columns(),
               ElementsAre("00003K1 ", "000-5K1 ", "000-5K1 ", "00003K1 ", "00003K1 "));
-  EXPECT_EQ(state_.current_schema, "mand01");
+  EXPECT_EQ(current_schema_, "mand01");
 }
 
 TEST_P(TimeBookingExportTest, FailedSwitchIsReportedAndRetried) {
   const std::string message = "!!! Schema konnte nicht gewechselt werden: NOSUCH !!!\n";
   EXPECT_EQ(book("4711", "20240305", "K1"), 0);
   EXPECT_EQ(book("4717", "20240305", "K1"), -1);
-  EXPECT_NE(state_.last_status, db::kSuccess);
-  EXPECT_EQ(state_.current_schema, "MAND01");
+  EXPECT_NE(last_.status, db::kSuccess);
+  EXPECT_EQ(current_schema_, "MAND01");
   EXPECT_EQ(book("4717", "20240305", "K1"), -1);
   EXPECT_EQ(book("4711", "20240305", "K1"), 0);
-  EXPECT_EQ(state_.counters.time_bookings, 2);
+  EXPECT_EQ(time_bookings_, 2);
   EXPECT_THAT(type_and_code_columns(), ElementsAre("00003K1 ", "00003K1 "));
   // Printed in every mode; the log shows an empty line after each.
   EXPECT_EQ(console_.text(), message + message);
@@ -309,7 +308,7 @@ TEST_P(TimeBookingExportTest, FailedSwitchIsReportedAndRetried) {
 TEST_P(TimeBookingExportTest, NullSchemaGoesOnWithEmptyColumns) {
   // Current schema still empty: no switch; the lookups run in KVSYSTEM and find nothing.
   EXPECT_EQ(book("4715", "20240305", "K1"), 0);
-  EXPECT_EQ(state_.current_schema, "");
+  EXPECT_EQ(current_schema_, "");
   EXPECT_EQ(target1(), std::string(28, ' ') + "05.03.2024" + "14:30" + "00000" + "K1 " +
                            std::string(30, ' ') + "\n");
   EXPECT_EQ(log(), ", , 20240305, Buchungstyp zur Buchungsart K1 nicht gefunden :\n");
@@ -317,7 +316,7 @@ TEST_P(TimeBookingExportTest, NullSchemaGoesOnWithEmptyColumns) {
   EXPECT_EQ(book("4711", "20240305", "K1"), 0);
   EXPECT_EQ(book("4715", "20240305", "K1"), -1);
   EXPECT_EQ(console_.text(), "!!! Schema konnte nicht gewechselt werden:  !!!\n");
-  EXPECT_EQ(state_.counters.time_bookings, 2);
+  EXPECT_EQ(time_bookings_, 2);
 }
 
 TEST_P(TimeBookingExportTest, BadgeMustBeValidOnTheBookingDate) {
@@ -344,12 +343,12 @@ TEST_P(TimeBookingExportTest, BadgeMustBeValidOnTheBookingDate) {
       expected_log += c.badge + ", " + c.date + ", Schema/Personalnr. nicht gefunden :\n";
     }
   }
-  EXPECT_EQ(state_.counters.time_bookings, written);
+  EXPECT_EQ(time_bookings_, written);
   EXPECT_EQ(target1().size(), 82u * written);
   EXPECT_EQ(log(), expected_log);
   EXPECT_EQ(console_.text(), "");
 
-  state_.verbose = true;
+  verbose_ = true;
   EXPECT_EQ(book("4714", "20240305", "K1"), -1);
   EXPECT_EQ(console_.text(),
             "Schema/Personalnr. nicht gefunden :\n  Ausweis   : 4714\n   Datum    : 20240305\n"

@@ -31,8 +31,8 @@ class LineReader {
 
 }  // namespace
 
-FieldListPtr split_booking_line(std::string_view line) {
-  FieldListPtr list;
+std::vector<std::string> split_booking_line(std::string_view line) {
+  std::vector<std::string> list;
   LineReader reader(line);
   // The character most recently taken within a field. Only "is it a comma" matters: an
   // unquoted field ended by a comma owes the line one more (empty) field if nothing follows.
@@ -45,12 +45,12 @@ FieldListPtr split_booking_line(std::string_view line) {
     while (reader.peek() == kBlank) reader.take();
     char first = reader.peek();
     if (is_line_end(first)) {
-      if (marker == kComma) append_field(list, "");
+      if (marker == kComma) list.emplace_back();
       return list;
     }
     if (first == kComma) {
       reader.take();
-      append_field(list, "");
+      list.emplace_back();
       marker = '\0';
       continue;
     }
@@ -64,7 +64,7 @@ FieldListPtr split_booking_line(std::string_view line) {
         if (c == kComma) break;
         field.push_back(c);
       }
-      append_field(list, field);
+      list.push_back(field);
       continue;
     }
     // Quoted field.
@@ -89,7 +89,7 @@ FieldListPtr split_booking_line(std::string_view line) {
       if (after == kComma) reader.take();
       break;
     }
-    append_field(list, field);
+    list.push_back(field);
   }
 }
 

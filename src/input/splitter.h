@@ -1,14 +1,14 @@
 // The booking line splitter: comma-separated fields, optionally enclosed in double quotes.
 #pragma once
 
+#include <string>
 #include <string_view>
-
-#include "input/field_list.h"
+#include <vector>
 
 namespace zarvelt {
 
-// Splits one booking line. The line ends at its first NUL, LF or CR (or at line.size());
-// returns no list (null) when the line yields no field. Fields are kept whole, however long.
-FieldListPtr split_booking_line(std::string_view line);
+// Splits one booking line into its fields. The line ends at its first NUL, LF or CR (or at
+// line.size()); a line that yields no field gives none. Fields are kept whole, however long.
+std::vector<std::string> split_booking_line(std::string_view line);
 
 }  // namespace zarvelt

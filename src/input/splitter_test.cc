@@ -6,15 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "input/booking_line.h"
+
 namespace zarvelt {
 namespace {
 
 using Fields = std::vector<std::string>;
 
 std::optional<Fields> split(std::string_view line) {
-  FieldListPtr list = split_booking_line(line);
-  if (!list) return std::nullopt;
-  return list->fields;
+  Fields fields = split_booking_line(line);
+  if (fields.empty()) return std::nullopt;
+  return fields;
 }
 
 struct SplitCase {
@@ -69,34 +71,14 @@ TEST(SplitterTest, FieldsLongerThanTheFieldBufferAreKeptWhole) {
   EXPECT_EQ(split("\"" + long_field + "\",b"), (Fields{long_field, "b"}));
 }
 
-TEST(SplitterTest, SlotsGrowInStepsOfTenAndKeepTheOrder) {
-  auto line_of = [](int count) {
-    std::string line;
-    for (int i = 0; i < count; ++i) line += (i ? "," : "") + std::to_string(i);
-    return line;
-  };
-  const struct {
-    int fields;
-    size_t slots;
-  } steps[] = {{1, 10}, {10, 10}, {11, 20}, {20, 20}, {21, 30}};
-  for (const auto& step : steps) {
-    FieldListPtr list = split_booking_line(line_of(step.fields));
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->count(), step.fields);
-    EXPECT_EQ(list->fields.capacity(), step.slots) << step.fields << " fields";
-    for (int i = 0; i < step.fields; ++i) EXPECT_EQ(list->field(i), std::to_string(i));
-  }
-}
-
-TEST(FieldListTest, MissingFieldsReadAsEmptyAndReleaseClearsTheList) {
-  FieldListPtr list;
-  EXPECT_TRUE(append_field(list, "badge"));
-  EXPECT_EQ(list->field(0), "badge");
-  EXPECT_EQ(list->field(15), "");
-  EXPECT_EQ(list->field(-1), "");
-  release_field_list(list);
-  EXPECT_EQ(list, nullptr);
-  release_field_list(list);  // no list: nothing happens
+TEST(BookingLineTest, MissingFieldsReadAsEmptyAndTheBadgeLosesItsPadding) {
+  BookingLine line(split_booking_line("0815 \t,,20240305,0800,,T1,3,001,text"));
+  line.trim_badge();
+  EXPECT_EQ(line.badge(), "0815");
+  EXPECT_EQ(line.terminal(), "T1");
+  EXPECT_EQ(line.text(), "text");
+  EXPECT_EQ(line.record_kind(), "");
+  EXPECT_EQ(line.field_count(), 9);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "db/client.h"
+#include "db/client_operations.h"
 
 #include <charconv>
 #include <limits>
@@ -27,7 +27,6 @@ constexpr BackendEntry kBackends[] = {
     {"", nullptr},
 };
 
-constexpr std::string_view kSchemaStatementPrefix = "ALTER SESSION SET CURRENT_SCHEMA=";
 constexpr std::size_t kMaxIdentifierLength = 30;
 
 std::string_view text_for(const StatementText& text, Dialect dialect) {
@@ -96,8 +95,8 @@ bool is_plain_identifier(std::string_view name) {
   return true;
 }
 
-std::unique_ptr<Connection> connect(std::string_view connect_string, std::int32_t& status,
-                                    std::string& notice) {
+std::unique_ptr<Connection> open_connection(std::string_view connect_string, std::int32_t& status,
+                                            std::string& notice) {
   notice.clear();
   // login "/" password "@" alias: the login ends at the first slash, the alias begins after the
   // last "@", so a password may hold both characters (an alias may hold neither).
@@ -122,19 +121,6 @@ std::unique_ptr<Connection> connect(std::string_view connect_string, std::int32_
   notice = "Kein Oracle-Client eingebaut: Alias " + std::string(alias) + "\n";
   status = kCannotResolveAlias;
   return nullptr;
-}
-
-PreparedSchemaStatement prepare_dynamic(std::string_view statement_text) {
-  statement_text = up_to_terminator(statement_text);
-  if (!statement_text.starts_with(kSchemaStatementPrefix)) return {kInvalidSql, ""};
-  const std::string_view schema = statement_text.substr(kSchemaStatementPrefix.size());
-  if (!is_plain_identifier(schema)) return {kInvalidIdentifier, ""};
-  return {kSuccess, std::string(schema)};
-}
-
-std::int32_t execute_dynamic(Connection& connection, const PreparedSchemaStatement& statement) {
-  if (statement.status != kSuccess) return statement.status;
-  return connection.set_session_schema(statement.schema);
 }
 
 std::int32_t select_one_row(Connection& connection, const StatementText& text,

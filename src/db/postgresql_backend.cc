@@ -20,7 +20,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "db/client.h"
+#include "db/connection.h"
 #include "db/libpq_loader.h"
 #include "db/postgresql_errors.h"
 

@@ -1,6 +1,6 @@
-// The statements of the handlers, one text per backend where the dialects differ. Each
-// returns the statement status. Text host variables have the capacities of the record
-// layouts; an input text that does not fit its host variable is refused (kValueTooLarge)
+// The program's statements: the lookups and inserts of the handlers, one text per backend where the
+// dialects differ. Each returns the statement status. Text host variables have the capacities of
+// the record layouts; an input text that does not fit its host variable is refused (kValueTooLarge)
 // without running the statement, never cut.
 #pragma once
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "db/sql_hlp.h"
+#include "db/session.h"
 
 namespace zarvelt::db {
 

@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "db/sql_hlp.h"
-#include "db/zarvelt_sql.h"
+#include "db/session.h"
+#include "db/statements.h"
 #include "db_fixture.h"
 
 namespace zarvelt::db {
@@ -35,8 +35,9 @@ class PostgresRollbackTest : public ::testing::Test {
     db_ = DbInstallation::create(DbBackend::kPostgresql, {"MAND01"});
     ZARVELT_REQUIRE_DB(db_);
     ASSERT_TRUE(db_->execute("insert into KVS131FCD values ('K1', 3);", "MAND01"));
-    ASSERT_EQ(db_connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM"),
-              kSuccess);
+    ASSERT_EQ(
+        connect(session_, db_->login(), db_->password(), db_->connect_alias(), "KVSYSTEM").status,
+        kSuccess);
   }
 
   std::vector<std::string> badges() {
@@ -65,7 +66,7 @@ TEST_F(PostgresRollbackTest, EveryStatementAfterAFailureRuns) {
   EXPECT_EQ(lookup_booking_type(*session_, "K1", booking_type), kSuccess);
   EXPECT_EQ(booking_type, "3");
   EXPECT_EQ(insert_access_record(*session_, access_record("B", "20240305143016")), kSuccess);
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(badges(), ElementsAre("A", "B"));
 }
 
@@ -74,7 +75,7 @@ TEST_F(PostgresRollbackTest, FailureRightBeforeTheCommit) {
   ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);
   EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
             kUniqueConstraint);
-  EXPECT_EQ(db_commit(*session_), 1);
+  EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(badges(), ElementsAre("A"));
 }
 

@@ -1,6 +1,6 @@
-#include "db/zarvelt_sql.h"
+#include "db/statements.h"
 
-#include "db/client.h"
+#include "db/client_operations.h"
 
 namespace zarvelt::db {
 namespace {

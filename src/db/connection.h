@@ -1,0 +1,78 @@
+// The connection interface: one open connection of one backend, which runs statement texts in
+// its own dialect and maps its own errors to the production client's statuses. The client
+// operations (client_operations.h) are built on it; nothing above src/db sees it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "db/status.h"
+
+namespace zarvelt::db {
+
+// The SQL dialect a backend speaks; every statement carries one text per dialect.
+enum class Dialect { kOracle, kSqlite, kPostgresql };
+
+// One statement in every dialect. Input placeholders are numbered by the order of the input
+// host variables (Oracle :b<n> in its own order; SQLite ?1, ?2; PostgreSQL $1, $2), so a
+// value used twice is bound once. In SQLite texts "{S}." stands where the session schema
+// qualifies an unprefixed table name, because SQLite has no current schema.
+struct StatementText {
+  std::string_view oracle;
+  std::string_view sqlite;
+  std::string_view postgresql;
+};
+
+// A value handed to a backend: NULL, a text or a 32-bit integer.
+struct BoundValue {
+  enum class Kind { kNull, kText, kInteger } kind = Kind::kNull;
+  std::string_view text;
+  std::int32_t integer = 0;
+};
+
+// A fetched row: each column as text, nullopt for NULL.
+using FetchedRow = std::vector<std::optional<std::string>>;
+
+// One open connection of one backend. Implementations map their errors to negated Oracle
+// numbers with one table each, keep prepared statements for the whole run, and keep the
+// run's transaction open across failed statements (statement-level rollback).
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  virtual Dialect dialect() const = 0;
+
+  // Runs text with inputs. A query fills rows with at most max_rows rows (the caller asks for
+  // two to tell "one row" from "several"); other statements leave rows empty.
+  virtual std::int32_t run(std::string_view text, std::span<const BoundValue> inputs,
+                           std::size_t max_rows, std::vector<FetchedRow>& rows) = 0;
+
+  // Makes schema (a checked plain identifier, as written) the place where unprefixed table
+  // names resolve. kSchemaMissing when there is no such schema; unchanged on failure.
+  virtual std::int32_t set_session_schema(std::string_view schema) = 0;
+
+  virtual std::int32_t commit() = 0;
+};
+
+// Opens a connection for the part of an alias after its backend prefix. login and password
+// are the production client's user and password (a backend may ignore them). On failure
+// returns null and sets status.
+using ConnectFunction = std::unique_ptr<Connection> (*)(std::string_view target,
+                                                        std::string_view login,
+                                                        std::string_view password,
+                                                        std::int32_t& status);
+
+std::unique_ptr<Connection> connect_sqlite(std::string_view target, std::string_view login,
+                                           std::string_view password, std::int32_t& status);
+std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::string_view login,
+                                               std::string_view password, std::int32_t& status);
+// target: a data source name or an ODBC connection string.
+std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_view login,
+                                         std::string_view password, std::int32_t& status);
+
+}  // namespace zarvelt::db

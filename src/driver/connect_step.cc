@@ -1,0 +1,37 @@
+#include "driver/connect_step.h"
+
+#include <string_view>
+
+#include "config/config_reader.h"
+
+namespace zarvelt {
+
+namespace {
+// The NET8 value has 41 characters of room; a longer one is left empty, so that no alias is
+// resolved.
+constexpr std::size_t kMaxAliasLength = 41;
+// Followed by the status of the connection step.
+constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgeschlagen, Fehler: ";
+}  // namespace
+
+std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
+                          db::SessionPtr& session) {
+  // Each lookup's value is copied at once: the reader's result belongs to one call.
+  const std::string login = read_config_value("", "LOGIN", 0, config_path).value;
+  std::string password = read_config_value("", "PASS", 0, config_path).value;
+  std::string alias = read_config_value("", "NET8", 0, config_path).value;
+  if (alias.size() > kMaxAliasLength) alias.clear();
+  db::ConnectResult result = db::connect(session, login, password, alias, db::kCentralSchema);
+  password.assign(password.size(), '\0');
+  // Success without a session would leave nothing to run the bookings on.
+  if (result.status == db::kSuccess && session == nullptr) result.status = db::kNotConnected;
+  if (result.status != db::kSuccess) {
+    reporter.console(result.message);
+    reporter.console(
+        "Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(result.status) + "\n");
+    reporter.log(std::string(kConnectionFailed) + std::to_string(result.status));
+  }
+  return result.status;
+}
+
+}  // namespace zarvelt

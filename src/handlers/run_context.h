@@ -1,0 +1,32 @@
+// Everything one run works with once its files are open and its session connected: the
+// session, the two export files, the reporter, the counters and the client schema the session
+// was last switched to. The driver sets it up; each handler takes the parts it uses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "db/session.h"
+#include "handlers/export_file.h"
+#include "log/reporter.h"
+
+namespace zarvelt {
+
+struct Counters {
+  std::int32_t time_bookings = 0;
+  std::int32_t access_bookings = 0;
+  std::int32_t cost_centre_bookings = 0;
+  std::int32_t events = 0;
+};
+
+struct RunContext {
+  std::string terminal_name;  // at most 255 characters
+  Reporter reporter;
+  db::Session* session = nullptr;
+  ExportFile target1;  // time booking export
+  ExportFile target2;  // cost-centre export
+  Counters counters;
+  std::string current_schema;  // the client schema the time booking export last switched to
+};
+
+}  // namespace zarvelt

@@ -1,0 +1,35 @@
+// Where a run reports what happened: the transfer log and the console. Some console lines are
+// printed in every mode, the others only in verbose mode ("/D").
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace zarvelt {
+
+class Reporter {
+ public:
+  Reporter() = default;
+  Reporter(std::string log_path, std::FILE* console, bool verbose)
+      : log_path_(std::move(log_path)), console_(console), verbose_(verbose) {}
+
+  bool verbose() const { return verbose_; }
+  const std::string& log_path() const { return log_path_; }
+
+  // Appends one line to the transfer log (silent when the log cannot be written).
+  void log(std::string_view text) const;
+  // Prints text as it is, in every mode.
+  void console(std::string_view text) const;
+  // Prints text only in verbose mode.
+  void verbose_console(std::string_view text) const {
+    if (verbose_) console(text);
+  }
+
+ private:
+  std::string log_path_;
+  std::FILE* console_ = stdout;
+  bool verbose_ = false;
+};
+
+}  // namespace zarvelt
