@@ -95,14 +95,9 @@ std::vector<FailedRunCase> failed_run_cases() {
       "Zieldatei target2.txt konnte nicht geschrieben werden" + kNothingTakenOver;
   return {
       {"target 1 short write after two records", nothing,
-       fault_environment("target1.txt.1.tmp", "fwrite", 2, "ENOSPC", true), 74, target1_unwritten},
-      {"target 2 on a full disk",
-       [](FaultInstallation& i) {
-         fs::create_symlink("/dev/full", i.in_working_dir("target2.txt.2.tmp"));
-       },
-       {},
-       74,
-       target2_unwritten},
+       fault_environment("target1.txt.1.", "fwrite", 2, "ENOSPC", true), 74, target1_unwritten},
+      {"target 2 cannot be synced", nothing, fault_environment("target2.txt.2.", "fsync", 0, "EIO"),
+       74, target2_unwritten},
       {"the database file cannot be written", nothing,
        fault_environment("KVSYSTEM.db", "write,pwrite", 0, "EIO"), 75,
        "Datenbanksitzung abgebrochen, Fehler: -3113" + kNothingTakenOver},
@@ -154,29 +149,49 @@ TEST(FailedRunTest, ExportThatCannotBeMovedAfterTheCommitKeepsItsStagingFile) {
   FaultInstallation installation;
   ASSERT_TRUE(installation.available());
   installation.write_source(testing::mixed_booking_file(kLinesPerKind));
-  const ProgramRun run = installation.run(fault_environment("target1.txt.1.tmp", "rename"));
+  const ProgramRun run = installation.run(fault_environment("target1.txt.1.", "rename"));
   EXPECT_EQ(run.exit_status, 74);
+  const std::vector<std::string> stray = installation.stray_files();
+  ASSERT_EQ(stray.size(), 1u);
+  EXPECT_THAT(stray[0], ::testing::MatchesRegex("target1\\.txt\\.1\\.[0-9]+-[0-9a-f]+\\.tmp"));
   const std::string message =
-      "Zieldatei target1.txt konnte nicht ersetzt werden, die Daten stehen in target1.txt.1.tmp";
+      "Zieldatei target1.txt konnte nicht ersetzt werden, die Daten stehen in " + stray[0];
   EXPECT_THAT(run.console, HasSubstr(message + "\n"));
   EXPECT_THAT(installation.log(), HasSubstr("\n\n" + message + "\n"));
   EXPECT_EQ(installation.stored_rows(), clean_result().rows);
   EXPECT_EQ(installation.target1(), "");
   EXPECT_EQ(installation.target2(), clean_result().target2);
-  EXPECT_THAT(installation.stray_files(), ::testing::ElementsAre("target1.txt.1.tmp"));
-  EXPECT_EQ(testing::read_file(installation.in_working_dir("target1.txt.1.tmp")),
-            clean_result().target1);
+  EXPECT_EQ(testing::read_file(installation.in_working_dir(stray[0])), clean_result().target1);
 }
 
-// The export reaches its target by a move, so a link at the target's path is replaced by
-// the export file instead of being written through (here: to /dev/full, which would fail).
-TEST(FailedRunTest, LinkAtATargetPathIsReplacedByTheExport) {
+// A target that is not a regular file is written through after the commit; when that fails
+// (a link to /dev/full), the records stay in the staging file in the temporary directory,
+// which the message names.
+TEST(FailedRunTest, TargetThatCannotBeWrittenThroughAfterTheCommitKeepsItsStagingFile) {
   FaultInstallation installation;
   ASSERT_TRUE(installation.available());
   installation.write_source(testing::mixed_booking_file(kLinesPerKind));
   fs::create_symlink("/dev/full", installation.in_working_dir("target1.txt"));
-  expect_result_of_clean_run(installation, installation.run());
-  EXPECT_FALSE(fs::is_symlink(installation.in_working_dir("target1.txt")));
+  const fs::path temp = installation.tree().root() / "tmp";
+  fs::create_directory(temp);
+  const ProgramRun run = installation.run({{"TMPDIR", temp.string()}});
+  EXPECT_EQ(run.exit_status, 74);
+  EXPECT_TRUE(fs::is_symlink(installation.in_working_dir("target1.txt")));
+  std::vector<fs::path> staged;
+  for (const auto& entry : fs::directory_iterator(temp)) staged.push_back(entry.path());
+  ASSERT_EQ(staged.size(), 1u);
+  EXPECT_THAT(staged[0].filename().string(),
+              ::testing::MatchesRegex("full\\.1\\.[0-9]+-[0-9a-f]+\\.tmp"));
+  const std::string message =
+      "Zieldatei target1.txt konnte nicht ersetzt werden, die Daten "
+      "stehen in " +
+      staged[0].string();
+  EXPECT_THAT(run.console, HasSubstr(message + "\n"));
+  EXPECT_THAT(installation.log(), HasSubstr("\n\n" + message + "\n"));
+  EXPECT_EQ(installation.stored_rows(), clean_result().rows);
+  EXPECT_EQ(testing::read_file(staged[0]), clean_result().target1);
+  EXPECT_EQ(installation.target2(), clean_result().target2);
+  EXPECT_THAT(installation.stray_files(), IsEmpty());
 }
 
 // Another writer holds the database's write lock for the whole run: the first insert waits

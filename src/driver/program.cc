@@ -22,25 +22,36 @@ constexpr std::string_view kHeaderStart =
     "\n\n>>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \xDC"
     "bergabe am ";
 
-// Opens the source and both target files. Both targets are attempted even when the source is
-// missing, so that a caller always finds them created (or emptied).
-bool open_files(RunContext& run, std::FILE*& source, const char* source_path,
-                const char* target1_path, const char* target2_path) {
-  source = std::fopen(source_path, "rb");
-  if (source == nullptr) run.reporter.verbose_console("Quelldatei auf Server nicht gefunden\n");
-  const bool target1_open = export_open_staged(run.target1, target1_path, kTarget1StagingSuffix);
-  const bool target2_open = export_open_staged(run.target2, target2_path, kTarget2StagingSuffix);
-  if (!(target1_open && target2_open)) {
-    run.reporter.verbose_console("Zieldatei kann nicht erzeugt werden\n");
-  }
-  return source != nullptr && target1_open && target2_open;
-}
-
 // A run that ends without its data taken over says why in the log and on the console, in
 // every mode: the caller must not take its exit status for a finished transfer.
 void report_run_failure(const Reporter& reporter, const std::string& text) {
   reporter.log("\n\n" + text);
   reporter.console(text + "\n");
+}
+
+// Opens the source and both target files, the targets locked against other runs. Both targets
+// are attempted even when the source is missing, so that a caller always finds them created
+// (or emptied). Returns kExitCompleted when the run can go on, otherwise its exit status.
+int open_files(RunContext& run, std::FILE*& source, const char* source_path,
+               const char* target1_path, const char* target2_path) {
+  source = std::fopen(source_path, "rb");
+  if (source == nullptr) run.reporter.verbose_console("Quelldatei auf Server nicht gefunden\n");
+  const TargetsOpenResult targets =
+      export_open_targets(run.target1, target1_path, run.target2, target2_path, source_path);
+  switch (targets.status) {
+    case TargetsOpen::kOpen:
+      break;
+    case TargetsOpen::kSameFile:
+      report_run_failure(run.reporter, targets.message);
+      return kExitFileError;
+    case TargetsOpen::kBusy:
+      report_run_failure(run.reporter, targets.message);
+      return kExitTargetBusy;
+    case TargetsOpen::kCannotCreate:
+      run.reporter.verbose_console("Zieldatei kann nicht erzeugt werden\n");
+      return kExitFileError;
+  }
+  return source != nullptr ? kExitCompleted : kExitFileError;
 }
 
 constexpr std::string_view kNothingTakenOver =
@@ -136,10 +147,9 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
   run.reporter = Reporter(host_path(kTransferLogWindowsPath), console, verbose);
 
   std::FILE* source = nullptr;
-  if (open_files(run, source, argv[2], argv[3], argv[4])) {
+  outcome.exit_status = open_files(run, source, argv[2], argv[3], argv[4]);
+  if (outcome.exit_status == kExitCompleted) {
     outcome.exit_status = transfer_with_session(run, source, argv[2], outcome);
-  } else {
-    outcome.exit_status = kExitFileError;
   }
 
   // Every file that opened is closed here, target file 2 included, rather than left to the
@@ -150,6 +160,9 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
     export_discard(run.target1);
     export_discard(run.target2);
   }
+  // Only now may another run on the same targets go on.
+  export_release(run.target1);
+  export_release(run.target2);
   return outcome;
 }
 

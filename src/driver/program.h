@@ -16,7 +16,9 @@ enum ExitStatus : int {
   kExitExportFailed = 74,      // the source could not be read or an export file not written
   kExitConnectionFailed = 75,  // the connection step failed; a later retry may succeed
   kExitNotCommitted = 75,      // the session was lost or the commit failed; retry later
-  kExitFileError = 94,         // source file cannot be opened, or a target file not created
+  kExitTargetBusy = 75,        // another run held a target file past the wait; retry later
+  kExitFileError = 94,         // source file cannot be opened, a target file not created, or
+                               // the targets are one file or one of them is the source
 };
 
 // Longest terminal name accepted on the command line.
@@ -27,11 +29,6 @@ struct RunOutcome {
   int exit_status = kExitCompleted;
   bool committed = false;  // the commit reported success
 };
-
-// The staging files of target files 1 and 2: the target's path with these appended. Distinct,
-// so that two target paths naming the same file do not share one.
-inline constexpr std::string_view kTarget1StagingSuffix = ".1.tmp";
-inline constexpr std::string_view kTarget2StagingSuffix = ".2.tmp";
 
 // Runs the program with the given command line, printing to console. The exports reach their
 // targets only after a successful commit; a run that fails leaves the targets empty and no

@@ -47,9 +47,14 @@ class FailingFileSystem final : public FileSystem {
   std::optional<std::uint64_t> file_size(const std::string& path) override {
     return next_.file_size(path);
   }
+  bool is_link(const std::string& path) override { return next_.is_link(path); }
   bool sync_directory(const std::string& directory) override;
   std::string real_path(const std::string& path) override { return next_.real_path(path); }
-  std::string temp_directory() override { return next_.temp_directory(); }
+  std::string temp_directory() override {
+    return temp_directory_.empty() ? next_.temp_directory() : temp_directory_;
+  }
+  // Puts the temporary directory elsewhere (empty: the next file system's).
+  void set_temp_directory(std::string directory) { temp_directory_ = std::move(directory); }
   std::uint64_t process_id() override { return next_.process_id(); }
 
  private:
@@ -64,6 +69,7 @@ class FailingFileSystem final : public FileSystem {
   FileSystem& next_;
   std::vector<Armed> faults_;
   std::vector<Call> calls_;
+  std::string temp_directory_;
 };
 
 }  // namespace zarvelt

@@ -160,7 +160,11 @@ std::FILE* open_windows_handle(const std::string& path, DWORD disposition) {
   HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+    return nullptr;
+  }
   const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY | _O_WRONLY);
   if (fd < 0) {
     CloseHandle(handle);
@@ -259,6 +263,11 @@ class RealFileSystem final : public FileSystem {
     const FileInfo i = info(path);
     if (!i.exists) return std::nullopt;
     return i.size;
+  }
+
+  bool is_link(const std::string& path) override {
+    std::error_code error;
+    return std::filesystem::is_symlink(std::filesystem::symlink_status(path, error));
   }
 
   bool sync_directory(const std::string& directory) override {

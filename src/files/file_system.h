@@ -81,7 +81,8 @@ class File {
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
-  // nullptr when the file cannot be opened.
+  // nullptr when the file cannot be opened; errno then says why (EEXIST for kCreateNew when
+  // something is at the path).
   virtual std::unique_ptr<File> open(const std::string& path, OpenMode mode) = 0;
   // The whole content of a small file, binary or in text mode.
   virtual ReadResult read_file(const std::string& path, bool text, std::string& contents) = 0;
@@ -92,6 +93,8 @@ class FileSystem {
   // Links followed; exists == false when nothing is there (or it cannot be examined).
   virtual FileInfo info(const std::string& path) = 0;
   virtual std::optional<std::uint64_t> file_size(const std::string& path) = 0;
+  // True when path itself is a symbolic link (not followed).
+  virtual bool is_link(const std::string& path) = 0;
   // Puts the directory's entries on the disk (POSIX); true on Windows, whose moves are
   // written through.
   virtual bool sync_directory(const std::string& directory) = 0;
