@@ -27,11 +27,14 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
   if (result.status == db::kSuccess && session == nullptr) result.status = db::kNotConnected;
   if (result.status != db::kSuccess) {
     reporter.console(result.message);
-    reporter.console(
-        "Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(result.status) + "\n");
-    reporter.log(std::string(kConnectionFailed) + std::to_string(result.status));
+    report_connection_failure(reporter, result.status);
   }
   return result.status;
+}
+
+void report_connection_failure(const Reporter& reporter, std::int32_t status) {
+  reporter.console("Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(status) + "\n");
+  reporter.log(std::string(kConnectionFailed) + std::to_string(status));
 }
 
 }  // namespace zarvelt

@@ -76,8 +76,16 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
                            std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
-  if (db::commit(*run.session) != db::kSuccess) {
-    report_run_failure(reporter, "Commit fehlgeschlagen" + std::string(kNothingTakenOver));
+  if (transfer.outcome == Outcome::kRunMustEnd) {
+    report_run_failure(reporter,
+                       "Datenbank nimmt die Buchungen nicht an, Fehler: " +
+                           std::to_string(transfer.status) + std::string(kNothingTakenOver));
+    return kExitNotCommitted;
+  }
+  const std::int32_t commit_status = db::commit(*run.session);
+  if (commit_status != db::kSuccess) {
+    report_run_failure(reporter, "Commit fehlgeschlagen, Fehler: " + std::to_string(commit_status) +
+                                     std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
   outcome.committed = true;
@@ -106,8 +114,15 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   }
   run.session = session.get();
 
+  // The server time is the run's first statement: a session that cannot answer it (SQLite's
+  // file locked by another writer past the busy timeout, for example) is a failed connection,
+  // reported before any booking is read.
   std::string server_time;
-  db::read_server_time(*session, server_time);
+  const std::int32_t time_status = db::read_server_time(*session, server_time);
+  if (time_status != db::kSuccess) {
+    report_connection_failure(run.reporter, time_status);
+    return kExitConnectionFailed;
+  }
   run.reporter.log(std::string(kHeaderStart) + server_time + ":");
   const HandlerResult transfer = transfer_bookings(run, source);
   const int exit_status = finish_run(run, source, source_path, transfer, outcome);
