@@ -7,6 +7,7 @@
 #include "db/session.h"
 #include "db/status.h"
 #include "driver/connect_step.h"
+#include "driver/core_dumps.h"
 #include "driver/fixed_paths.h"
 #include "driver/transfer_loop.h"
 #include "driver/usage.h"
@@ -77,9 +78,9 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
     return kExitNotCommitted;
   }
   if (transfer.outcome == Outcome::kRunMustEnd) {
-    report_run_failure(reporter,
-                       "Datenbank nimmt die Buchungen nicht an, Fehler: " +
-                           std::to_string(transfer.status) + std::string(kNothingTakenOver));
+    report_run_failure(reporter, "Datenbank nimmt die Buchungen nicht an, Fehler: " +
+                                     std::to_string(transfer.status) +
+                                     std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
   const std::int32_t commit_status = db::commit(*run.session);
@@ -169,6 +170,7 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
 }
 
 int run_program(int argc, char** argv, std::FILE* console) {
+  forbid_core_dumps();
   return run_transfer(argc, argv, console).exit_status;
 }
 
