@@ -1,7 +1,6 @@
 #include "driver/core_dumps.h"
 
 #ifdef _WIN32
-#include <stdlib.h>
 #include <windows.h>
 #else
 #include <sys/prctl.h>
@@ -12,8 +11,8 @@ namespace zarvelt {
 
 void forbid_core_dumps() {
 #ifdef _WIN32
+  // No fault dialog and no report to the system's error reporting, which would take a dump.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  _set_abort_behavior(0, _WRITE_ABORT_MSG | _CALL_REPORTFAULT);
 #else
   const rlimit none = {0, 0};
   setrlimit(RLIMIT_CORE, &none);
