@@ -367,6 +367,33 @@ TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
   every_booking_reaches_its_destination();
 }
 
+// A database that takes reads but no writes (SQLite: a central file the system will not let
+// anyone write; PostgreSQL: read-only transactions) cannot take the run: exit 75, nothing
+// published, a line that names the status, however many bookings came before.
+TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
+  const std::filesystem::path central = installation_.root() / "db" / "KVSYSTEM.db";
+  if (GetParam() == DbBackend::kSqlite) {
+    if (std::system(("chattr +i " + central.string() + " 2>/dev/null").c_str()) != 0) {
+      GTEST_SKIP() << "no immutable files here";
+    }
+  } else {
+    ASSERT_TRUE(db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET "
+                             "default_transaction_read_only = on', current_database()); END $$"));
+  }
+  const ProgramRun failed = run(false);
+  if (GetParam() == DbBackend::kSqlite) {
+    std::system(("chattr -i " + central.string()).c_str());
+  } else {
+    ASSERT_TRUE(db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I RESET "
+                             "default_transaction_read_only', current_database()); END $$"));
+  }
+  EXPECT_EQ(failed.exit_status, 75) << failed.console;
+  EXPECT_THAT(failed.console, ::testing::HasSubstr(", keine \xDC" "bernahme\n"));
+  EXPECT_EQ(read_file(in_working_dir("target1.txt")), "");
+  EXPECT_EQ(read_file(in_working_dir("target2.txt")), "");
+  EXPECT_THAT(access_rows(), ::testing::IsEmpty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
                          ::testing::ValuesIn(testing::database_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });

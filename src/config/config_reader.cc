@@ -1,10 +1,14 @@
 #include "config/config_reader.h"
 
+#include <cstring>
+
 #include "config/config_line_fields.h"
 #include "config/credential_cipher.h"
 #include "text/text.h"
 
 namespace zarvelt {
+
+ConfigLookup::~ConfigLookup() { wipe(value); }
 
 namespace {
 
@@ -83,7 +87,11 @@ ConfigLookup read_config_value(std::string_view section, std::string_view key, s
     ConfigLookup record = record_fields(section_line, entry_line);
     // Any one of the three is enough; callers pass the empty section and 0 and rely on it.
     if (record.section == section || record.key == key || record.number == number) {
-      record.value = decrypt_hex_to_text(record.value, kCredentialKey);
+      // Deciphered straight into the result, so that no temporary holds the plain text.
+      const std::string hex = record.value;
+      record.value.assign(decrypted_size(hex.size()), '\0');
+      decrypt_hex_text(hex, record.value, kCredentialKey);
+      record.value.resize(std::strlen(record.value.c_str()));
       return record;
     }
   }

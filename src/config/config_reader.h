@@ -11,7 +11,13 @@
 namespace zarvelt {
 
 // The results of one lookup: the matching record, or all empty when none matches.
+// The value is a credential: every lookup wipes its storage when it goes out of scope.
 struct ConfigLookup {
+  ConfigLookup() = default;
+  ConfigLookup(const ConfigLookup&) = default;
+  ConfigLookup& operator=(const ConfigLookup&) = default;
+  ~ConfigLookup();
+
   std::string value;  // deciphered value
   std::string section;
   std::string key;

@@ -23,6 +23,7 @@
 #include "db/connection.h"
 #include "db/libpq_loader.h"
 #include "db/postgresql_errors.h"
+#include "text/text.h"
 
 namespace zarvelt::db {
 namespace {
@@ -264,7 +265,7 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   }
   const std::string conninfo(target);
   const std::string user(login);
-  const std::string secret(password);
+  std::string secret(password);
   // Later entries override earlier ones: the defaults first, then the alias's conninfo, then
   // LOGIN and PASS.
   std::vector<const char*> keys = {
@@ -285,6 +286,7 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   keys.push_back(nullptr);
   values.push_back(nullptr);
   PGconn* connection = libpq().PQconnectdbParams(keys.data(), values.data(), 1);
+  wipe(secret);  // libpq keeps its own copy; this one is the program's
   if (connection == nullptr || libpq().PQstatus(connection) != CONNECTION_OK) {
     status = map_postgresql_connect_error(connection != nullptr ? libpq().PQerrorMessage(connection)
                                                                 : "");

@@ -1,6 +1,7 @@
 #include "db/session.h"
 
 #include "db/client_operations.h"
+#include "text/text.h"
 
 namespace zarvelt::db {
 namespace {
@@ -17,13 +18,13 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
   std::string connect_text;
   connect_text.append(login).append("/").append(password).append("@").append(alias);
   if (connect_text.size() > kMaxConnectStringLength) {
-    connect_text.assign(connect_text.size(), '\0');
+    wipe(connect_text);
     result.status = kValueTooLarge;
     return result;
   }
   std::unique_ptr<Connection> connection =
       open_connection(connect_text, result.status, result.message);
-  connect_text.assign(connect_text.size(), '\0');  // no copy of the password stays behind
+  wipe(connect_text);  // no copy of the password stays behind
   if (connection == nullptr) return result;
   session = std::make_unique<Session>(Session{std::move(connection)});
   result.status = switch_schema(*session, schema);

@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "config/config_reader.h"
+#include "text/text.h"
 
 namespace zarvelt {
 
@@ -16,22 +17,28 @@ constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgesc
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
                           db::SessionPtr& session) {
-  // Each lookup's value is copied at once: the reader's result belongs to one call.
-  const std::string login = read_config_value("", "LOGIN", 0, config_path).value;
-  std::string password = read_config_value("", "PASS", 0, config_path).value;
-  std::string alias = read_config_value("", "NET8", 0, config_path).value;
-  if (alias.size() > kMaxAliasLength) alias.clear();
-  db::ConnectResult result = db::connect(session, login, password, alias, db::kCentralSchema);
-  password.assign(password.size(), '\0');
+  ConfigLookup login = read_config_value("", "LOGIN", 0, config_path);
+  ConfigLookup password = read_config_value("", "PASS", 0, config_path);
+  ConfigLookup alias = read_config_value("", "NET8", 0, config_path);
+  if (alias.value.size() > kMaxAliasLength) alias.value.clear();
+  db::ConnectResult result =
+      db::connect(session, login.value, password.value, alias.value, db::kCentralSchema);
+  // The deciphered texts are wiped once the connection is made or has failed; the client
+  // libraries' own copies are theirs.
+  wipe(login.value);
+  wipe(password.value);
   // Success without a session would leave nothing to run the bookings on.
   if (result.status == db::kSuccess && session == nullptr) result.status = db::kNotConnected;
   if (result.status != db::kSuccess) {
     reporter.console(result.message);
-    reporter.console(
-        "Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(result.status) + "\n");
-    reporter.log(std::string(kConnectionFailed) + std::to_string(result.status));
+    report_connection_failure(reporter, result.status);
   }
   return result.status;
+}
+
+void report_connection_failure(const Reporter& reporter, std::int32_t status) {
+  reporter.console("Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(status) + "\n");
+  reporter.log(std::string(kConnectionFailed) + std::to_string(status));
 }
 
 }  // namespace zarvelt

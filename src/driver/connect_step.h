@@ -16,4 +16,7 @@ namespace zarvelt {
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
                           db::SessionPtr& session);
 
+// Prints and logs a failed connection with its status.
+void report_connection_failure(const Reporter& reporter, std::int32_t status);
+
 }  // namespace zarvelt

@@ -19,7 +19,7 @@ HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
   return export_cost_centre_booking(run.target2, run.reporter, line);
 }
 HandlerResult event(RunContext& run, const BookingLine& line) {
-  return insert_event(*run.session, line);
+  return insert_event(*run.session, run.reporter, line);
 }
 
 // One step of a case: the handler to run and the counter its done bookings go to.
@@ -103,7 +103,7 @@ HandlerResult dispatch_booking(RunContext& run, const BookingLine& line,
     if (c.booking_case != which) continue;
     for (int i = 0; i < c.count; ++i) {
       const HandlerResult result = run_step(c.steps[i], run, line, handlers);
-      if (last.outcome != Outcome::kSessionLost) last = result;
+      if (!ends_run(last.outcome)) last = result;
     }
     break;
   }

@@ -7,6 +7,7 @@
 #include "db/session.h"
 #include "db/status.h"
 #include "driver/connect_step.h"
+#include "driver/core_dumps.h"
 #include "driver/fixed_paths.h"
 #include "driver/transfer_loop.h"
 #include "driver/usage.h"
@@ -87,8 +88,16 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
                            std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
-  if (db::commit(*run.session) != db::kSuccess) {
-    report_run_failure(reporter, "Commit fehlgeschlagen" + std::string(kNothingTakenOver));
+  if (transfer.outcome == Outcome::kRunMustEnd) {
+    report_run_failure(reporter, "Datenbank nimmt die Buchungen nicht an, Fehler: " +
+                                     std::to_string(transfer.status) +
+                                     std::string(kNothingTakenOver));
+    return kExitNotCommitted;
+  }
+  const std::int32_t commit_status = db::commit(*run.session);
+  if (commit_status != db::kSuccess) {
+    report_run_failure(reporter, "Commit fehlgeschlagen, Fehler: " + std::to_string(commit_status) +
+                                     std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
   outcome.committed = true;
@@ -117,8 +126,15 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   }
   run.session = session.get();
 
+  // The server time is the run's first statement: a session that cannot answer it (SQLite's
+  // file locked by another writer past the busy timeout, for example) is a failed connection,
+  // reported before any booking is read.
   std::string server_time;
-  db::read_server_time(*session, server_time);
+  const std::int32_t time_status = db::read_server_time(*session, server_time);
+  if (time_status != db::kSuccess) {
+    report_connection_failure(run.reporter, time_status);
+    return kExitConnectionFailed;
+  }
   run.reporter.log(std::string(kHeaderStart) + server_time + ":");
   const HandlerResult transfer = transfer_bookings(run, source);
   const int exit_status = finish_run(run, source, source_path, transfer, outcome);
@@ -167,6 +183,7 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
 }
 
 int run_program(int argc, char** argv, std::FILE* console) {
+  forbid_core_dumps();
   return run_transfer(argc, argv, console).exit_status;
 }
 

@@ -36,6 +36,7 @@ struct RunOutcome {
 RunOutcome run_transfer(int argc, char** argv, std::FILE* console);
 
 // Runs the program with the given command line, printing to console; returns the exit status.
+// The process cannot dump core from here on: it is about to hold the database password.
 int run_program(int argc, char** argv, std::FILE* console = stdout);
 
 }  // namespace zarvelt

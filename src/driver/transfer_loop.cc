@@ -63,11 +63,16 @@ HandlerResult transfer_bookings(RunContext& run, std::FILE* source,
   run.counters = Counters{};
   HandlerResult ended;
   std::string line;
-  while (source != nullptr && read_line_piece(source, line)) {
+  for (LineRead read; source != nullptr && (read = read_booking_line(source, line)) != LineRead::kEnd;) {
+    if (read == LineRead::kTooLong) {
+      report_faulty_line(run);
+      continue;
+    }
     const HandlerResult result = handle_line(run, line, handlers);
-    // A lost session fails every later statement at once and cannot commit; going on would
+    // A lost session fails every later statement at once and cannot commit, and a database
+    // that refuses the run's writes would refuse every later booking alike: going on would
     // only fill the log and the console with one failure per booking.
-    if (result.outcome == Outcome::kSessionLost) {
+    if (ends_run(result.outcome)) {
       ended = result;
       break;
     }

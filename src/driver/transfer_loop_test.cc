@@ -1,5 +1,7 @@
 #include "driver/transfer_loop.h"
 
+#include "input/line_reader.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -240,17 +242,17 @@ TEST_F(TransferLoopTest, CountersStartAtZero) {
   EXPECT_EQ(log(), summary(0, 1, 0, 0));
 }
 
-TEST_F(TransferLoopTest, LongLineIsHandledInPiecesOf498) {
+TEST_F(TransferLoopTest, ALineIsOneBookingWhateverItsLength) {
   set_verbose(true);
-  // A booking stretched past 498 characters by a long field 14: the first piece lacks field
-  // 15 (faulty for this terminal), the rest is a short line of its own.
-  const std::string line = booking_line({{14, std::string(600, 'x')}, {15, "62p"}});
-  transfer(line);
-  EXPECT_THAT(record.calls, IsEmpty());
-  ASSERT_GT(line.size(), 498u);
-  EXPECT_EQ(console.text(), line.substr(0, 498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
-                                line.substr(498) + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
-                                "0 Buchungen uebergeben");
+  // A long field 14 does not cut the line: it reaches its handler whole. A line beyond the
+  // bound is one faulty line, and the next line is read as usual.
+  const std::string long_line = booking_line({{14, std::string(600, 'x')}, {15, "62p"}});
+  const std::string too_long = booking_line({{0, std::string(kMaxLineLength, '9') + "10001"}, {15, "62p"}});
+  const std::string next = booking_line({{15, "50p"}});
+  transfer(long_line + too_long + next);
+  EXPECT_THAT(record.calls, ElementsAre("access", "cost_centre"));
+  EXPECT_EQ(console.text(), long_line + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + next +
+                                "2 Buchungen uebergeben");
 }
 
 }  // namespace

@@ -14,7 +14,8 @@ namespace zarvelt {
 
 // Builds the access record and inserts it: kDone when it is stored (status 0) or was stored
 // already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
-// %d\n" in every mode and gives kFailed.
+// %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
+// run's writes as such (a read-only database, for example).
 HandlerResult insert_access_booking(db::Session& session, const Reporter& reporter,
                                     const BookingLine& line);
 

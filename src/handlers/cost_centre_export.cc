@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "handlers/booking_moment.h"
 #include "handlers/zero_fill.h"
 
 namespace zarvelt {
@@ -12,16 +13,10 @@ namespace {
 constexpr size_t kBadgeWidth = 13;
 constexpr size_t kCostCentreWidth = 7;
 
-// ddmmyy from a yyyymmdd date. The field's form is not checked upstream, so the column is
-// built only from positions the text has: a missing position becomes '0' and characters
-// beyond the eighth are ignored. The column is always 6 characters and never reads past the
-// field ("2024" gives 000024, "" gives 000000).
+// ddmmyy from a checked yyyymmdd date.
 std::string ddmmyy(std::string_view date) {
-  static constexpr size_t kPositions[] = {6, 7, 4, 5, 2, 3};
-  std::string column;
-  for (size_t position : kPositions) {
-    column.push_back(position < date.size() ? date[position] : '0');
-  }
+  std::string column(date.substr(6, 2));
+  column.append(date.substr(4, 2)).append(date.substr(2, 2));
   return column;
 }
 
@@ -39,10 +34,15 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
                                          const BookingLine& line) {
   const std::string& badge = line.badge();
   const std::string& cost_centre = line.cost_centre();
+  // A date or time that is none would go out as a day 40 or an hour 99.
+  const std::string_view refusal = booking_moment_refusal(line.date(), line.time());
+  if (!refusal.empty()) {
+    report_refused_booking(reporter, line, refusal);
+    return {Outcome::kRefused, db::kSuccess};
+  }
 
   std::string record = ddmmyy(line.date());
-  // Field 3 goes out unchanged at any length: the columns after it move with its length
-  // anyway (hhmm gives a 30-character record), and cutting it would lose part of the time.
+  // The time goes out as it is, hhmm or hhmmss: the record is 30 or 32 characters long.
   record += line.time();
 
   std::string badge_column;

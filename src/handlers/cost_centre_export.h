@@ -8,8 +8,10 @@
 
 namespace zarvelt {
 
-// Appends the booking's record to target2. Never refuses a booking: kDone (a failed write is
-// remembered in target2 for the driver).
+// Appends the booking's record to target2: kDone (a failed write is remembered in target2 for
+// the driver). A booking whose date is no calendar date or whose time is no time of day is
+// refused and logged (kRefused); an over-long badge or cost centre is reported and its column
+// left empty.
 HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& reporter,
                                          const BookingLine& line);
 

@@ -43,7 +43,7 @@ class CostCentreExportTest : public ::testing::Test {
   Reporter reporter{installation.log_path().string(), console.file(), false};
   ExportFile target2;
 
-  // Exports one booking; every booking is done, whatever its values.
+  // Exports one booking that must be done.
   void export_booking(const BookingLine& line) {
     EXPECT_EQ(export_cost_centre_booking(target2, reporter, line).outcome, Outcome::kDone);
   }
@@ -104,17 +104,28 @@ INSTANTIATE_TEST_SUITE_P(
             {"----> Ausweis-ID zu lang :12345678901234", "----> Kostenstelle zu lang :12345678"}},
         LimitCase{"", "", "             0000000", {}}));
 
-TEST_F(CostCentreExportTest, MalformedDateGivesSixCharactersFromThePositionsPresent) {
-  export_booking(booking("1", "2024", "1430", "1"));
-  export_booking(booking("2", "", "1430", "2"));
-  export_booking(booking("3", "2024030599", "1430", "3"));
-  EXPECT_EQ(exported(),
-            "0000241430"
-            "1            0000001"
-            "0000001430"
-            "2            0000002"
-            "0503241430"
-            "3            0000003");
+TEST_F(CostCentreExportTest, DatesAndTimesThatAreNoneAreRefusedAndLogged) {
+  const std::string date = ", Datum ung\xFCltig :\n";
+  const std::string time = ", Uhrzeit ung\xFCltig :\n";
+  const struct {
+    std::string date, time, log_tail;
+  } refused[] = {
+      {"2024", "1430", date},         {"", "1430", date},         {"2024030599", "1430", date},
+      {"20241340", "1430", date},     {"99999999", "1430", date}, {"20230229", "1430", date},
+      {"00000101", "1430", date},     {"20240305", "2400", time}, {"20240305", "1460", time},
+      {"20240305", "143060", time},   {"20240305", "14301", time}, {"20240305", "999999", time},
+  };
+  std::string expected_log;
+  for (const auto& c : refused) {
+    EXPECT_EQ(export_cost_centre_booking(target2, reporter, booking("1", c.date, c.time, "1")).outcome,
+              Outcome::kRefused)
+        << c.date << " " << c.time;
+    expected_log += "1, " + c.date + c.log_tail;
+  }
+  export_booking(booking("2", "20240229", "235959", "2"));  // a leap day, the last second
+  EXPECT_EQ(exported(), "290224235959" "2            0000002");
+  EXPECT_EQ(log(), expected_log);
+  EXPECT_EQ(console.text(), "");
 }
 
 TEST(CostCentreExportFailureTest, RecordThatDoesNotReachTheDiskMarksTheFileFailed) {

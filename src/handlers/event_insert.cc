@@ -1,11 +1,14 @@
 #include "handlers/event_insert.h"
 
+#include <cstdio>
+
 #include "db/statements.h"
 #include "text/text.h"
 
 namespace zarvelt {
 
-HandlerResult insert_event(db::Session& session, const BookingLine& line) {
+HandlerResult insert_event(db::Session& session, const Reporter& reporter,
+                           const BookingLine& line) {
   db::EventRecord record;
   record.terminal = line.terminal();
   record.reader_number = decimal_integer(line.reader_number());
@@ -15,7 +18,13 @@ HandlerResult insert_event(db::Session& session, const BookingLine& line) {
   record.function_code = line.function_code();
   record.result_number = decimal_integer(line.status_number());
   const std::int32_t status = db::insert_event_record(session, record);
-  return handler_result(status == db::kSuccess ? Outcome::kDone : Outcome::kFailed, status);
+  if (status == db::kSuccess) return {Outcome::kDone, status};
+  if (status == db::kUniqueConstraint) return {Outcome::kFailed, status};
+  char message[80];
+  std::snprintf(message, sizeof message, " Insert in O2009BuchProt fehlgeschlagen, Fehler %d\n",
+                static_cast<int>(status));
+  reporter.console(message);
+  return failed_insert_result(status);
 }
 
 }  // namespace zarvelt

@@ -8,6 +8,7 @@
 
 #include "db/session.h"
 #include "db_fixture.h"
+#include "test_support.h"
 
 namespace zarvelt {
 namespace {
@@ -32,7 +33,8 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
                       const std::string& status_number = "200") {
     const BookingLine line({badge, "", "20260107", time, "", "T01", reader, function_code, "", "",
                             "", "", status_number, "", "", "dta"});
-    const HandlerResult result = insert_event(*session_, line);
+    const HandlerResult result =
+        insert_event(*session_, Reporter("", console_.file(), false), line);
     EXPECT_EQ(result.outcome == Outcome::kDone, result.status == db::kSuccess);
     return result.status;
   }
@@ -46,6 +48,7 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
 
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
+  testing::CapturedConsole console_;
 };
 
 TEST_P(EventInsertTest, OneRowPerEventWithoutVariableText) {
@@ -64,6 +67,16 @@ TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
   EXPECT_EQ(insert(std::string(50, '4'), "153002"), db::kSuccess);
   EXPECT_EQ(insert("4711", "153003", "123456"), db::kValueTooLarge);
   EXPECT_EQ(insert("4711", "153004", "12345"), db::kSuccess);
+  // A date that is no date fails as well. Each failure but the duplicate is printed.
+  const BookingLine no_date({"4711", "", "20241340", "153005", "", "T01", "2", "025", "", "", "",
+                             "", "200", "", "", "dta"});
+  const HandlerResult result =
+      insert_event(*session_, Reporter("", console_.file(), false), no_date);
+  EXPECT_EQ(result.outcome, Outcome::kFailed);
+  EXPECT_EQ(console_.text(), " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
+                             " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
+                             " Insert in O2009BuchProt fehlgeschlagen, Fehler " +
+                                 std::to_string(result.status) + "\n");
   EXPECT_EQ(rows().size(), 3u);
 }
 

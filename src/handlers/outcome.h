@@ -13,6 +13,7 @@ enum class Outcome {
   kRefused,      // the booking's values cannot be transferred; reported, the run goes on
   kFailed,       // a statement failed for this booking; reported, the run goes on
   kSessionLost,  // the database session is gone: nothing more can run or be committed
+  kRunMustEnd,   // the database refuses the run's writes as such (read-only, no space, ...)
 };
 
 struct HandlerResult {
@@ -20,9 +21,29 @@ struct HandlerResult {
   std::int32_t status = db::kSuccess;  // the status of the handler's last database step
 };
 
-// A lost session overrides what the handler made of the booking: the loop must stop.
+// True for the outcomes after which the loop must not read another line.
+inline bool ends_run(Outcome outcome) {
+  return outcome == Outcome::kSessionLost || outcome == Outcome::kRunMustEnd;
+}
+
+// A lost session overrides what the handler made of the booking: the loop must stop. Used
+// after lookups, whose other failures are the booking's own whatever their status.
 inline HandlerResult handler_result(Outcome outcome, std::int32_t status) {
   return {db::is_session_lost(status) ? Outcome::kSessionLost : outcome, status};
+}
+
+// The result of an insert that did not store its row: a status about the run's writes as such
+// ends the run; one about the booking's values fails the booking.
+inline HandlerResult failed_insert_result(std::int32_t status) {
+  switch (db::status_scope(status)) {
+    case db::StatusScope::kSessionLost:
+      return {Outcome::kSessionLost, status};
+    case db::StatusScope::kRun:
+      return {Outcome::kRunMustEnd, status};
+    case db::StatusScope::kBooking:
+      break;
+  }
+  return {Outcome::kFailed, status};
 }
 
 }  // namespace zarvelt

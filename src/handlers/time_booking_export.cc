@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "db/statements.h"
+#include "handlers/booking_moment.h"
 #include "handlers/export_file.h"
 #include "handlers/zero_fill.h"
 
@@ -17,8 +18,6 @@ constexpr std::size_t kFunctionCodeWidth = 3;
 constexpr std::size_t kTextWidth = 30;
 
 constexpr std::string_view kBadgeNotFound = "Schema/Personalnr. nicht gefunden :";
-constexpr std::string_view kDateInvalid = "Datum ung\xFCltig :";
-constexpr std::string_view kTimeInvalid = "Uhrzeit ung\xFCltig :";
 constexpr std::string_view kFunctionCodeTooLong = "Buchungsart zu lang :";
 constexpr std::string_view kBookingTypeOutOfRange =
     "Buchungstyp au\xDF"
@@ -32,27 +31,6 @@ void append_left_aligned(std::string& line, std::string_view text, std::size_t w
 // count characters from position pos, or as many as there are.
 std::string_view characters(std::string_view text, std::size_t pos, std::size_t count) {
   return pos < text.size() ? text.substr(pos, count) : std::string_view();
-}
-
-bool all_digits(std::string_view text) {
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-  }
-  return true;
-}
-
-// A refused booking: the log line names badge and date; the console block, in verbose mode
-// only, adds time and terminal.
-void report_refused_booking(const Reporter& reporter, const BookingLine& line,
-                            std::string_view message) {
-  std::string text = line.badge();
-  text.append(", ").append(line.date()).append(", ").append(message);
-  reporter.log(text);
-  if (reporter.verbose()) {
-    reporter.console(std::string(message) + "\n  Ausweis   : " + line.badge() +
-                     "\n   Datum    : " + line.date() + "\n   Uhrzeit  : " + line.time() +
-                     "\n   Terminal : " + line.terminal() + "\n\n");
-  }
 }
 
 void report_missing_booking_type(const Reporter& reporter, const BookingLine& line,
@@ -86,12 +64,6 @@ std::string format_time_export_record(const TimeExportColumns& columns) {
   append_left_aligned(line, columns.text.substr(0, kTextWidth), kTextWidth);
   line.push_back('\n');
   return line;
-}
-
-std::string_view booking_moment_refusal(std::string_view date, std::string_view time) {
-  if (date.size() != 8 || !all_digits(date)) return kDateInvalid;
-  if (time.size() < 4) return kTimeInvalid;
-  return {};
 }
 
 std::string_view time_record_refusal(const TimeExportColumns& columns) {

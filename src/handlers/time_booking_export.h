@@ -38,12 +38,8 @@ struct TimeExportColumns {
 // than their columns are written whole; time_record_refusal() keeps them out.
 std::string format_time_export_record(const TimeExportColumns& columns);
 
-// Why date and time cannot give sound columns ("" when they can): the date must be 8 digits,
-// the time at least 4 characters.
-std::string_view booking_moment_refusal(std::string_view date, std::string_view time);
-
 // Why the record would not keep its 81 columns ("" when it would): the date and time rules
-// above, a booking type of more than 5 characters (below -9999) and a function code of more
+// of booking_moment_refusal(), a booking type of more than 5 characters (below -9999) and a function code of more
 // than 3 characters. The text is cut, never refused.
 std::string_view time_record_refusal(const TimeExportColumns& columns);
 

@@ -109,6 +109,13 @@ TEST(TimeBookingRefusalTest, BadDateOrTimeRefusedBeforeTheDatabase) {
       {"20240305", "143", "4711, 20240305, Uhrzeit ung\xFCltig :\n",
        "Uhrzeit ung\xFCltig :\n  Ausweis   : 4711\n   Datum    : 20240305\n   Uhrzeit  : 143\n"
        "   Terminal : T01\n\n"},
+      // Eight and six digits that are no date and no time of day.
+      {"20241340", "1430", "4711, 20241340, Datum ung\xFCltig :\n",
+       "Datum ung\xFCltig :\n  Ausweis   : 4711\n   Datum    : 20241340\n   Uhrzeit  : 1430\n"
+       "   Terminal : T01\n\n"},
+      {"20240305", "999999", "4711, 20240305, Uhrzeit ung\xFCltig :\n",
+       "Uhrzeit ung\xFCltig :\n  Ausweis   : 4711\n   Datum    : 20240305\n   Uhrzeit  : 999999\n"
+       "   Terminal : T01\n\n"},
   };
   for (bool verbose : {false, true}) {
     for (const Case& c : cases) {

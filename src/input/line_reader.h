@@ -1,4 +1,5 @@
-// Reading the source file's booking lines.
+// Reading the source file's booking lines: one physical line (up to and including its LF) is
+// one booking, whatever its length up to a generous bound.
 #pragma once
 
 #include <cstddef>
@@ -7,13 +8,17 @@
 
 namespace zarvelt {
 
-// At most this many characters per read, the line's LF included when it fits; a longer line
-// arrives in pieces, each handled as a line of its own.
-inline constexpr std::size_t kLinePieceLength = 498;
+// The longest line taken, its line end included. Terminals write lines of about 100 bytes;
+// the bound keeps a file without line ends (or a corrupt one) from filling the memory.
+inline constexpr std::size_t kMaxLineLength = 65536;
 
-// Reads the next piece of a line from a binary file as fgets with a 499-byte buffer would:
-// up to and including LF, at most kLinePieceLength bytes. Returns false at the end of the
-// file or on a read error with nothing read.
-bool read_line_piece(std::FILE* file, std::string& piece);
+enum class LineRead {
+  kLine,     // line holds the next line, its LF included when it has one
+  kTooLong,  // the next line exceeded kMaxLineLength; it was skipped to its end, line is empty
+  kEnd,      // end of file (or a read error) with nothing read
+};
+
+// Reads the next line of a binary file.
+LineRead read_booking_line(std::FILE* file, std::string& line);
 
 }  // namespace zarvelt

@@ -11,19 +11,22 @@ namespace {
 
 using ::testing::ElementsAre;
 
-TEST(ReadLinePieceTest, ReadsAsFgetsWithA499ByteBuffer) {
+TEST(ReadBookingLineTest, TakesWholeLinesAndSkipsOverLongOnesToTheirEnd) {
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
-  const std::string bytes = std::string(497, 'a') + "\n" +  // 498 with its LF: one piece
-                            std::string(498, 'b') + "\n" +  // the LF comes as a piece alone
-                            std::string(1000, 'c') + "\r\n" + "end";
+  const std::string longest(kMaxLineLength - 1, 'a');
+  const std::string bytes = longest + "\n" +                           // exactly the bound
+                            std::string(kMaxLineLength, 'b') + "\n" +  // one byte over
+                            std::string(3 * kMaxLineLength, 'c') + "\r\n" + "end";
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::rewind(file);
-  std::vector<std::string> pieces;
-  for (std::string piece; read_line_piece(file, piece);) pieces.push_back(piece);
+  std::vector<std::string> lines;
+  std::string line;
+  for (LineRead read; (read = read_booking_line(file, line)) != LineRead::kEnd;) {
+    lines.push_back(read == LineRead::kTooLong ? "<too long>" : line);
+  }
   std::fclose(file);
-  EXPECT_THAT(pieces, ElementsAre(std::string(497, 'a') + "\n", std::string(498, 'b'), "\n",
-                                  std::string(498, 'c'), std::string(498, 'c'), "cccc\r\n", "end"));
+  EXPECT_THAT(lines, ElementsAre(longest + "\n", "<too long>", "<too long>", "end"));
 }
 
 }  // namespace

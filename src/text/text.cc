@@ -36,4 +36,13 @@ void trim_right(std::string& text) {
   text.erase(end == std::string::npos ? 0 : end + 1);
 }
 
+void wipe(std::string& text) {
+  // The whole storage, also the part beyond the current length that an earlier, longer value
+  // (or a short one kept inside the string object itself) may have used.
+  text.resize(text.capacity(), '\0');
+  volatile char* bytes = text.data();
+  for (std::size_t i = 0; i < text.size(); ++i) bytes[i] = '\0';
+  text.clear();
+}
+
 }  // namespace zarvelt

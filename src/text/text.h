@@ -19,4 +19,8 @@ std::string upper_case(std::string_view text);
 // Removes trailing blanks and tabs in place.
 void trim_right(std::string& text);
 
+// Overwrites the text's whole storage with zero bytes in a way the compiler may not drop and
+// leaves it empty, for texts that held a secret (a deciphered password, a connect string).
+void wipe(std::string& text);
+
 }  // namespace zarvelt
