@@ -181,7 +181,7 @@ TEST(FailedRunTest, TargetThatCannotBeWrittenThroughAfterTheCommitKeepsItsStagin
   for (const auto& entry : fs::directory_iterator(temp)) staged.push_back(entry.path());
   ASSERT_EQ(staged.size(), 1u);
   EXPECT_THAT(staged[0].filename().string(),
-              ::testing::MatchesRegex("full\\.1\\.[0-9]+-[0-9a-f]+\\.tmp"));
+              ::testing::MatchesRegex("zarvelt-full\\.1\\.[0-9]+-[0-9a-f]+\\.tmp"));
   const std::string message =
       "Zieldatei target1.txt konnte nicht ersetzt werden, die Daten "
       "stehen in " +

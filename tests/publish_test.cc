@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <set>
@@ -347,6 +348,71 @@ TEST_F(PublishTest, ReadOnlyDirectoryWithAWritableTarget) {
   EXPECT_EQ(installation.target2(), exports_of(0).target2);
   EXPECT_THAT(installation.stray_files(), IsEmpty());
   EXPECT_THAT(names_in(temp), IsEmpty());
+}
+
+// The Windows build under wine64: the same rules with Windows' own file locks, a target that
+// replaces a file the run holds open, and the device NUL.
+class WindowsPublishTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* binary = std::getenv("ZARVELT_WINDOWS_BINARY");
+    if (binary == nullptr || *binary == '\0') {
+      if (std::getenv("ZARVELT_TEST_WINDOWS") != nullptr)
+        FAIL() << "ZARVELT_WINDOWS_BINARY not set";
+      GTEST_SKIP() << "no Windows build to run (ZARVELT_WINDOWS_BINARY)";
+    }
+    binary_ = binary;
+    installation_ = std::make_unique<FaultInstallation>(DbBackend::kOdbcPostgresql);
+    if (!installation_->available()) {
+      if (testing::postgresql_required()) FAIL() << installation_->db().reason();
+      GTEST_SKIP() << installation_->db().reason();
+    }
+    for (int r = 0; r < 2; ++r) {
+      exports_of(r);
+      testing::write_file(at("source" + std::to_string(r) + ".txt"), booking_file(r));
+    }
+  }
+  fs::path at(const std::string& name) const { return installation_->in_working_dir(name); }
+  ProgramRun run(const std::string& source, const std::string& target1,
+                 const std::string& target2) const {
+    return testing::run_binary("/usr/lib/wine/wine64",
+                               {binary_, testing::kFaultTerminal, source, target1, target2},
+                               installation_->tree().working_dir(), {{"WINEDEBUG", "-all"}});
+  }
+  std::string binary_;
+  std::unique_ptr<FaultInstallation> installation_;
+};
+
+TEST_F(WindowsPublishTest, LocksReplacingAndNul) {
+  // Two runs at once on the same targets: both complete, the targets hold one run's exports,
+  // each replaced while the run held it open and locked.
+  testing::write_file(at("target1.txt"), "previous export");
+  std::future<ProgramRun> first = std::async(
+      std::launch::async, [&] { return run("source0.txt", "target1.txt", "target2.txt"); });
+  const ProgramRun second = run("source1.txt", "target1.txt", "target2.txt");
+  EXPECT_EQ(first.get().exit_status, 0);
+  EXPECT_EQ(second.exit_status, 0) << second.console;
+  const Exports published{installation_->target1(), installation_->target2()};
+  EXPECT_TRUE(published == exports_of(0) || published == exports_of(1)) << published.target1 << "\n"
+                                                                        << published.target2;
+
+  // NUL stays the device: the export goes nowhere, nothing is created in its name.
+  const ProgramRun to_nul = run("source0.txt", "target1.txt", "NUL");
+  EXPECT_EQ(to_nul.exit_status, 0) << to_nul.console << installation_->log();
+  EXPECT_EQ(installation_->target1(), exports_of(0).target1);
+
+  // One file twice, or the source as a target: refused, nothing touched.
+  const ProgramRun same = run("source0.txt", "target1.txt", "target1.txt");
+  EXPECT_EQ(same.exit_status, 94);
+  EXPECT_EQ(same.console, "Zieldatei target1.txt und Zieldatei target1.txt sind dieselbe Datei" +
+                              kNothingTakenOver + "\r\n");
+  EXPECT_EQ(installation_->target1(), exports_of(0).target1);
+  const ProgramRun source = run("source0.txt", "source0.txt", "target2.txt");
+  EXPECT_EQ(source.exit_status, 94);
+  EXPECT_EQ(testing::read_file(at("source0.txt")), booking_file(0));
+
+  std::vector<std::string> names = names_in(installation_->tree().working_dir());
+  EXPECT_THAT(names, ElementsAre("source0.txt", "source1.txt", "target1.txt", "target2.txt"));
 }
 
 }  // namespace

@@ -118,8 +118,10 @@ bool prepare_staging(ExportFile& out, std::string_view tag) {
     out.in_place = out.file == nullptr;
   }
   if (out.in_place) {
+    // "zarvelt-" first: a name that begins with a device name (NUL.2...) is that device on
+    // Windows.
     const std::string base =
-        in_directory(file_system.temp_directory(), file_name_of(out.destination));
+        in_directory(file_system.temp_directory(), "zarvelt-" + file_name_of(out.destination));
     out.file = create_staging_file(file_system, base, tag, out.staging_path);
   }
   return out.file != nullptr;
