@@ -127,12 +127,17 @@ bool prepare_staging(ExportFile& out, std::string_view tag) {
   return out.file != nullptr;
 }
 
-// Removes a target that this run created and did nothing else with.
+// Removes a target that this run created and did nothing else with: only while the path still
+// names the file this run holds and it is empty (another run that created it at the same
+// moment may have published there since).
 void remove_if_created(ExportFile& out) {
   if (out.target == nullptr || !out.created) return;
-  const std::string real_target = out.file_system->real_path(out.path);
+  FileSystem& file_system = *out.file_system;
+  const FileInfo held = out.target->info();
+  const std::string real_target = file_system.real_path(out.path);
+  const FileInfo there = file_system.info(real_target);
   out.target.reset();
-  out.file_system->remove(real_target);
+  if (held.regular && there.id == held.id && there.size == 0) file_system.remove(real_target);
 }
 
 // True when a and b name the same file: the same device and inode, or, where a file has no
