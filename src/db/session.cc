@@ -15,6 +15,7 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
                       std::string_view alias, std::string_view schema) {
   session.reset();
   ConnectResult result;
+  result.backend = backend_name(alias);
   std::string connect_text;
   connect_text.append(login).append("/").append(password).append("@").append(alias);
   if (connect_text.size() > kMaxConnectStringLength) {

@@ -24,6 +24,7 @@ inline constexpr std::string_view kCentralSchema = "KVSYSTEM";
 
 struct ConnectResult {
   std::int32_t status = kSuccess;
+  std::string backend;  // "sqlite", "postgresql", "odbc" as the alias chose, "" for none
   std::string message;  // a console line beyond the status (a backend missing from the build)
 };
 

@@ -16,7 +16,7 @@ constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgesc
 }  // namespace
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
-                          db::SessionPtr& session) {
+                          db::SessionPtr& session, std::string* backend) {
   ConfigLookup login = read_config_value("", "LOGIN", 0, config_path);
   ConfigLookup password = read_config_value("", "PASS", 0, config_path);
   ConfigLookup alias = read_config_value("", "NET8", 0, config_path);
@@ -27,6 +27,7 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
   // libraries' own copies are theirs.
   wipe(login.value);
   wipe(password.value);
+  if (backend != nullptr) *backend = result.backend;
   // Success without a session would leave nothing to run the bookings on.
   if (result.status == db::kSuccess && session == nullptr) result.status = db::kNotConnected;
   if (result.status != db::kSuccess) {
