@@ -208,6 +208,17 @@ std::string summary(int time_bookings, int access_bookings, int cost_centre_book
          "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
 }
 
+// The files a run leaves in the log directory besides the log, by name.
+std::vector<std::filesystem::path> files_named(const std::filesystem::path& directory,
+                                               const std::string& prefix) {
+  std::vector<std::filesystem::path> found;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
  protected:
   void SetUp() override {
@@ -408,17 +419,6 @@ TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
   EXPECT_EQ(read_file(in_working_dir("target1.txt")), "");
   EXPECT_EQ(read_file(in_working_dir("target2.txt")), "");
   EXPECT_THAT(access_rows(), ::testing::IsEmpty());
-}
-
-// The files a run leaves in the log directory besides the log, by name.
-std::vector<std::filesystem::path> files_named(const std::filesystem::path& directory,
-                                               const std::string& prefix) {
-  std::vector<std::filesystem::path> found;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
-  }
-  std::sort(found.begin(), found.end());
-  return found;
 }
 
 // The records of a time export (82 bytes each) or a cost-centre export (32 bytes), sorted.
@@ -636,6 +636,11 @@ class WindowsBookingTransferTest : public BookingTransferTest {
 
 TEST_P(WindowsBookingTransferTest, EveryBookingReachesItsDestination) {
   every_booking_reaches_its_destination();
+  // The operators' files as on Linux: per run a reject file with its reasons beside it, and
+  // one run record line.
+  EXPECT_EQ(files_named(installation_.log_dir(), "ZarveltReject_T01_").size(), 4u);
+  const std::string runs = read_file(installation_.log_dir() / "ZarveltRuns.jsonl").value_or("");
+  EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 2) << runs;
 }
 
 TEST_P(WindowsBookingTransferTest, ExitStatuses) {
