@@ -456,32 +456,31 @@ std::vector<int> counted(const std::string& log) {
 // together give what one run of the file gives after the fix.
 TEST_P(BookingTransferTest, RejectFileFedAgainAfterTheFixDoublesNothing) {
   if (!windows_binary_.empty()) GTEST_SKIP();
+  const std::string time_only = booking_line(
+      {.kind = "40p", .badge = "4799", .time = "080100", .function_code = "K1", .time_mark = "1"});
+  // Both parts fail (an unknown badge too long for the access protocol): the whole line.
+  const std::string both_fail = booking_line({.kind = "40p",
+                                              .badge = std::string(20, '7'),
+                                              .time = "080300",
+                                              .function_code = "K1",
+                                              .time_mark = "1",
+                                              .access_result = "1"});
   const std::string source =
+      // The time booking fails, the access booking gets through.
       booking_line({.kind = "40p",
                     .badge = "4799",
                     .time = "080000",
                     .function_code = "K1",
                     .time_mark = "1",
-                    .access_result = "1"}) +  // time fails, access gets through
-      booking_line({.kind = "40p",
-                    .badge = "4799",
-                    .time = "080100",
-                    .function_code = "K1",
-                    .time_mark = "1"}) +  // time fails
+                    .access_result = "1"}) +
+      time_only +
       booking_line({.kind = "40p",
                     .badge = "4711",
                     .time = "080200",
                     .function_code = "K1",
                     .time_mark = "1",
-                    .access_result = "1"}) +  // gets through
-      // Both parts fail (an unknown badge too long for the access protocol): the whole line.
-      booking_line({.kind = "40p",
-                    .badge = std::string(20, '7'),
-                    .time = "080300",
-                    .function_code = "K1",
-                    .time_mark = "1",
                     .access_result = "1"}) +
-      booking_line({.kind = "50p", .badge = "4799", .time = "0804", .text = "KST"}) +
+      both_fail + booking_line({.kind = "50p", .badge = "4799", .time = "0804", .text = "KST"}) +
       "kaputt,1,2\n" + booking_line({.kind = "62p", .time = "080500", .terminal = "T02"});
   testing::write_file(in_working_dir("bookings.txt"), source);
   const std::string fix =
@@ -500,18 +499,7 @@ TEST_P(BookingTransferTest, RejectFileFedAgainAfterTheFixDoublesNothing) {
             "fehlgeschlagen, Fehler -12899\n"
             "Zeile 6: FEHLERHAFTER BUCHUNGSSATZ !!\n");
   // The first line comes back without its access result, the others as read.
-  EXPECT_EQ(rejected, "4799,,20240305,080000,,T01,1,K1,,,1,,,,,40p\r\n" +
-                          booking_line({.kind = "40p",
-                                        .badge = "4799",
-                                        .time = "080100",
-                                        .function_code = "K1",
-                                        .time_mark = "1"}) +
-                          booking_line({.kind = "40p",
-                                        .badge = std::string(20, '7'),
-                                        .time = "080300",
-                                        .function_code = "K1",
-                                        .time_mark = "1",
-                                        .access_result = "1"}) +
+  EXPECT_EQ(rejected, "4799,,20240305,080000,,T01,1,K1,,,1,,,,,40p\r\n" + time_only + both_fail +
                           "kaputt,1,2\n");
   const std::string first_target1 = read_file(in_working_dir("target1.txt")).value_or("");
   const std::string first_target2 = read_file(in_working_dir("target2.txt")).value_or("");
