@@ -4,13 +4,6 @@
 #include "text/text.h"
 
 namespace zarvelt::db {
-namespace {
-
-// The connect string's host variable holds 100 characters.
-constexpr std::size_t kMaxConnectStringLength = 100;
-
-}  // namespace
-
 ConnectResult connect(SessionPtr& session, std::string_view login, std::string_view password,
                       std::string_view alias, std::string_view schema) {
   session.reset();
