@@ -1,6 +1,8 @@
-#include "config/config_tool.h"
+#include "config_tool/config_tool.h"
 
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 #include "config/config_reader.h"
 #include "config/config_writer.h"
@@ -28,7 +30,8 @@ constexpr const char* kHelp =
     "record whose section is empty, whose number is 0 or whose key matches, so every section\n"
     "line needs a non-empty section and every entry line a non-zero number.\n"
     "write keeps the other records of an existing file and replaces the entry of a key that is\n"
-    "present; values may hold at most 96 characters.\n";
+    "present, and creates the file's directory when it is missing; values may hold at most 96\n"
+    "characters.\n";
 
 int usage_error(std::ostream& err, const std::string& message) {
   err << "zarvelt_config: " << message << "\n" << kUsage;
@@ -49,6 +52,15 @@ int write_command(const std::vector<std::string>& arguments, std::ostream& err) 
     }
     if (!seen.insert(key).second) return usage_error(err, key + " given twice");
     assignments.push_back({key, argument.substr(equals + 1)});
+  }
+  // A new installation may not have its Files/ directory yet.
+  const std::filesystem::path parent = std::filesystem::path(arguments[1]).parent_path();
+  std::error_code failure;
+  if (!parent.empty()) std::filesystem::create_directories(parent, failure);
+  if (failure) {
+    err << "zarvelt_config: cannot create directory " << parent.string() << ": "
+        << failure.message() << "\n";
+    return kConfigToolFailure;
   }
   const ConfigWriteResult result = write_config_values(arguments[1], assignments);
   if (!result.ok) {
