@@ -65,6 +65,24 @@ TEST_F(ConfigToolTest, UsageErrorsExitWithTwo) {
   EXPECT_FALSE(fs::exists(path_));
 }
 
+// A NET8 or connect string the transfer program would drop or refuse is refused here, counting
+// the values already in the file; the file stays as it was.
+TEST_F(ConfigToolTest, RefusesCredentialsTheProgramCannotConnectWith) {
+  const std::string net8_41 = "sqlite3:" + std::string(33, 'd');
+  ASSERT_EQ(run_tool({"write", path_, "LOGIN=" + std::string(29, 'u'), "NET8=" + net8_41}).status,
+            0);
+  const std::string before = testing::read_file(path_).value_or("");
+  const ToolRun long_net8 = run_tool({"write", path_, "NET8=" + net8_41 + "x"});
+  EXPECT_EQ(long_net8.status, kConfigToolFailure);
+  EXPECT_THAT(long_net8.err, HasSubstr("NET8 has 42 characters"));
+  // 29 + 1 + 29 + 1 + 41 = 101.
+  const ToolRun long_login = run_tool({"write", path_, "PASS=" + std::string(29, 'p')});
+  EXPECT_EQ(long_login.status, kConfigToolFailure);
+  EXPECT_THAT(long_login.err, HasSubstr("LOGIN/PASS@NET8 has 101 characters"));
+  EXPECT_EQ(testing::read_file(path_).value_or(""), before);
+  EXPECT_EQ(run_tool({"write", path_, "PASS=" + std::string(28, 'p')}).status, 0);
+}
+
 // A new installation's Files/ directory is made on the way; where it cannot be, the message
 // gives the system's reason.
 TEST_F(ConfigToolTest, WriteCreatesAMissingDirectoryOrSaysWhyItCannot) {
