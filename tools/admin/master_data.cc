@@ -188,12 +188,14 @@ bool read_table_file(const TableLayout& layout, const std::string& schema, const
   }
   std::string expected_header;
   for (const ColumnLayout& column : layout.columns) {
-    expected_header += (expected_header.empty() ? "" : ",") + std::string(column.csv_name);
+    if (!expected_header.empty()) expected_header += ',';
+    expected_header += column.csv_name;
   }
   std::string header;
   if (!records.empty()) {
     for (const std::string& name : records[0].fields) {
-      header += (header.empty() ? "" : ",") + name;
+      if (!header.empty()) header += ',';
+      header += name;
     }
   }
   if (upper_case(header) != upper_case(expected_header)) {
