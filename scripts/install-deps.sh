@@ -39,6 +39,16 @@ if [ ${#missing[@]} -gt 0 ]; then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  # apt's and the packages' own chatter ("could not determine current runlevel" in a container,
+  # "Could not get FQDN") reads like errors although nothing failed: it goes to a log, which is
+  # shown only when the installation fails.
+  log=$(mktemp "${TMPDIR:-/tmp}/install-deps.XXXXXX")
+  echo "install-deps: installing ${missing[*]} (apt-get; its output is shown if it fails)"
+  if ! { apt-get update && apt-get install -y --no-install-recommends "${missing[@]}"; } >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "install-deps: apt-get failed; its output is above and in $log" >&2
+    exit 1
+  fi
+  grep -E '^[0-9]+ upgraded, [0-9]+ newly installed' "$log" || true
+  rm -f "$log"
 fi
