@@ -1,7 +1,9 @@
 #include "config/config_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -158,11 +160,15 @@ ConfigWriteResult write_config_values(const std::string& path,
   const std::string temporary_path = path + ".tmp";
   // Text mode: CR LF line ends where the platform has them, as the reader expects.
   std::FILE* file = std::fopen(temporary_path.c_str(), "w");
-  if (!file) return failure("cannot create " + temporary_path);
+  // The system's reason (no such directory, permission denied, disk full...) is what the
+  // administrator needs to fix it.
+  if (!file) return failure("cannot create " + temporary_path + ": " + std::strerror(errno));
   const bool wrote = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  const int write_errno = errno;
   if (std::fclose(file) != 0 || !wrote) {
+    const std::string reason = std::strerror(wrote ? errno : write_errno);
     std::remove(temporary_path.c_str());
-    return failure("cannot write " + temporary_path);
+    return failure("cannot write " + temporary_path + ": " + reason);
   }
   std::error_code error;
   std::filesystem::rename(temporary_path, path, error);
