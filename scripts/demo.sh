@@ -5,8 +5,11 @@
 #   scripts/demo.sh
 #
 # ZARVELT_DEMO_DIR (default $HOME/zarvelt-demo) is where the installation goes; it must be
-# empty, missing, or an earlier demo installation. ZARVELT_DEMO_BUILD_DIR names an existing build
-# to use instead of installing packages and building into build/ (the tests use it).
+# empty, missing, or an earlier demo installation. The script installs only what a SQLite-only
+# build needs (scripts/install-deps.sh --demo) and builds into build-demo/.
+# ZARVELT_DEMO_BUILD_DIR names a directory holding zarvelt, zarvelt_config and zarvelt_admin to
+# use instead of installing packages and building (the tests use it with a build directory or
+# an unpacked package's bin/).
 #
 # Every run starts from the same state: the database files are created anew and loaded with
 # the master data of demo-data/, the configuration file is written anew and the exports are
@@ -23,10 +26,11 @@ section() { printf '\n=== %s\n' "$*"; }
 from_1252() { iconv -f WINDOWS-1252 -t UTF-8; }
 
 if [ -z "$build" ]; then
-  section "Installing packages (if missing) and building into build/"
-  if command -v dpkg-query >/dev/null; then bash "$root/scripts/install-deps.sh"; fi
-  build=$root/build
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+  section "Installing packages (if missing) and building into build-demo/ (SQLite only)"
+  if command -v dpkg-query >/dev/null; then bash "$root/scripts/install-deps.sh" --demo; fi
+  build=$root/build-demo
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVELT_WITH_POSTGRESQL=OFF \
+    -DZARVELT_WITH_ODBC=OFF -DZARVELT_BUILD_TESTS=OFF -DZARVELT_BUILD_BENCH=OFF >/dev/null
   cmake --build "$build" -j"$(nproc)" --target zarvelt zarvelt_config zarvelt_admin >/dev/null
 fi
 for tool in zarvelt zarvelt_config zarvelt_admin; do
@@ -45,7 +49,7 @@ touch "$demo/.zarvelt-demo"
 # The fixed paths of the program start two levels above its working directory:
 #   ..\..\Files\velmarion.ini  and  ..\..\Velmarion_php\log\ZarveltLog.txt
 work=$demo/Transfer/work
-mkdir -p "$demo/Files" "$demo/Velmarion_php/log" "$demo/db" "$work"
+"$build/zarvelt_admin" init "$demo" >/dev/null
 
 section "Database: central schema KVSYSTEM and client schemas MAND01, MAND02 (SQLite files)"
 "$build/zarvelt_admin" create sqlite "$demo/db" --replace MAND01 MAND02

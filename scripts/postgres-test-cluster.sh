@@ -18,7 +18,9 @@ bin=/usr/lib/postgresql/15/bin
 
 as_owner() {
   if [ "$(id -u)" -eq 0 ]; then
-    runuser -u postgres -- "$@"
+    # From /: the postgres user may not enter the caller's directory (root's home), and the
+    # programs would say so although nothing failed.
+    (cd / && runuser -u postgres -- "$@")
   else
     "$@"
   fi

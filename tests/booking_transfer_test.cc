@@ -2,9 +2,14 @@
 // the dispatch table, on each database backend: the export files, the protocol rows, the
 // transfer log and the console, byte for byte. The Windows build runs the same under wine64
 // (ZARVELT_WINDOWS_BINARY, WINEPREFIX), with PostgreSQL reached through the host's ODBC.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -203,24 +208,43 @@ std::string summary(int time_bookings, int access_bookings, int cost_centre_book
          "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
 }
 
+// The files a run leaves in the log directory besides the log, by name.
+std::vector<std::filesystem::path> files_named(const std::filesystem::path& directory,
+                                               const std::string& prefix) {
+  std::vector<std::filesystem::path> found;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    if (entry.path().filename().string().starts_with(prefix)) found.push_back(entry.path());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
  protected:
   void SetUp() override {
-    db_ = DbInstallation::create(GetParam(), {"MAND01", "MAND02"},
-                                 (installation_.root() / "db").string());
+    db_ = set_up_database(installation_);
     ZARVELT_REQUIRE_DB(db_);
-    ASSERT_TRUE(db_->execute(kCentralData));
-    ASSERT_TRUE(db_->execute(kMand01Data, "MAND01"));
-    ASSERT_TRUE(db_->execute(kMand02Data, "MAND02"));
-    const ConfigWriteResult written = write_config_values(
-        installation_.config_path().string(),
-        {{"LOGIN", db_->login()},
-         {"PASS", db_->password()},
-         {"NET8", db_->connect_alias_from(installation_.working_dir().string())}});
-    ASSERT_TRUE(written.ok) << written.error;
     std::string source;
     for (const SourceLine& line : source_lines()) source += line.line;
     testing::write_file(in_working_dir("bookings.txt"), source);
+  }
+
+  // A database of the test's backend with the master data, and the installation's
+  // configuration pointing at it.
+  std::unique_ptr<DbInstallation> set_up_database(const testing::TempInstallation& installation) {
+    auto db = DbInstallation::create(GetParam(), {"MAND01", "MAND02"},
+                                     (installation.root() / "db").string());
+    if (!db->available()) return db;
+    EXPECT_TRUE(db->execute(kCentralData));
+    EXPECT_TRUE(db->execute(kMand01Data, "MAND01"));
+    EXPECT_TRUE(db->execute(kMand02Data, "MAND02"));
+    const ConfigWriteResult written = write_config_values(
+        installation.config_path().string(),
+        {{"LOGIN", db->login()},
+         {"PASS", db->password()},
+         {"NET8", db->connect_alias_from(installation.working_dir().string())}});
+    EXPECT_TRUE(written.ok) << written.error;
+    return db;
   }
 
   ProgramRun run(bool verbose) {
@@ -377,21 +401,207 @@ TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
       GTEST_SKIP() << "no immutable files here";
     }
   } else {
-    ASSERT_TRUE(db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET "
-                             "default_transaction_read_only = on', current_database()); END $$"));
+    ASSERT_TRUE(
+        db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET "
+                     "default_transaction_read_only = on', current_database()); END $$"));
   }
   const ProgramRun failed = run(false);
   if (GetParam() == DbBackend::kSqlite) {
     std::system(("chattr -i " + central.string()).c_str());
   } else {
-    ASSERT_TRUE(db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I RESET "
-                             "default_transaction_read_only', current_database()); END $$"));
+    ASSERT_TRUE(
+        db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I RESET "
+                     "default_transaction_read_only', current_database()); END $$"));
   }
   EXPECT_EQ(failed.exit_status, 75) << failed.console;
-  EXPECT_THAT(failed.console, ::testing::HasSubstr(", keine \xDC" "bernahme\n"));
+  EXPECT_THAT(failed.console, ::testing::HasSubstr(", keine \xDC"
+                                                   "bernahme\n"));
   EXPECT_EQ(read_file(in_working_dir("target1.txt")), "");
   EXPECT_EQ(read_file(in_working_dir("target2.txt")), "");
   EXPECT_THAT(access_rows(), ::testing::IsEmpty());
+}
+
+// The records of a time export (82 bytes each) or a cost-centre export (32 bytes), sorted.
+std::vector<std::string> records(const std::string& bytes, std::size_t size) {
+  std::vector<std::string> list;
+  for (std::size_t at = 0; at + size <= bytes.size(); at += size)
+    list.push_back(bytes.substr(at, size));
+  std::sort(list.begin(), list.end());
+  return list;
+}
+
+// The four counters of each run in the log, summed.
+std::vector<int> counted(const std::string& log) {
+  std::vector<int> sums(4, 0);
+  const std::regex number(": ([0-9]+)\n");
+  int i = 0;
+  const std::size_t summary = log.find(
+      "\xFC"
+      "bergeben:");
+  for (std::size_t at = summary; at != std::string::npos; at = log.find("\xFC"
+                                                                        "bergeben:",
+                                                                        at + 1)) {
+    std::smatch m;
+    std::string rest = log.substr(at, 200);
+    for (i = 0; i < 4 && std::regex_search(rest, m, number); ++i) {
+      sums[i] += std::stoi(m[1]);
+      rest = m.suffix();
+    }
+  }
+  return sums;
+}
+
+// A file with bookings that fail until the master data knows badge 4799: fed again after the
+// fix, the reject file transfers what failed and nothing that got through, so both runs
+// together give what one run of the file gives after the fix.
+TEST_P(BookingTransferTest, RejectFileFedAgainAfterTheFixDoublesNothing) {
+  if (!windows_binary_.empty()) GTEST_SKIP();
+  const std::string time_only = booking_line(
+      {.kind = "40p", .badge = "4799", .time = "080100", .function_code = "K1", .time_mark = "1"});
+  // Both parts fail (an unknown badge too long for the access protocol): the whole line.
+  const std::string both_fail = booking_line({.kind = "40p",
+                                              .badge = std::string(20, '7'),
+                                              .time = "080300",
+                                              .function_code = "K1",
+                                              .time_mark = "1",
+                                              .access_result = "1"});
+  const std::string source =
+      // The time booking fails, the access booking gets through.
+      booking_line({.kind = "40p",
+                    .badge = "4799",
+                    .time = "080000",
+                    .function_code = "K1",
+                    .time_mark = "1",
+                    .access_result = "1"}) +
+      time_only +
+      booking_line({.kind = "40p",
+                    .badge = "4711",
+                    .time = "080200",
+                    .function_code = "K1",
+                    .time_mark = "1",
+                    .access_result = "1"}) +
+      both_fail + booking_line({.kind = "50p", .badge = "4799", .time = "0804", .text = "KST"}) +
+      "kaputt,1,2\n" + booking_line({.kind = "62p", .time = "080500", .terminal = "T02"});
+  testing::write_file(in_working_dir("bookings.txt"), source);
+  const std::string fix =
+      "insert into KVSYSTEM.KVS301ASW values ('4799', 1, 1, '4799', '2024-01-01 00:00:00', "
+      "null)";
+
+  const ProgramRun first = run(false);
+  ASSERT_EQ(first.exit_status, 0) << first.console;
+  const auto rejects = files_named(installation_.log_dir(), "ZarveltReject_T01_");
+  ASSERT_EQ(rejects.size(), 2u);  // the lines and their reasons
+  const std::string rejected = read_file(rejects[0]).value_or("");
+  EXPECT_EQ(read_file(rejects[1]).value_or(""),
+            "Zeile 1: Schema/Personalnr. nicht gefunden, Fehler 1403\n"
+            "Zeile 2: Schema/Personalnr. nicht gefunden, Fehler 1403\n"
+            "Zeile 4: Schema/Personalnr. nicht gefunden, Fehler 1403; Insert in Kvs402Zpk "
+            "fehlgeschlagen, Fehler -12899\n"
+            "Zeile 6: FEHLERHAFTER BUCHUNGSSATZ !!\n");
+  // The first line comes back without its access result, the others as read.
+  EXPECT_EQ(rejected, "4799,,20240305,080000,,T01,1,K1,,,1,,,,,40p\r\n" + time_only + both_fail +
+                          "kaputt,1,2\n");
+  const std::string first_target1 = read_file(in_working_dir("target1.txt")).value_or("");
+  const std::string first_target2 = read_file(in_working_dir("target2.txt")).value_or("");
+
+  ASSERT_TRUE(db_->execute(fix));
+  testing::write_file(in_working_dir("again.txt"), rejected);
+  const ProgramRun second = run_program({"T01", "again.txt", "target1.txt", "target2.txt"});
+  ASSERT_EQ(second.exit_status, 0) << second.console;
+
+  testing::TempInstallation clean_installation;
+  auto clean_db = set_up_database(clean_installation);
+  ASSERT_TRUE(clean_db->execute(fix));
+  testing::write_file(clean_installation.working_dir() / "bookings.txt", source);
+  const ProgramRun clean = testing::run_zarvelt(
+      {"T01", "bookings.txt", "target1.txt", "target2.txt"}, clean_installation.working_dir());
+  ASSERT_EQ(clean.exit_status, 0) << clean.console;
+
+  auto target = [](const std::filesystem::path& dir, const char* name) {
+    return read_file(dir / name).value_or("");
+  };
+  EXPECT_EQ(records(first_target1 + target(installation_.working_dir(), "target1.txt"), 82),
+            records(target(clean_installation.working_dir(), "target1.txt"), 82));
+  EXPECT_EQ(records(first_target2 + target(installation_.working_dir(), "target2.txt"), 32),
+            records(target(clean_installation.working_dir(), "target2.txt"), 32));
+  const std::string rows =
+      "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus from KVSYSTEM.KVS402ZPK order by "
+      "ZpkUhr";
+  EXPECT_EQ(db_->query(rows), clean_db->query(rows));
+  EXPECT_EQ(counted(read_file(installation_.log_path()).value_or("")),
+            counted(read_file(clean_installation.log_path()).value_or("")));
+  EXPECT_EQ(files_named(clean_installation.log_dir(), "ZarveltReject_").size(), 2u);
+}
+
+// A check run does everything against the database and keeps nothing: no rows, the targets as
+// they were, no reject file; the console names what a real run would reject, and the log and
+// the run record say it was a check.
+TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
+  if (!windows_binary_.empty()) GTEST_SKIP();
+  testing::write_file(in_working_dir("target1.txt"), "earlier export 1");
+  const ProgramRun check =
+      run_program({"--check", "T01", "bookings.txt", "target1.txt", "target2.txt"});
+  EXPECT_EQ(check.exit_status, 0) << check.console;
+  EXPECT_EQ(read_file(in_working_dir("target1.txt")), "earlier export 1");
+  EXPECT_FALSE(std::filesystem::exists(in_working_dir("target2.txt")));
+  EXPECT_THAT(access_rows(), ::testing::IsEmpty());
+  EXPECT_THAT(event_rows(), ::testing::IsEmpty());
+  EXPECT_THAT(check.console,
+              ::testing::HasSubstr("Zeile 7: Schema/Personalnr. nicht gefunden, Fehler 1403\n"));
+  EXPECT_THAT(files_named(installation_.log_dir(), "ZarveltReject_"), ::testing::IsEmpty());
+  const std::string log = read_file(installation_.log_path()).value_or("");
+  EXPECT_THAT(log, ::testing::HasSubstr(": Pr\xFC"
+                                        "flauf\n"));
+  EXPECT_THAT(log, ::testing::HasSubstr("\n\nPr\xFC"
+                                        "flauf: nichts \xFC"
+                                        "bernommen\n"));
+
+  // One run record line for each run, also for one that ends at once.
+  EXPECT_EQ(run(false).exit_status, 0);
+  expect_exports();
+  run_program({"T01"});
+  run_program({"T01", "missing.txt", "target1.txt", "target2.txt"});
+  const std::string runs = read_file(installation_.log_dir() / "ZarveltRuns.jsonl").value_or("");
+  const std::regex record(
+      "\\{\"start\":\"[0-9T:-]{19}\",\"end\":\"[0-9T:-]{19}\",\"duration_ms\":[0-9]+,"
+      "\"check\":(true|false),.*\"exit_status\":(-?[0-9]+),\"reason\":\"[^\"]*\"\\}\n");
+  std::vector<std::string> statuses;
+  for (std::sregex_iterator it(runs.begin(), runs.end(), record), end; it != end; ++it) {
+    statuses.push_back(std::string((*it)[1]) + " " + std::string((*it)[2]));
+  }
+  EXPECT_THAT(statuses, ElementsAre("true 0", "false 0", "false -1", "false 94")) << runs;
+  EXPECT_THAT(
+      runs, ::testing::HasSubstr("\"lines_read\":16,\"transferred\":{\"time_bookings\":3,"
+                                 "\"access_bookings\":7,\"cost_centre_bookings\":1,\"events\":1}"));
+}
+
+// A person watching a run on a terminal sees its progress on standard error; a caller that
+// reads standard error through a pipe gets nothing there (the other tests check that).
+TEST_P(BookingTransferTest, ProgressOnlyOnATerminal) {
+  if (!windows_binary_.empty() || GetParam() != DbBackend::kSqlite) GTEST_SKIP();
+  int terminal = -1;
+  int terminal_side = -1;
+  ASSERT_EQ(openpty(&terminal, &terminal_side, nullptr, nullptr, nullptr), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(terminal_side, STDERR_FILENO);
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(null, STDOUT_FILENO);
+    if (chdir(installation_.working_dir().c_str()) != 0) _exit(127);
+    execl(ZARVELT_BINARY, ZARVELT_BINARY, "T01", "bookings.txt", "target1.txt", "target2.txt",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(terminal_side);
+  std::string shown;
+  char buffer[256];
+  for (ssize_t n; (n = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+  close(terminal);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_THAT(shown, ::testing::MatchesRegex("\r16 Zeilen gelesen, 100 %, [0-9]+ Zeilen/s +\r?\n"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
@@ -414,6 +624,11 @@ class WindowsBookingTransferTest : public BookingTransferTest {
 
 TEST_P(WindowsBookingTransferTest, EveryBookingReachesItsDestination) {
   every_booking_reaches_its_destination();
+  // The operators' files as on Linux: per run a reject file with its reasons beside it, and
+  // one run record line.
+  EXPECT_EQ(files_named(installation_.log_dir(), "ZarveltReject_T01_").size(), 4u);
+  const std::string runs = read_file(installation_.log_dir() / "ZarveltRuns.jsonl").value_or("");
+  EXPECT_EQ(std::count(runs.begin(), runs.end(), '\n'), 2) << runs;
 }
 
 TEST_P(WindowsBookingTransferTest, ExitStatuses) {

@@ -1,5 +1,6 @@
-// zarvelt_admin as a database administrator runs it: schemas created from sql/, master data
-// loaded from CSV files, and faulty files refused whole with the file and line named.
+// zarvelt_admin as an administrator runs it: an installation laid out, schemas created from
+// sql/, master data loaded from CSV files, and faulty files refused whole with the file and
+// line named. The commands run in-process; the usage test runs the built program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -8,9 +9,11 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "admin/admin_tool.h"
 #include "db_fixture.h"
 #include "test_support.h"
 
@@ -23,10 +26,22 @@ using ::testing::HasSubstr;
 using testing::ProgramRun;
 using testing::write_file;
 
-ProgramRun run_admin(const std::vector<std::string>& arguments) {
+ProgramRun run_admin_binary(const std::vector<std::string>& arguments) {
   return testing::run_binary(std::string(ZARVELT_BINARY_DIR) + "/zarvelt_admin", arguments,
                              ZARVELT_BINARY_DIR,
                              {{"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"}});
+}
+
+// The command in this process, its output in the shape of a program run.
+ProgramRun run_admin(const std::vector<std::string>& arguments) {
+  ::setenv("ZARVELT_SQL_DIR", ZARVELT_SOURCE_DIR "/sql", 1);
+  std::ostringstream out;
+  std::ostringstream err;
+  ProgramRun run;
+  run.exit_status = admin::run_admin_tool(arguments, out, err);
+  run.console = out.str();
+  run.error_output = err.str();
+  return run;
 }
 
 std::vector<std::string> sqlite_rows(const fs::path& database, const std::string& sql) {
@@ -172,6 +187,8 @@ TEST_F(AdminSqliteTest, AFaultyFileIsRefusedAndNothingIsChanged) {
 TEST(AdminUsageTest, WrongCommandLinesAreUsageErrors) {
   for (const std::vector<std::string>& arguments :
        std::vector<std::vector<std::string>>{{},
+                                             {"init"},
+                                             {"init", "/tmp/x", "oracle"},
                                              {"drop", "sqlite", "/tmp/x"},
                                              {"create", "oracle", "/tmp/x", "MAND01"},
                                              {"create", "sqlite", "/tmp/x", "1MAND"},
@@ -182,7 +199,35 @@ TEST(AdminUsageTest, WrongCommandLinesAreUsageErrors) {
     EXPECT_EQ(result.exit_status, 2) << ::testing::PrintToString(arguments);
     EXPECT_THAT(result.error_output, HasSubstr("usage: zarvelt_admin"));
   }
-  EXPECT_EQ(run_admin({"--help"}).exit_status, 0);
+  const ProgramRun binary = run_admin_binary({"create", "oracle", "/tmp/x"});
+  EXPECT_EQ(binary.exit_status, 2);
+  EXPECT_THAT(binary.error_output, HasSubstr("usage: zarvelt_admin"));
+  EXPECT_EQ(run_admin_binary({"--help"}).exit_status, 0);
+}
+
+TEST(AdminInitTest, LaysOutAnInstallationOrSaysWhyItCannot) {
+  const fs::path temp = testing::make_temp_dir();
+  const fs::path root = temp / "zeit";
+  const ProgramRun laid_out = run_admin({"init", root.string()});
+  ASSERT_EQ(laid_out.exit_status, 0) << laid_out.error_output;
+  for (const char* directory : {"Files", "Velmarion_php/log", "Transfer/work", "db"}) {
+    EXPECT_TRUE(fs::is_directory(root / directory)) << directory;
+  }
+  EXPECT_THAT(laid_out.console, HasSubstr("zarvelt_admin create sqlite " + (root / "db").string()));
+  // Again, and for PostgreSQL: what exists is kept, and there is no database directory.
+  write_file(root / "Files" / "velmarion.ini", "kept");
+  const ProgramRun postgres = run_admin({"init", (temp / "pg").string(), "postgresql"});
+  EXPECT_EQ(run_admin({"init", root.string()}).exit_status, 0);
+  EXPECT_EQ(testing::read_file(root / "Files" / "velmarion.ini"), "kept");
+  EXPECT_EQ(postgres.exit_status, 0) << postgres.error_output;
+  EXPECT_FALSE(fs::exists(temp / "pg" / "db"));
+  EXPECT_THAT(postgres.console, HasSubstr("NET8=postgresql:<conninfo>"));
+
+  write_file(temp / "file", "");
+  const ProgramRun refused = run_admin({"init", (temp / "file").string()});
+  EXPECT_EQ(refused.exit_status, 1);
+  EXPECT_THAT(refused.error_output, HasSubstr("Not a directory"));
+  fs::remove_all(temp);
 }
 
 // ---- PostgreSQL, in a database of its own in the test cluster.

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_tool.h"
+#include "config_tool/config_tool.h"
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);

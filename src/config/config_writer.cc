@@ -1,6 +1,8 @@
 #include "config/config_writer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <memory>
 
@@ -150,15 +152,20 @@ ConfigWriteResult write_config_values(const std::string& path,
   const std::string temporary_path = path + ".tmp";
   // Text mode: CR LF line ends where the platform has them, as the reader expects.
   std::unique_ptr<File> file = file_system.open(temporary_path, OpenMode::kWriteText);
-  if (!file) return failure("cannot create " + temporary_path);
+  // The system's reason (no such directory, permission denied, disk full...) is what the
+  // administrator needs to fix it.
+  if (!file) return failure("cannot create " + temporary_path + ": " + std::strerror(errno));
   const bool wrote = file->write(content);
+  const int write_errno = errno;
   if (!file->close() || !wrote) {
+    const std::string reason = std::strerror(wrote ? errno : write_errno);
     file_system.remove(temporary_path);
-    return failure("cannot write " + temporary_path);
+    return failure("cannot write " + temporary_path + ": " + reason);
   }
   if (!file_system.replace(temporary_path, path)) {
+    const std::string reason = std::strerror(errno);
     file_system.remove(temporary_path);
-    return failure("cannot replace " + path);
+    return failure("cannot replace " + path + ": " + reason);
   }
   return {};
 }

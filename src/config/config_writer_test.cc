@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sstream>
 
 #include "config/config_reader.h"
-#include "config/config_tool.h"
 #include "config/credential_cipher.h"
 #include "files/failing_file_system.h"
 #include "test_support.h"
@@ -122,51 +120,6 @@ TEST_F(ConfigWriterTest, RefusesEntryLinesLongerThanTheReaderTakes) {
   EXPECT_FALSE(write_config_values(path_, {{key, value}}).ok);
   testing::write_file(path_, "0;DB;\n2147483647;LOGIN;00\n");
   EXPECT_FALSE(write_config_values(path_, {{"PASS", "x"}}).ok);
-}
-
-struct ToolRun {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-ToolRun run_tool(const std::vector<std::string>& arguments) {
-  std::ostringstream out;
-  std::ostringstream err;
-  const int status = run_config_tool(arguments, out, err);
-  return {status, out.str(), err.str()};
-}
-
-TEST_F(ConfigWriterTest, ToolWritesAndReadsTheFile) {
-  ASSERT_EQ(run_tool({"write", path_, "LOGIN=kvsystem", "PASS=a;b=c", "NET8=velm"}).status, 0);
-  EXPECT_EQ(run_tool({"read", path_, "PASS"}).out, "a;b=c\n");
-  EXPECT_EQ(run_tool({"read", path_, "USER"}).out, "\n");
-  const ToolRun encrypted = run_tool({"encrypt", "12345678"});
-  EXPECT_EQ(encrypted.out, encrypt_text_to_hex("12345678", kCredentialKey) + "\n");
-  EXPECT_EQ(run_tool({"decrypt", encrypted.out.substr(0, 16)}).out, "12345678\n");
-  EXPECT_EQ(run_tool({"--help"}).status, 0);
-}
-
-TEST_F(ConfigWriterTest, ToolUsageErrorsExitWithTwo) {
-  const std::vector<std::vector<std::string>> usage_errors = {
-      {},
-      {"bogus"},
-      {"encrypt"},
-      {"decrypt", "00", "11"},
-      {"read", path_},
-      {"write", path_},
-      {"write", path_, "USER=x"},
-      {"write", path_, "LOGIN"},
-      {"write", path_, "LOGIN=a", "LOGIN=b"},
-  };
-  for (const auto& arguments : usage_errors) {
-    const ToolRun run = run_tool(arguments);
-    EXPECT_EQ(run.status, kConfigToolUsageError) << ::testing::PrintToString(arguments);
-    EXPECT_NE(run.err.find("usage:"), std::string::npos);
-  }
-  EXPECT_FALSE(std::filesystem::exists(path_));
-  EXPECT_EQ(run_tool({"write", (dir_ / "missing" / "x.ini").string(), "LOGIN=a"}).status,
-            kConfigToolFailure);
 }
 
 }  // namespace

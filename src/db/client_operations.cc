@@ -11,20 +11,21 @@ namespace {
 struct BackendEntry {
   std::string_view alias_prefix;
   ConnectFunction connect;
+  std::string_view name;
 };
 constexpr BackendEntry kBackends[] = {
 #ifdef ZARVELT_WITH_SQLITE
-    {"sqlite3:", connect_sqlite},
+    {"sqlite3:", connect_sqlite, "sqlite"},
 #endif
 #ifdef ZARVELT_WITH_POSTGRESQL
-    {"postgresql:", connect_postgresql},
+    {"postgresql:", connect_postgresql, "postgresql"},
 #endif
 #ifdef ZARVELT_WITH_ODBC
-    {"odbc:", connect_odbc},
+    {"odbc:", connect_odbc, "odbc"},
     // Last: any other alias is the name of a data source.
-    {"", connect_odbc},
+    {"", connect_odbc, "odbc"},
 #endif
-    {"", nullptr},
+    {"", nullptr, ""},
 };
 
 constexpr std::size_t kMaxIdentifierLength = 30;
@@ -84,6 +85,13 @@ std::int32_t parse_integer(const std::string& text, Integer& out) {
 }
 
 }  // namespace
+
+std::string_view backend_name(std::string_view alias) {
+  for (const BackendEntry& backend : kBackends) {
+    if (backend.connect != nullptr && alias.starts_with(backend.alias_prefix)) return backend.name;
+  }
+  return {};
+}
 
 bool is_plain_identifier(std::string_view name) {
   if (name.empty() || name.size() > kMaxIdentifierLength) return false;

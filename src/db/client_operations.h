@@ -25,6 +25,10 @@ namespace zarvelt::db {
 std::unique_ptr<Connection> open_connection(std::string_view connect_string, std::int32_t& status,
                                             std::string& notice);
 
+// The backend that an alias names in this build: "sqlite", "postgresql", "odbc", or "" when
+// the build has none for it.
+std::string_view backend_name(std::string_view alias);
+
 // True for a plain identifier as the production database accepts it unquoted.
 bool is_plain_identifier(std::string_view name);
 

@@ -4,17 +4,11 @@
 #include "text/text.h"
 
 namespace zarvelt::db {
-namespace {
-
-// The connect string's host variable holds 100 characters.
-constexpr std::size_t kMaxConnectStringLength = 100;
-
-}  // namespace
-
 ConnectResult connect(SessionPtr& session, std::string_view login, std::string_view password,
                       std::string_view alias, std::string_view schema) {
   session.reset();
   ConnectResult result;
+  result.backend = backend_name(alias);
   std::string connect_text;
   connect_text.append(login).append("/").append(password).append("@").append(alias);
   if (connect_text.size() > kMaxConnectStringLength) {

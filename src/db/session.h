@@ -3,6 +3,7 @@
 // here reads the configuration or prints: the caller hands in the credentials and reports.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,8 +23,14 @@ using SessionPtr = std::unique_ptr<Session>;
 // The central schema, where every run's session starts.
 inline constexpr std::string_view kCentralSchema = "KVSYSTEM";
 
+// The production client's host variables: the NET8 alias holds 41 characters, the connect
+// string login/password@alias 100. The configuration tool refuses values beyond them.
+inline constexpr std::size_t kMaxAliasLength = 41;
+inline constexpr std::size_t kMaxConnectStringLength = 100;
+
 struct ConnectResult {
   std::int32_t status = kSuccess;
+  std::string backend;  // "sqlite", "postgresql", "odbc" as the alias chose, "" for none
   std::string message;  // a console line beyond the status (a backend missing from the build)
 };
 

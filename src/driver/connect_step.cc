@@ -8,25 +8,24 @@
 namespace zarvelt {
 
 namespace {
-// The NET8 value has 41 characters of room; a longer one is left empty, so that no alias is
-// resolved.
-constexpr std::size_t kMaxAliasLength = 41;
 // Followed by the status of the connection step.
 constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgeschlagen, Fehler: ";
 }  // namespace
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
-                          db::SessionPtr& session) {
+                          db::SessionPtr& session, std::string* backend) {
   ConfigLookup login = read_config_value("", "LOGIN", 0, config_path);
   ConfigLookup password = read_config_value("", "PASS", 0, config_path);
   ConfigLookup alias = read_config_value("", "NET8", 0, config_path);
-  if (alias.value.size() > kMaxAliasLength) alias.value.clear();
+  // A NET8 value longer than its host variable is left empty, so that no alias is resolved.
+  if (alias.value.size() > db::kMaxAliasLength) alias.value.clear();
   db::ConnectResult result =
       db::connect(session, login.value, password.value, alias.value, db::kCentralSchema);
   // The deciphered texts are wiped once the connection is made or has failed; the client
   // libraries' own copies are theirs.
   wipe(login.value);
   wipe(password.value);
+  if (backend != nullptr) *backend = result.backend;
   // Success without a session would leave nothing to run the bookings on.
   if (result.status == db::kSuccess && session == nullptr) result.status = db::kNotConnected;
   if (result.status != db::kSuccess) {

@@ -22,9 +22,6 @@ HandlerResult event(RunContext& run, const BookingLine& line) {
   return insert_event(*run.session, run.reporter, line);
 }
 
-// One step of a case: the handler to run and the counter its done bookings go to.
-enum class Step { kTime, kAccess, kCostCentre, kEvent };
-
 struct CaseSteps {
   BookingCase booking_case;
   Step steps[2];
@@ -95,19 +92,27 @@ BookingCase booking_case(const BookingLine& line) {
   return BookingCase::kUnknown;
 }
 
-HandlerResult dispatch_booking(RunContext& run, const BookingLine& line,
-                               const BookingHandlers& handlers) {
-  const BookingCase which = booking_case(line);
+HandlerResult LineOutcome::final_result() const {
   HandlerResult last;
+  for (int i = 0; i < count; ++i) {
+    last = steps[i].result;
+    if (ends_run(last.outcome)) break;
+  }
+  return last;
+}
+
+LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
+                             const BookingHandlers& handlers) {
+  LineOutcome outcome;
+  outcome.booking_case = booking_case(line);
   for (const CaseSteps& c : kCases) {
-    if (c.booking_case != which) continue;
+    if (c.booking_case != outcome.booking_case) continue;
     for (int i = 0; i < c.count; ++i) {
-      const HandlerResult result = run_step(c.steps[i], run, line, handlers);
-      if (!ends_run(last.outcome)) last = result;
+      outcome.steps[outcome.count++] = {c.steps[i], run_step(c.steps[i], run, line, handlers)};
     }
     break;
   }
-  return last;
+  return outcome;
 }
 
 }  // namespace zarvelt

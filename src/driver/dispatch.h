@@ -40,10 +40,26 @@ enum class BookingCase {
 
 BookingCase booking_case(const BookingLine& line);
 
-// Runs the handlers of the line's case in order, counting each booking that is done, and
-// returns the result of the last handler that ran (kDone with status 0 when none ran). The
+// One handler of a case.
+enum class Step { kTime, kAccess, kCostCentre, kEvent };
+
+// What the handlers of one line gave, in the order they ran.
+struct LineOutcome {
+  BookingCase booking_case = BookingCase::kUnknown;
+  struct StepResult {
+    Step step;
+    HandlerResult result;
+  };
+  StepResult steps[2];
+  int count = 0;
+
+  // The first result that ends the run, or else the last one (kDone when none ran).
+  HandlerResult final_result() const;
+};
+
+// Runs the handlers of the line's case in order, counting each booking that is done. The
 // event's access booking runs whatever the event insert gave.
-HandlerResult dispatch_booking(RunContext& run, const BookingLine& line,
-                               const BookingHandlers& handlers);
+LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
+                             const BookingHandlers& handlers);
 
 }  // namespace zarvelt

@@ -1,6 +1,9 @@
 #include "driver/program.h"
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -9,10 +12,19 @@
 #include "driver/connect_step.h"
 #include "driver/core_dumps.h"
 #include "driver/fixed_paths.h"
+#include "driver/progress.h"
+#include "driver/reject_file.h"
+#include "driver/run_record.h"
 #include "driver/transfer_loop.h"
 #include "driver/usage.h"
 #include "handlers/run_context.h"
 #include "text/text.h"
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace zarvelt {
 
@@ -25,15 +37,27 @@ constexpr std::string_view kHeaderStart =
 
 // A run that ends without its data taken over says why in the log and on the console, in
 // every mode: the caller must not take its exit status for a finished transfer.
-void report_run_failure(const Reporter& reporter, const std::string& text) {
+void report_run_failure(const Reporter& reporter, RunOutcome& outcome, const std::string& text) {
   reporter.log("\n\n" + text);
   reporter.console(text + "\n");
+  outcome.reason = text;
+}
+
+// The run record file in the log directory.
+constexpr std::string_view kRunRecordFileName = "ZarveltRuns.jsonl";
+
+long current_process_id() {
+#ifdef _WIN32
+  return static_cast<long>(_getpid());
+#else
+  return static_cast<long>(getpid());
+#endif
 }
 
 // Opens the source and both target files, the targets locked against other runs. Both targets
 // are attempted even when the source is missing, so that a caller always finds them created
 // (or emptied). Returns kExitCompleted when the run can go on, otherwise its exit status.
-int open_files(RunContext& run, std::FILE*& source, const char* source_path,
+int open_files(RunContext& run, RunOutcome& outcome, std::FILE*& source, const char* source_path,
                const char* target1_path, const char* target2_path) {
   source = std::fopen(source_path, "rb");
   if (source == nullptr) run.reporter.verbose_console("Quelldatei auf Server nicht gefunden\n");
@@ -43,16 +67,22 @@ int open_files(RunContext& run, std::FILE*& source, const char* source_path,
     case TargetsOpen::kOpen:
       break;
     case TargetsOpen::kSameFile:
-      report_run_failure(run.reporter, targets.message);
+      report_run_failure(run.reporter, outcome, targets.message);
       return kExitFileError;
     case TargetsOpen::kBusy:
-      report_run_failure(run.reporter, targets.message);
+      report_run_failure(run.reporter, outcome, targets.message);
       return kExitTargetBusy;
     case TargetsOpen::kCannotCreate:
       run.reporter.verbose_console("Zieldatei kann nicht erzeugt werden\n");
+      outcome.reason = source == nullptr ? "Quelldatei auf Server nicht gefunden"
+                                         : "Zieldatei kann nicht erzeugt werden";
       return kExitFileError;
   }
-  return source != nullptr ? kExitCompleted : kExitFileError;
+  if (source == nullptr) {
+    outcome.reason = "Quelldatei auf Server nicht gefunden";
+    return kExitFileError;
+  }
+  return kExitCompleted;
 }
 
 constexpr std::string_view kNothingTakenOver =
@@ -63,41 +93,53 @@ constexpr std::string_view kNothingTakenOver =
 // this order, so that a failure at any step leaves the database and the targets without
 // anything of the run. Returns the exit status.
 int finish_run(RunContext& run, std::FILE* source, const std::string& source_path,
-               const HandlerResult& transfer, RunOutcome& outcome) {
+               const HandlerResult& transfer, bool check, RunOutcome& outcome) {
   const Reporter& reporter = run.reporter;
   const bool source_read = std::ferror(source) == 0;
   const bool target1_written = export_finish(run.target1);
   const bool target2_written = export_finish(run.target2);
   const bool exports_complete = target1_written && target2_written;
   if (!source_read) {
-    report_run_failure(reporter, "Quelldatei " + source_path + " konnte nicht gelesen werden" +
-                                     std::string(kNothingTakenOver));
+    report_run_failure(reporter, outcome,
+                       "Quelldatei " + source_path + " konnte nicht gelesen werden" +
+                           std::string(kNothingTakenOver));
   }
   for (const ExportFile* target : {&run.target1, &run.target2}) {
     if (target->failed) {
-      report_run_failure(reporter, "Zieldatei " + target->path +
-                                       " konnte nicht geschrieben werden" +
-                                       std::string(kNothingTakenOver));
+      report_run_failure(reporter, outcome,
+                         "Zieldatei " + target->path + " konnte nicht geschrieben werden" +
+                             std::string(kNothingTakenOver));
     }
   }
   if (!source_read || !exports_complete) return kExitExportFailed;
 
   if (transfer.outcome == Outcome::kSessionLost) {
-    report_run_failure(reporter,
+    report_run_failure(reporter, outcome,
                        "Datenbanksitzung abgebrochen, Fehler: " + std::to_string(transfer.status) +
                            std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
   if (transfer.outcome == Outcome::kRunMustEnd) {
-    report_run_failure(reporter, "Datenbank nimmt die Buchungen nicht an, Fehler: " +
-                                     std::to_string(transfer.status) +
-                                     std::string(kNothingTakenOver));
+    report_run_failure(reporter, outcome,
+                       "Datenbank nimmt die Buchungen nicht an, Fehler: " +
+                           std::to_string(transfer.status) + std::string(kNothingTakenOver));
     return kExitNotCommitted;
+  }
+  if (check) {
+    // The session ends without its commit: every backend then rolls the transaction back.
+    const std::string text =
+        "Pr\xFC"
+        "flauf: nichts \xFC"
+        "bernommen";
+    run.reporter.log("\n\n" + text);
+    outcome.reason = text;
+    return kExitCompleted;
   }
   const std::int32_t commit_status = db::commit(*run.session);
   if (commit_status != db::kSuccess) {
-    report_run_failure(reporter, "Commit fehlgeschlagen, Fehler: " + std::to_string(commit_status) +
-                                     std::string(kNothingTakenOver));
+    report_run_failure(reporter, outcome,
+                       "Commit fehlgeschlagen, Fehler: " + std::to_string(commit_status) +
+                           std::string(kNothingTakenOver));
     return kExitNotCommitted;
   }
   outcome.committed = true;
@@ -109,19 +151,45 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
     const std::string staging_path = target->staging_path;
     if (!export_publish(*target)) {
       published = false;
-      report_run_failure(reporter, "Zieldatei " + target->path +
-                                       " konnte nicht ersetzt werden, die Daten stehen in " +
-                                       staging_path);
+      report_run_failure(reporter, outcome,
+                         "Zieldatei " + target->path +
+                             " konnte nicht ersetzt werden, die Daten stehen in " + staging_path);
     }
   }
   return published ? kExitCompleted : kExitExportFailed;
 }
 
+// What the run's files and session are, for the run record.
+struct RunFacts {
+  bool check = false;
+  Counters counters;
+  std::int64_t lines_read = 0;
+  std::int64_t lines_rejected = 0;
+  std::string backend;
+  std::string reject_file;
+};
+
+std::string log_directory() {
+  const std::string log = host_path(kTransferLogWindowsPath);
+  const std::size_t slash = log.find_last_of("/\\");
+  return slash == std::string::npos ? std::string() : log.substr(0, slash + 1);
+}
+
+std::int64_t file_size(std::FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) return 0;
+  const long size = std::ftell(file);
+  std::rewind(file);
+  return size < 0 ? 0 : size;
+}
+
 // Connects, logs the header, transfers, commits and publishes. Returns the exit status.
 int transfer_with_session(RunContext& run, std::FILE* source, const std::string& source_path,
-                          RunOutcome& outcome) {
+                          const std::string& start_time, RunFacts& facts, RunOutcome& outcome) {
   db::SessionPtr session;
-  if (connect_step(host_path(kConfigFileWindowsPath), run.reporter, session) != db::kSuccess) {
+  const std::int32_t connected =
+      connect_step(host_path(kConfigFileWindowsPath), run.reporter, session, &facts.backend);
+  if (connected != db::kSuccess) {
+    outcome.reason = "Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(connected);
     return kExitConnectionFailed;
   }
   run.session = session.get();
@@ -133,39 +201,75 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   const std::int32_t time_status = db::read_server_time(*session, server_time);
   if (time_status != db::kSuccess) {
     report_connection_failure(run.reporter, time_status);
+    outcome.reason = "Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(time_status);
     return kExitConnectionFailed;
   }
-  run.reporter.log(std::string(kHeaderStart) + server_time + ":");
-  const HandlerResult transfer = transfer_bookings(run, source);
-  const int exit_status = finish_run(run, source, source_path, transfer, outcome);
+  run.reporter.log(std::string(kHeaderStart) + server_time + ":" +
+                   (facts.check ? " Pr\xFC"
+                                  "flauf"
+                                : ""));
+
+  // Lines that do not get through go to a reject file of this run; a check run only names
+  // them on the console.
+  RejectFile reject_file(
+      log_directory() + reject_file_name(run.terminal_name, start_time, current_process_id()),
+      run.reporter);
+  RejectReport reject_report(run.reporter);
+  RejectSink& rejects = facts.check ? static_cast<RejectSink&>(reject_report) : reject_file;
+  std::optional<TerminalProgress> progress;
+  if (TerminalProgress::is_terminal(stderr)) progress.emplace(stderr, file_size(source));
+
+  const TransferResult transfer =
+      transfer_bookings(run, source, kBookingHandlers, &rejects, progress ? &*progress : nullptr);
+  if (progress) progress->finish();
+  facts.lines_read = transfer.lines_read;
+  facts.lines_rejected = transfer.lines_rejected;
+  const int exit_status =
+      finish_run(run, source, source_path, transfer.ended, facts.check, outcome);
+  // A run that is not taken over is fed again whole: its reject file would only mislead.
+  if (!outcome.committed) reject_file.discard();
+  facts.reject_file = reject_file.path();
   run.session = nullptr;
   return exit_status;
 }
 
-}  // namespace
-
-RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
+// The run proper, from the command line's words on (a check run's without "--check").
+RunOutcome run_with_arguments(int argc, char** argv, std::FILE* console,
+                              const std::string& start_time, RunFacts& facts) {
   RunOutcome outcome;
-  if (answer_help_or_version(argc, argv, console)) return outcome;  // exit status 0
   if (argc < 5) {
     std::fputs("Parameterfehler", console);
     outcome.exit_status = kExitParameterError;
+    outcome.reason = "Parameterfehler";
     return outcome;
   }
   const bool verbose = argc > 5 && upper_case(argv[5]) == "/D";
   if (std::strlen(argv[1]) > kTerminalNameMaxLength) {
     std::fputs("Terminalname zu lang", console);
     outcome.exit_status = kExitParameterError;
+    outcome.reason = "Terminalname zu lang";
     return outcome;
   }
   RunContext run;
   run.terminal_name = argv[1];
   run.reporter = Reporter(host_path(kTransferLogWindowsPath), console, verbose);
 
+  // A check run writes its exports into files of its own, removed at the end: the targets are
+  // neither emptied nor locked.
+  std::string target1 = argv[3];
+  std::string target2 = argv[4];
+  if (facts.check) {
+    const std::string prefix = (std::filesystem::temp_directory_path() /
+                                ("zarvelt-check-" + std::to_string(current_process_id())))
+                                   .string();
+    target1 = prefix + "-1.txt";
+    target2 = prefix + "-2.txt";
+  }
+
   std::FILE* source = nullptr;
-  outcome.exit_status = open_files(run, source, argv[2], argv[3], argv[4]);
+  outcome.exit_status = open_files(run, outcome, source, argv[2], target1.c_str(), target2.c_str());
   if (outcome.exit_status == kExitCompleted) {
-    outcome.exit_status = transfer_with_session(run, source, argv[2], outcome);
+    outcome.exit_status = transfer_with_session(run, source, argv[2], start_time, facts, outcome);
   }
 
   // Every file that opened is closed here, target file 2 included, rather than left to the
@@ -179,6 +283,55 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
   // Only now may another run on the same targets go on.
   export_release(run.target1);
   export_release(run.target2);
+  if (facts.check) {
+    std::remove(target1.c_str());
+    std::remove(target2.c_str());
+  }
+  facts.counters = run.counters;
+  return outcome;
+}
+
+}  // namespace
+
+RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
+  RunOutcome outcome;
+  if (answer_help_or_version(argc, argv, console)) return outcome;  // exit status 0
+  const auto started = std::chrono::steady_clock::now();
+  RunRecord record;
+  record.start = local_time_text(true);
+  const std::string start_time = local_time_text(false);
+  RunFacts facts;
+  // "--check" as the first word makes the rest the command line of a check run.
+  if (argc > 1 && argv[1] == kCheckOption) {
+    facts.check = true;
+    --argc;
+    ++argv;
+  }
+  outcome = run_with_arguments(argc, argv, console, start_time, facts);
+
+  record.end = local_time_text(true);
+  record.duration_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - started)
+                           .count();
+  record.check = facts.check;
+  for (int i = 1; i < argc && i <= 4; ++i) {
+    std::string* fields[] = {&record.terminal, &record.source, &record.target1, &record.target2};
+    *fields[i - 1] = argv[i];
+  }
+  record.lines_read = facts.lines_read;
+  record.lines_rejected = facts.lines_rejected;
+  record.time_bookings = facts.counters.time_bookings;
+  record.access_bookings = facts.counters.access_bookings;
+  record.cost_centre_bookings = facts.counters.cost_centre_bookings;
+  record.events = facts.counters.events;
+  record.exit_status = outcome.exit_status;
+  record.reason = outcome.reason.empty() ? std::string(
+                                               "\xDC"
+                                               "bergabe abgeschlossen")
+                                         : outcome.reason;
+  record.backend = facts.backend;
+  record.reject_file = facts.reject_file;
+  append_run_record(log_directory() + std::string(kRunRecordFileName), record);
   return outcome;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace zarvelt {
@@ -28,7 +29,12 @@ inline constexpr size_t kTerminalNameMaxLength = 255;
 struct RunOutcome {
   int exit_status = kExitCompleted;
   bool committed = false;  // the commit reported success
+  std::string reason;      // the line that said why the run ended so ("" for a clean run)
 };
+
+// The first word that makes a run a check run: everything a run does against the real
+// database, then the session ends without its commit; the targets are not touched.
+inline constexpr std::string_view kCheckOption = "--check";
 
 // Runs the program with the given command line, printing to console. The exports reach their
 // targets only after a successful commit; a run that fails leaves the targets empty and no

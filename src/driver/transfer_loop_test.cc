@@ -1,7 +1,5 @@
 #include "driver/transfer_loop.h"
 
-#include "input/line_reader.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "input/line_reader.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -35,7 +34,7 @@ Recorder* recorder = nullptr;
 HandlerResult fake_time_booking(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("time");
   recorder->badges.push_back(line.badge());
-  return {recorder->time_outcome, 0};
+  return {recorder->time_outcome, 0, {}};
 }
 HandlerResult fake_access_booking(RunContext&, const BookingLine& line) {
   recorder->calls.push_back("access");
@@ -86,7 +85,7 @@ class TransferLoopTest : public ::testing::Test {
     testing::write_file(path, source_bytes);
     std::FILE* source = std::fopen(path.c_str(), "rb");
     ASSERT_NE(source, nullptr);
-    ended = transfer_bookings(run, source, kRecordingHandlers);
+    ended = transfer_bookings(run, source, kRecordingHandlers).ended;
     std::fclose(source);
   }
   std::string log() { return testing::read_file(installation.log_path()).value_or(""); }
@@ -247,12 +246,13 @@ TEST_F(TransferLoopTest, ALineIsOneBookingWhateverItsLength) {
   // A long field 14 does not cut the line: it reaches its handler whole. A line beyond the
   // bound is one faulty line, and the next line is read as usual.
   const std::string long_line = booking_line({{14, std::string(600, 'x')}, {15, "62p"}});
-  const std::string too_long = booking_line({{0, std::string(kMaxLineLength, '9') + "10001"}, {15, "62p"}});
+  const std::string too_long =
+      booking_line({{0, std::string(kMaxLineLength, '9') + "10001"}, {15, "62p"}});
   const std::string next = booking_line({{15, "50p"}});
   transfer(long_line + too_long + next);
   EXPECT_THAT(record.calls, ElementsAre("access", "cost_centre"));
-  EXPECT_EQ(console.text(), long_line + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + next +
-                                "2 Buchungen uebergeben");
+  EXPECT_EQ(console.text(),
+            long_line + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + next + "2 Buchungen uebergeben");
 }
 
 }  // namespace

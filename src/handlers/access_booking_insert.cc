@@ -57,7 +57,7 @@ HandlerResult insert_access_booking(db::Session& session, const Reporter& report
   std::snprintf(message, sizeof message, " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n",
                 static_cast<int>(status));
   reporter.console(message);
-  return failed_insert_result(status);
+  return failed_insert_result(status, "Insert in Kvs402Zpk fehlgeschlagen");
 }
 
 }  // namespace zarvelt

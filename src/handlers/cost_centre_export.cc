@@ -38,7 +38,7 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
   const std::string_view refusal = booking_moment_refusal(line.date(), line.time());
   if (!refusal.empty()) {
     report_refused_booking(reporter, line, refusal);
-    return {Outcome::kRefused, db::kSuccess};
+    return {Outcome::kRefused, db::kSuccess, std::string(refusal)};
   }
 
   std::string record = ddmmyy(line.date());
@@ -65,7 +65,7 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
 
   // A failed write is remembered in the export file for the driver; the booking still counts.
   export_write(target2, record);
-  return {Outcome::kDone, db::kSuccess};
+  return {Outcome::kDone, db::kSuccess, {}};
 }
 
 }  // namespace zarvelt

@@ -18,13 +18,13 @@ HandlerResult insert_event(db::Session& session, const Reporter& reporter,
   record.function_code = line.function_code();
   record.result_number = decimal_integer(line.status_number());
   const std::int32_t status = db::insert_event_record(session, record);
-  if (status == db::kSuccess) return {Outcome::kDone, status};
-  if (status == db::kUniqueConstraint) return {Outcome::kFailed, status};
+  if (status == db::kSuccess) return {Outcome::kDone, status, {}};
+  if (status == db::kUniqueConstraint) return {Outcome::kDuplicate, status, {}};
   char message[80];
   std::snprintf(message, sizeof message, " Insert in O2009BuchProt fehlgeschlagen, Fehler %d\n",
                 static_cast<int>(status));
   reporter.console(message);
-  return failed_insert_result(status);
+  return failed_insert_result(status, "Insert in O2009BuchProt fehlgeschlagen");
 }
 
 }  // namespace zarvelt

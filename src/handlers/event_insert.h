@@ -11,11 +11,10 @@ namespace zarvelt {
 
 // Inserts the line's event (event date and time: date immediately followed by time; reader
 // and result number as the integer values of fields 6 and 12; no variable text, stored as
-// NULL): kDone when it is stored. An event already stored (-1) is not counted again and says
-// nothing; any other failure is printed as " Insert in O2009BuchProt fehlgeschlagen, Fehler
-// %d\n" in every mode, and ends the run when the status concerns the run's writes as such.
+// NULL): kDone when it is stored. An event already stored (-1) gives kDuplicate: not counted
+// again, nothing said; any other failure is printed as " Insert in O2009BuchProt fehlgeschlagen,
+// Fehler %d\n" in every mode, and ends the run when the status concerns the run's writes as such.
 // Values longer than their columns are refused by the statement, never cut.
-HandlerResult insert_event(db::Session& session, const Reporter& reporter,
-                           const BookingLine& line);
+HandlerResult insert_event(db::Session& session, const Reporter& reporter, const BookingLine& line);
 
 }  // namespace zarvelt

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "db/status.h"
 
@@ -10,6 +12,7 @@ namespace zarvelt {
 
 enum class Outcome {
   kDone,         // the booking reached its destination (or was already there): it counts
+  kDuplicate,    // the booking was stored already; not counted again
   kRefused,      // the booking's values cannot be transferred; reported, the run goes on
   kFailed,       // a statement failed for this booking; reported, the run goes on
   kSessionLost,  // the database session is gone: nothing more can run or be committed
@@ -19,7 +22,13 @@ enum class Outcome {
 struct HandlerResult {
   Outcome outcome = Outcome::kDone;
   std::int32_t status = db::kSuccess;  // the status of the handler's last database step
+  std::string reason;                  // what failed, for a booking that did not get through
 };
+
+// True when the booking is where it belongs: done now or stored before.
+inline bool reached(const HandlerResult& result) {
+  return result.outcome == Outcome::kDone || result.outcome == Outcome::kDuplicate;
+}
 
 // True for the outcomes after which the loop must not read another line.
 inline bool ends_run(Outcome outcome) {
@@ -28,22 +37,22 @@ inline bool ends_run(Outcome outcome) {
 
 // A lost session overrides what the handler made of the booking: the loop must stop. Used
 // after lookups, whose other failures are the booking's own whatever their status.
-inline HandlerResult handler_result(Outcome outcome, std::int32_t status) {
-  return {db::is_session_lost(status) ? Outcome::kSessionLost : outcome, status};
+inline HandlerResult handler_result(Outcome outcome, std::int32_t status, std::string reason = {}) {
+  return {db::is_session_lost(status) ? Outcome::kSessionLost : outcome, status, std::move(reason)};
 }
 
 // The result of an insert that did not store its row: a status about the run's writes as such
 // ends the run; one about the booking's values fails the booking.
-inline HandlerResult failed_insert_result(std::int32_t status) {
+inline HandlerResult failed_insert_result(std::int32_t status, std::string reason) {
   switch (db::status_scope(status)) {
     case db::StatusScope::kSessionLost:
-      return {Outcome::kSessionLost, status};
+      return {Outcome::kSessionLost, status, std::move(reason)};
     case db::StatusScope::kRun:
-      return {Outcome::kRunMustEnd, status};
+      return {Outcome::kRunMustEnd, status, std::move(reason)};
     case db::StatusScope::kBooking:
       break;
   }
-  return {Outcome::kFailed, status};
+  return {Outcome::kFailed, status, std::move(reason)};
 }
 
 }  // namespace zarvelt

@@ -81,7 +81,7 @@ HandlerResult export_time_booking(db::Session& session, std::string& current_sch
   std::string_view refusal = booking_moment_refusal(line.date(), line.time());
   if (!refusal.empty()) {
     report_refused_booking(reporter, line, refusal);
-    return {Outcome::kRefused, db::kSuccess};
+    return {Outcome::kRefused, db::kSuccess, std::string(refusal)};
   }
 
   std::string personnel_number;
@@ -90,7 +90,7 @@ HandlerResult export_time_booking(db::Session& session, std::string& current_sch
       db::lookup_badge(session, line.badge(), line.date(), personnel_number, client_schema);
   if (status != db::kSuccess && status != db::kNullFetched) {
     report_refused_booking(reporter, line, kBadgeNotFound);
-    return handler_result(Outcome::kRefused, status);
+    return handler_result(Outcome::kRefused, status, std::string(kBadgeNotFound));
   }
 
   if (client_schema != current_schema) {
@@ -100,7 +100,8 @@ HandlerResult export_time_booking(db::Session& session, std::string& current_sch
           "!!! Schema konnte nicht gewechselt werden: " + client_schema + " !!!\n";
       reporter.log(message);
       reporter.console(message);
-      return handler_result(Outcome::kRefused, status);
+      return handler_result(Outcome::kRefused, status,
+                            "Schema konnte nicht gewechselt werden: " + client_schema);
     }
     current_schema = client_schema;
   }
@@ -123,7 +124,7 @@ HandlerResult export_time_booking(db::Session& session, std::string& current_sch
   refusal = time_record_refusal(columns);
   if (!refusal.empty()) {
     report_refused_booking(reporter, line, refusal);
-    return handler_result(Outcome::kRefused, status);
+    return handler_result(Outcome::kRefused, status, std::string(refusal));
   }
   export_write(target1, format_time_export_record(columns));
   return handler_result(Outcome::kDone, status);

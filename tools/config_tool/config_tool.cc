@@ -1,6 +1,8 @@
-#include "config/config_tool.h"
+#include "config_tool/config_tool.h"
 
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 #include "config/config_reader.h"
 #include "config/config_writer.h"
@@ -28,11 +30,47 @@ constexpr const char* kHelp =
     "record whose section is empty, whose number is 0 or whose key matches, so every section\n"
     "line needs a non-empty section and every entry line a non-zero number.\n"
     "write keeps the other records of an existing file and replaces the entry of a key that is\n"
-    "present; values may hold at most 96 characters.\n";
+    "present, and creates the file's directory when it is missing. Values hold at most 96\n"
+    "characters, NET8 at most 41, and LOGIN/PASS@NET8 together at most 100 (what the transfer\n"
+    "program takes); longer ones are refused and the file is left as it was.\n";
 
 int usage_error(std::ostream& err, const std::string& message) {
   err << "zarvelt_config: " << message << "\n" << kUsage;
   return kConfigToolUsageError;
+}
+
+// What the transfer program takes: a NET8 of at most 41 characters (a longer one is dropped and
+// the connection fails with -12154), and "LOGIN/PASS@NET8" of at most 100 (else -12899).
+constexpr std::size_t kMaxNet8Length = 41;
+constexpr std::size_t kMaxConnectStringLength = 100;
+
+// Refuses values the transfer program could never connect with, so that the mistake shows
+// here rather than as a failed run. Keys not given keep their value in the file.
+bool usable_credentials(const std::string& path, const std::vector<ConfigAssignment>& assignments,
+                        std::ostream& err) {
+  auto value_of = [&](const std::string& key) {
+    for (const ConfigAssignment& assignment : assignments) {
+      if (assignment.key == key) return assignment.plain_value;
+    }
+    return read_config_value("", key, 0, path).value;
+  };
+  const std::string net8 = value_of("NET8");
+  if (net8.size() > kMaxNet8Length) {
+    err << "zarvelt_config: NET8 has " << net8.size() << " characters; zarvelt takes at most "
+        << kMaxNet8Length
+        << " (a longer one fails with -12154): use a shorter path, a PostgreSQL service "
+           "(postgresql:service=<name>) or an ODBC data source\n";
+    return false;
+  }
+  const std::size_t connect_length =
+      value_of("LOGIN").size() + value_of("PASS").size() + net8.size() + 2;
+  if (connect_length > kMaxConnectStringLength) {
+    err << "zarvelt_config: LOGIN/PASS@NET8 has " << connect_length
+        << " characters; zarvelt takes at most " << kMaxConnectStringLength
+        << " (a longer one fails with -12899)\n";
+    return false;
+  }
+  return true;
 }
 
 int write_command(const std::vector<std::string>& arguments, std::ostream& err) {
@@ -49,6 +87,16 @@ int write_command(const std::vector<std::string>& arguments, std::ostream& err) 
     }
     if (!seen.insert(key).second) return usage_error(err, key + " given twice");
     assignments.push_back({key, argument.substr(equals + 1)});
+  }
+  if (!usable_credentials(arguments[1], assignments, err)) return kConfigToolFailure;
+  // A new installation may not have its Files/ directory yet.
+  const std::filesystem::path parent = std::filesystem::path(arguments[1]).parent_path();
+  std::error_code failure;
+  if (!parent.empty()) std::filesystem::create_directories(parent, failure);
+  if (failure) {
+    err << "zarvelt_config: cannot create directory " << parent.string() << ": "
+        << failure.message() << "\n";
+    return kConfigToolFailure;
   }
   const ConfigWriteResult result = write_config_values(arguments[1], assignments);
   if (!result.ok) {

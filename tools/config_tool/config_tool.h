@@ -9,7 +9,7 @@
 namespace zarvelt {
 
 inline constexpr int kConfigToolSuccess = 0;
-inline constexpr int kConfigToolFailure = 1;     // the file could not be written
+inline constexpr int kConfigToolFailure = 1;     // the file or its directory could not be written
 inline constexpr int kConfigToolUsageError = 2;  // wrong command or arguments
 
 // Runs one command; arguments exclude the program name. Results go to out, messages to err.
