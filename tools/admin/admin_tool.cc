@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "admin/master_data.h"
-#include "db/client.h"
+#include "db/connection.h"
 #include "db/status.h"
 
 namespace zarvelt::admin {
