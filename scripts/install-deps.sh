@@ -11,7 +11,8 @@ demo_packages=(
   g++ cmake make
   libsqlite3-dev sqlite3
 )
-# The tests on top: the other backends, GoogleTest, the Windows build, the fuzzers, formatting.
+# The tests on top: the other backends, GoogleTest, the Windows build, the fuzzers, formatting,
+# and an Oracle SQL grammar (sqlglot, for Debian's own python3) for the Oracle-only texts.
 test_packages=(
   "${demo_packages[@]}"
   pkg-config clang-format
@@ -21,6 +22,7 @@ test_packages=(
   g++-mingw-w64-x86-64-posix wine64
   libssl-dev
   clang-14 libclang-rt-14-dev
+  python3-sqlglot
 )
 
 case "${1:-}" in

@@ -1,5 +1,5 @@
 // End-to-end runs of the built program over a booking file that walks through every row of
-// the dispatch table, on each database backend: the export files, the protocol rows, the
+// the dispatch cases, on each database backend: the export files, the protocol rows, the
 // transfer log and the console, byte for byte. The Windows build runs the same under wine64
 // (ZARVELT_WINDOWS_BINARY, WINEPREFIX), with PostgreSQL reached through the host's ODBC.
 #include <fcntl.h>
@@ -115,14 +115,14 @@ const std::string kLongBadgeInsertFailed = " Insert in Kvs402Zpk fehlgeschlagen,
 
 std::vector<SourceLine> source_lines() {
   return {
-      // Row 1: time booking (the worked record), then access booking.
+      // A time booking (the worked record), then its access booking.
       {booking_line({.kind = "40p",
                      .time = "143015",
                      .function_code = "K1",
                      .time_mark = "1",
                      .access_result = "1"}),
        ""},
-      // Row 2: time booking only, of another client.
+      // A time booking only, of another client.
       {booking_line({.kind = "40p",
                      .badge = "4712  \t",
                      .time = "143100",
@@ -130,18 +130,18 @@ std::vector<SourceLine> source_lines() {
                      .text = "Spaetdienst",
                      .time_mark = "1"}),
        ""},
-      // Row 3: access booking only.
+      // An access booking only.
       {booking_line({.kind = "40p", .badge = "4713", .time = "143200", .access_result = "B"}), ""},
-      // Row 4: neither.
+      // Neither.
       {booking_line({.kind = "40p", .badge = "4714", .time = "143230"}), ""},
-      // Row 5: access booking with the status number as code.
+      // A door access booking with the status number as code.
       {booking_line({.kind = "dta",
                      .badge = "4715",
                      .time = "143300",
                      .function_code = "024",
                      .status_number = "100"}),
        ""},
-      // Row 6: time booking with a translated function code, and one without a badge.
+      // A door time booking with a translated function code, and one without a badge.
       {booking_line(
            {.kind = "dta", .time = "143400", .function_code = "K2", .status_number = "100"}),
        ""},
@@ -151,18 +151,18 @@ std::vector<SourceLine> source_lines() {
                      .function_code = "025",
                      .status_number = "100"}),
        kBadgeNotFoundBlock},
-      // Row 7: access booking without a badge.
+      // A door access booking without a badge.
       {booking_line({.kind = "dta",
                      .badge = " \t",
                      .time = "143600",
                      .function_code = "025",
                      .status_number = "200"}),
        ""},
-      // Row 3 again, with a badge too long for the access protocol: refused, never cut.
+      // An access booking again, with a badge too long for the access protocol: refused, never cut.
       {booking_line(
            {.kind = "40p", .badge = std::string(20, '7'), .time = "143650", .access_result = "1"}),
        kLongBadgeInsertFailed},
-      // Row 8: event, then its access booking.
+      // An event, then its access booking.
       {booking_line({.kind = "dta",
                      .date = "20260107",
                      .time = "153000",
@@ -170,14 +170,14 @@ std::vector<SourceLine> source_lines() {
                      .function_code = "025",
                      .status_number = "200"}),
        ""},
-      // Row 9: access booking with and without a zone.
+      // A zone access booking with and without a zone.
       {booking_line({.kind = "62p", .time = "143700", .status_number = "200", .zone_prefix = "Z1"}),
        ""},
       {booking_line({.kind = "62p", .time = "143800", .status_number = "200", .zone_prefix = "Z9"}),
        ""},
-      // Row 10: cost-centre booking.
+      // A cost-centre booking.
       {booking_line({.kind = "50p", .badge = "12345", .time = "143015", .text = "4711"}), ""},
-      // Row 11, and lines of another terminal: nothing.
+      // Unknown record kinds, and lines of another terminal: nothing.
       {booking_line({.kind = "70p", .time = "143900", .time_mark = "1", .access_result = "1"}), ""},
       {booking_line({.kind = "40P", .time = "144000", .time_mark = "1", .access_result = "1"}), ""},
       {booking_line({.kind = "40p",

@@ -18,7 +18,7 @@ namespace zarvelt::testing {
 inline constexpr const char* kFaultTerminal = "T1";
 
 // Booking lines of kFaultTerminal, numbered so that each line has its own booking time:
-// a time booking with an access booking (row 1 of the dispatch), a cost-centre booking and
+// a time booking with its access booking, a cost-centre booking and
 // an event with its access booking.
 std::string time_and_access_line(int number);
 std::string cost_centre_line(int number);

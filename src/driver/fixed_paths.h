@@ -10,8 +10,6 @@ namespace zarvelt {
 inline constexpr std::string_view kConfigFileWindowsPath = "..\\..\\Files\\velmarion.ini";
 inline constexpr std::string_view kTransferLogWindowsPath =
     "..\\..\\Velmarion_php\\log\\ZarveltLog.txt";
-inline constexpr std::string_view kTransferLogBackupWindowsPath =
-    "..\\..\\Velmarion_php\\log\\ZarveltLog_bak.txt";
 
 // On Windows the path as it stands; elsewhere every backslash becomes a slash.
 std::string host_path(std::string_view windows_path);

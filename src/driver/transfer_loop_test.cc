@@ -116,7 +116,7 @@ struct DispatchCase {
 class DispatchTableTest : public TransferLoopTest,
                           public ::testing::WithParamInterface<DispatchCase> {};
 
-TEST_P(DispatchTableTest, RunsTheHandlersOfItsRowInOrder) {
+TEST_P(DispatchTableTest, RunsTheHandlersOfItsCaseInOrder) {
   const DispatchCase& c = GetParam();
   record.event_status = c.event_status;
   // A refused time booking must not keep the access booking of its line from running.
@@ -129,48 +129,48 @@ TEST_P(DispatchTableTest, RunsTheHandlersOfItsRowInOrder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, DispatchTableTest,
+    Cases, DispatchTableTest,
     ::testing::Values(
         DispatchCase{
-            "Row1TimeThenAccess", {{15, "40p"}, {10, "1"}, {11, "0"}}, 0, {"time", "access"}, 0},
-        DispatchCase{"Row2Time", {{15, "40p"}, {10, "1"}}, 0, {"time"}, 0},
-        DispatchCase{"Row3Access", {{15, "40p"}, {11, "0"}}, 0, {"access"}, 0},
-        DispatchCase{"Row4Nothing", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
+            "TimeAndAccess", {{15, "40p"}, {10, "1"}, {11, "0"}}, 0, {"time", "access"}, 0},
+        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time"}, 0},
+        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access"}, 0},
+        DispatchCase{"Neither", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
         DispatchCase{
-            "Row5Access", {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}}, 0, {"access"}, 0},
-        DispatchCase{"Row6TimeWithBadge",
+            "DoorAccess", {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}}, 0, {"access"}, 0},
+        DispatchCase{"DoorTimeWithBadge",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "100"}},
                      0,
                      {"time"},
                      0},
         DispatchCase{
-            "Row6TimeWithoutBadge", {{15, "dta"}, {7, "025"}, {12, "100"}}, 0, {"time"}, 0},
-        DispatchCase{"Row7Access", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access"}, 0},
-        DispatchCase{"Row7BadgeOfBlanksAndTabs",
+            "DoorTimeWithoutBadge", {{15, "dta"}, {7, "025"}, {12, "100"}}, 0, {"time"}, 0},
+        DispatchCase{"DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access"}, 0},
+        DispatchCase{"DoorAccessBadgeOfBlanksAndTabs",
                      {{15, "dta"}, {0, " \t "}, {7, "025"}, {12, "200"}},
                      0,
                      {"access"},
                      0},
-        DispatchCase{"Row8EventCounted",
+        DispatchCase{"DoorEventCounted",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      0,
                      {"event", "access"},
                      1},
-        DispatchCase{"Row8EventFailedAccessStillRuns",
+        DispatchCase{"DoorEventFailedAccessStillRuns",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      -1400,
                      {"event", "access"},
                      0},
-        DispatchCase{"Row8StatusNumberComparedAsText",
+        DispatchCase{"DoorEventStatusNumberComparedAsText",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "0100"}},
                      0,
                      {"event", "access"},
                      1},
-        DispatchCase{"Row9Access", {{15, "62p"}}, 0, {"access"}, 0},
-        DispatchCase{"Row10CostCentre", {{15, "50p"}}, 0, {"cost_centre"}, 0},
-        DispatchCase{"Row11UpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
-        DispatchCase{"Row11OtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
-        DispatchCase{"Row11KindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
+        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access"}, 0},
+        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre"}, 0},
+        DispatchCase{"UnknownUpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
+        DispatchCase{"UnknownOtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
+        DispatchCase{"UnknownKindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
     [](const ::testing::TestParamInfo<DispatchCase>& info) { return info.param.name; });
 
 TEST_F(TransferLoopTest, EventGetsItsLineWithTheTrimmedBadge) {

@@ -25,7 +25,7 @@ class TransferLogTest : public ::testing::Test {
 TEST_F(TransferLogTest, BackupSitsBesideTheLogWithBakInItsName) {
   EXPECT_EQ(log_backup_path(log), backup);
   EXPECT_EQ(log_backup_path(host_path(kTransferLogWindowsPath)),
-            host_path(kTransferLogBackupWindowsPath));
+            host_path("..\\..\\Velmarion_php\\log\\ZarveltLog_bak.txt"));
 }
 
 TEST_F(TransferLogTest, AppendsEachTextAsOneLine) {

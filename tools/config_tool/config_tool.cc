@@ -7,6 +7,7 @@
 #include "config/config_reader.h"
 #include "config/config_writer.h"
 #include "config/credential_cipher.h"
+#include "db/session.h"
 
 namespace zarvelt {
 
@@ -41,8 +42,8 @@ int usage_error(std::ostream& err, const std::string& message) {
 
 // What the transfer program takes: a NET8 of at most 41 characters (a longer one is dropped and
 // the connection fails with -12154), and "LOGIN/PASS@NET8" of at most 100 (else -12899).
-constexpr std::size_t kMaxNet8Length = 41;
-constexpr std::size_t kMaxConnectStringLength = 100;
+constexpr std::size_t kMaxNet8Length = db::kMaxAliasLength;
+constexpr std::size_t kMaxConnectStringLength = db::kMaxConnectStringLength;
 
 // Refuses values the transfer program could never connect with, so that the mistake shows
 // here rather than as a failed run. Keys not given keep their value in the file.
@@ -118,6 +119,12 @@ int run_config_tool(const std::vector<std::string>& arguments, std::ostream& out
   }
   if (command == "encrypt" || command == "decrypt") {
     if (arguments.size() != 2) return usage_error(err, command + " takes one argument");
+    // No key of the file can hold a longer value: the reader would give back part of it.
+    if (command == "encrypt" && arguments[1].size() > kMaxPlainValueLength) {
+      err << "zarvelt_config: the value has " << arguments[1].size()
+          << " characters; a configuration value holds at most " << kMaxPlainValueLength << "\n";
+      return kConfigToolFailure;
+    }
     out << (command == "encrypt" ? encrypt_text_to_hex(arguments[1], kCredentialKey)
                                  : decrypt_hex_to_text(arguments[1], kCredentialKey))
         << "\n";

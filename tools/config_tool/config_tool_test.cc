@@ -42,6 +42,11 @@ TEST_F(ConfigToolTest, WritesAndReadsTheFile) {
   const ToolRun encrypted = run_tool({"encrypt", "12345678"});
   EXPECT_EQ(encrypted.out, encrypt_text_to_hex("12345678", kCredentialKey) + "\n");
   EXPECT_EQ(run_tool({"decrypt", encrypted.out.substr(0, 16)}).out, "12345678\n");
+  // No value of the file can be longer than 96 characters.
+  EXPECT_EQ(run_tool({"encrypt", std::string(96, 'v')}).status, 0);
+  const ToolRun too_long = run_tool({"encrypt", std::string(97, 'v')});
+  EXPECT_EQ(too_long.status, kConfigToolFailure);
+  EXPECT_EQ(too_long.out, "");
   EXPECT_EQ(run_tool({"--help"}).status, 0);
 }
 
