@@ -29,9 +29,6 @@ namespace {
 constexpr SQLULEN kLoginTimeoutSeconds = 10;
 constexpr SQLULEN kQueryTimeoutSeconds = 30;
 constexpr std::string_view kSavepoint = "zarvelt_statement";
-// A product without statement texts here (ORA-00439 feature not enabled).
-constexpr std::int32_t kProductNotSupported = -439;
-constexpr std::int32_t kNotAllVariablesBound = -1008;  // ORA-01008
 
 bool succeeded(SQLRETURN result) {
   return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
@@ -108,12 +105,7 @@ class OdbcConnection : public Connection {
       if (lost_) return kConnectionLost;
       return run_control("ALTER SESSION SET CURRENT_SCHEMA=" + std::string(schema));
     }
-    const std::string name = postgresql_folded_name(schema);
-    const BoundValue input{BoundValue::Kind::kText, name, 0};
-    std::vector<FetchedRow> rows;
-    const std::int32_t status = run(kPostgresqlSchemaSwitch, {&input, 1}, 1, rows);
-    if (status != kSuccess) return status;
-    return rows.empty() ? kSchemaMissing : kSuccess;
+    return switch_postgresql_schema(*this, schema);
   }
 
   std::int32_t commit() override {
@@ -330,7 +322,7 @@ std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_vi
   SQLGetInfo(connection, SQL_DBMS_NAME, product, static_cast<SQLSMALLINT>(sizeof product),
              &product_length);
   const std::optional<Dialect> dialect = dialect_of_product(reinterpret_cast<const char*>(product));
-  if (!dialect) return give_up(kProductNotSupported, true);
+  if (!dialect) return give_up(kFeatureNotEnabled, true);
 
   // One transaction for the whole run, committed once at its end.
   if (!succeeded(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
