@@ -49,6 +49,7 @@ constexpr ErrorMapping kErrorTable[] = {
     {SQLITE_CONSTRAINT, "", kCheckConstraint},
     {SQLITE_ERROR, "no such table", kTableMissing},
     {SQLITE_ERROR, "no such column", kInvalidIdentifier},
+    {SQLITE_ERROR, "has no column named", kInvalidIdentifier},
     {SQLITE_ERROR, "unknown database", kSchemaMissing},
     {SQLITE_ERROR, "syntax error", kInvalidSql},
     {SQLITE_CANTOPEN, "", kCannotResolveAlias},
