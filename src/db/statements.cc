@@ -44,8 +44,9 @@ struct InsertDescription {
 };
 
 std::string placeholder(Dialect dialect, int input) {
-  const char* marker = dialect == Dialect::kOracle ? ":" : dialect == Dialect::kSqlite ? "?" : "$";
-  return marker + std::to_string(input);
+  std::string text(1, dialect == Dialect::kOracle ? ':' : dialect == Dialect::kSqlite ? '?' : '$');
+  text += std::to_string(input);
+  return text;
 }
 
 std::string value_text(Dialect dialect, const InsertValue& value) {
