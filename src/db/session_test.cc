@@ -20,6 +20,7 @@
 namespace zarvelt::db {
 namespace {
 
+using testing::access_record;
 using testing::DbBackend;
 using testing::DbInstallation;
 using ::testing::ElementsAre;
@@ -73,18 +74,6 @@ class SessionTest : public ::testing::TestWithParam<DbBackend> {
     const OutputVariable outputs[] = {int32_output(rows)};
     EXPECT_EQ(select_one_row(*session_->connection, text, outputs, {}), kSuccess);
     return rows;
-  }
-
-  static AccessRecord access_record(const std::string& badge, const std::string& date_time) {
-    AccessRecord record;
-    record.terminal = "TERM01";
-    record.reader_number = 2;
-    record.booking_date = date_time.substr(0, 8);
-    record.booking_date_time = date_time;
-    record.badge = badge;
-    record.access_status_code = 100;
-    record.running_number = "001";
-    return record;
   }
 
   std::unique_ptr<DbInstallation> db_;
