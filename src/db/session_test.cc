@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -260,6 +261,8 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
        StatusScope::kRun},
       {"no space", kSqliteOnly, "", "", "PRAGMA max_page_count = 1", "", kUnableToExtend,
        StatusScope::kRun},
+      {"out of memory", kSqliteOnly, "", "", "PRAGMA hard_heap_limit = {USED}", "",
+       kOutOfProcessMemory, StatusScope::kRun},
       {"error no backend maps", kPostgresqlOnly, "",
        "create function zt_refuse() returns trigger language plpgsql as "
        "$$begin raise exception using errcode = 'P0001'; end$$;"
@@ -286,15 +289,21 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
     ASSERT_EQ(
         db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
         kSuccess);
-    ASSERT_EQ(on_session(*session, c.sqlite_on_session, c.postgresql_on_session), kSuccess);
+    // Just above what SQLite holds now: the next statement that needs more memory fails.
+    std::string on_session_text = c.sqlite_on_session;
+    if (const auto at = on_session_text.find("{USED}"); at != std::string::npos) {
+      on_session_text.replace(at, 6, std::to_string(sqlite3_memory_used() + 32768));
+    }
+    ASSERT_EQ(on_session(*session, on_session_text, c.postgresql_on_session), kSuccess);
     AccessRecord record = access_record("4711", "20240305143015");
     std::int32_t status = kSuccess;
     // A full database takes some rows before the next one no longer fits.
-    for (int row = 0; row < 200 && status == kSuccess; ++row) {
+    for (int row = 0; row < 1000 && status == kSuccess; ++row) {
       record.reader_number = c.status == kUniqueConstraint ? 0 : row;
       status = insert_access_record(*session, record);
     }
     if (locked) db->execute("rollback");
+    sqlite3_hard_heap_limit64(0);  // the limit holds for the whole process
     EXPECT_EQ(status, c.status);
     EXPECT_EQ(status_scope(status), c.scope);
   }
