@@ -299,11 +299,11 @@ std::vector<BookingLine> read_bookings(const std::string& path, const std::strin
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) fail(nullptr, path.c_str());
   std::vector<BookingLine> bookings;
-  std::string piece;
+  std::string text;
   line_count = 0;
-  while (read_line_piece(file, piece)) {
+  for (LineRead read; (read = read_booking_line(file, text)) != LineRead::kEnd;) {
     ++line_count;
-    BookingLine line(split_booking_line(piece));
+    BookingLine line(split_booking_line(text));
     if (line.field_count() < BookingLine::kDispatchFieldCount || line.terminal() != terminal) {
       continue;
     }
