@@ -187,7 +187,7 @@ class OdbcLink {
   // The production database's own schema switch (its name is a checked plain identifier).
   std::int32_t set_oracle_schema(const std::string& schema) {
     if (lost_) return kConnectionLost;
-    return run_control("ALTER SESSION SET CURRENT_SCHEMA=" + schema);
+    return run_control(oracle_schema_switch_text(schema));
   }
 
   std::int32_t commit() {

@@ -131,6 +131,10 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
   return converted;
 }
 
+std::string oracle_schema_switch_text(std::string_view schema) {
+  return "ALTER SESSION SET CURRENT_SCHEMA=" + std::string(schema);
+}
+
 std::optional<Dialect> dialect_of_product(std::string_view dbms_name) {
   if (starts_with_ignoring_case(dbms_name, "Oracle")) return Dialect::kOracle;
   if (starts_with_ignoring_case(dbms_name, "PostgreSQL")) return Dialect::kPostgresql;
