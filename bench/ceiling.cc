@@ -3,14 +3,18 @@
 //
 //   zarvelt_bench_ceiling <central file KVSYSTEM.db> <terminal> <booking file>
 //
-// The booking file is read and split into fields before the clock starts; then, timed: open
-// the central file as the SQLite backend does, one write transaction, the dispatch table's
-// statements per line with prepared statements (the same texts, bindings and per-schema client
-// files as the backend), and the commit. Prints one line of "name=value" pairs: the counters
-// (which must equal the program's summary for the same file, or the two did not run the same
-// statements), the statements run and the seconds taken.
+// The booking file is read and split into fields before the clock starts, with the program's
+// own line reader and splitter; then, timed: open the central file as the SQLite backend does,
+// one write transaction, the dispatch table's statements per line with prepared statements
+// (the texts, bindings and per-schema client files the backend had when this ceiling was
+// fixed), and the commit. Prints one line of "name=value" pairs: the counters (which must equal
+// the program's summary for the same file, or the two did not run the same statements), the
+// statements run and the seconds taken.
 //
-// Lines are split at every comma: the generated booking files have no quoted fields.
+// The statement texts and the dispatch below are a fixed copy on purpose: the ceiling is what
+// the transfer's statements cost at best, and the program's time is compared against it. Were
+// it to follow the program's statements, a change that made them slower would move the ceiling
+// with it and go unseen.
 #include <sqlite3.h>
 #include <sys/resource.h>
 
@@ -19,19 +23,22 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "input/booking_line.h"
+#include "input/line_reader.h"
+#include "input/splitter.h"
+#include "text/text.h"
+
 namespace zarvelt::bench {
 namespace {
 
-// The SQLite texts of the program's statements, kept in step with src/db/zarvelt_sql.cc (the
-// client schema's "{S}" already replaced by "main", as the backend does).
+// The SQLite texts of the program's statements (the client schema's "{S}" already replaced by
+// "main", as the backend does).
 std::string to_date(const std::string& p) {
   const std::string padded = "(" + p + "||'000000')";
   return "CASE WHEN length(" + p + ") IN (8,10,12,14) AND " + p +
@@ -91,8 +98,6 @@ struct DatabaseFile {
   }
 };
 
-using Fields = std::vector<std::string>;
-
 struct Run {
   std::string directory;
   std::string terminal;
@@ -135,10 +140,6 @@ int step(Run& run, sqlite3_stmt* statement, int& rc, std::string* first = nullpt
   return rows;
 }
 
-std::int32_t field_integer(std::string_view text) {
-  return static_cast<std::int32_t>(std::strtol(std::string(text).c_str(), nullptr, 10));
-}
-
 bool all_digits(std::string_view text) {
   for (char c : text) {
     if (c < '0' || c > '9') return false;
@@ -170,11 +171,11 @@ bool switch_schema(Run& run, const std::string& schema) {
   return true;
 }
 
-void export_time_booking(Run& run, const Fields& f) {
-  const std::string& date = f[2];
-  if (date.size() != 8 || !all_digits(date) || f[3].size() < 4) return;
+void export_time_booking(Run& run, const BookingLine& f) {
+  const std::string& date = f.date();
+  if (date.size() != 8 || !all_digits(date) || f.time().size() < 4) return;
   sqlite3_stmt* badge_lookup = run.central->statement(kBadgeLookup);
-  if (!bind_text(badge_lookup, 1, f[0], 51) || !bind_text(badge_lookup, 2, date, 20)) return;
+  if (!bind_text(badge_lookup, 1, f.badge(), 51) || !bind_text(badge_lookup, 2, date, 20)) return;
   std::string personnel, schema;
   int rc;
   if (step(run, badge_lookup, rc, &personnel, &schema) != 1) return;
@@ -186,12 +187,14 @@ void export_time_booking(Run& run, const Fields& f) {
   }
   DatabaseFile* file = run.session_file != nullptr ? run.session_file : run.central.get();
   sqlite3_stmt* type_lookup = file->statement(kBookingTypeLookup);
-  std::string booking_type, function_code = f[7];
-  if (bind_text(type_lookup, 1, f[7], 20) && step(run, type_lookup, rc, &booking_type) == 1) {
+  std::string booking_type, function_code = f.function_code();
+  if (bind_text(type_lookup, 1, f.function_code(), 20) &&
+      step(run, type_lookup, rc, &booking_type) == 1) {
     booking_type = std::to_string(std::atoi(booking_type.c_str()));
     sqlite3_stmt* translation = file->statement(kTranslation);
     std::string new_code;
-    if (bind_text(translation, 1, f[7], 20) && step(run, translation, rc, &new_code) == 1) {
+    if (bind_text(translation, 1, f.function_code(), 20) &&
+        step(run, translation, rc, &new_code) == 1) {
       function_code = new_code.substr(0, 3);
     }
   } else {
@@ -201,12 +204,12 @@ void export_time_booking(Run& run, const Fields& f) {
   ++run.time_bookings;
 }
 
-void insert_access_booking(Run& run, const Fields& f) {
+void insert_access_booking(Run& run, const BookingLine& f) {
   std::int32_t code = 0;
-  const std::string& kind = f[15];
+  const std::string& kind = f.record_kind();
   int rc;
   if (kind == "40p") {
-    switch (f[11].empty() ? '\0' : f[11][0]) {
+    switch (f.access_result().empty() ? '\0' : f.access_result()[0]) {
       case '1':
         code = 100;
         break;
@@ -229,17 +232,18 @@ void insert_access_booking(Run& run, const Fields& f) {
   } else if (kind == "62p") {
     sqlite3_stmt* zone = run.central->statement(kZoneLookup);
     std::string number;
-    if (bind_text(zone, 1, f[13] + f[12], 20) && step(run, zone, rc, &number) == 1) {
+    if (bind_text(zone, 1, f.zone_prefix() + f.status_number(), 20) &&
+        step(run, zone, rc, &number) == 1) {
       code = std::atoi(number.c_str());
     }
   } else if (kind == "dta") {
-    code = field_integer(f[12]);
+    code = decimal_integer(f.status_number());
   }
   sqlite3_stmt* insert = run.central->statement(kInsertAccess);
-  sqlite3_bind_int(insert, 2, field_integer(f[6]));
+  sqlite3_bind_int(insert, 2, decimal_integer(f.reader_number()));
   sqlite3_bind_int(insert, 6, code);
-  if (!bind_text(insert, 1, f[5], 256) || !bind_text(insert, 3, f[2], 11) ||
-      !bind_text(insert, 4, f[2] + f[3], 20) || !bind_text(insert, 5, f[0], 20) ||
+  if (!bind_text(insert, 1, f.terminal(), 256) || !bind_text(insert, 3, f.date(), 11) ||
+      !bind_text(insert, 4, f.date() + f.time(), 20) || !bind_text(insert, 5, f.badge(), 20) ||
       !bind_text(insert, 7, "001", 4)) {
     sqlite3_clear_bindings(insert);
     return;
@@ -248,14 +252,14 @@ void insert_access_booking(Run& run, const Fields& f) {
   if (rc == SQLITE_DONE || rc == SQLITE_CONSTRAINT_UNIQUE) ++run.access_bookings;
 }
 
-void insert_event(Run& run, const Fields& f) {
+void insert_event(Run& run, const BookingLine& f) {
   sqlite3_stmt* insert = run.central->statement(kInsertEvent);
-  sqlite3_bind_int(insert, 2, field_integer(f[6]));
-  sqlite3_bind_int(insert, 7, field_integer(f[12]));
+  sqlite3_bind_int(insert, 2, decimal_integer(f.reader_number()));
+  sqlite3_bind_int(insert, 7, decimal_integer(f.status_number()));
   sqlite3_bind_null(insert, 8);
-  if (!bind_text(insert, 1, f[5], 256) || !bind_text(insert, 3, f[0], 51) ||
-      !bind_text(insert, 4, f[2], 9) || !bind_text(insert, 5, f[2] + f[3], 15) ||
-      !bind_text(insert, 6, f[7], 6)) {
+  if (!bind_text(insert, 1, f.terminal(), 256) || !bind_text(insert, 3, f.badge(), 51) ||
+      !bind_text(insert, 4, f.date(), 9) || !bind_text(insert, 5, f.date() + f.time(), 15) ||
+      !bind_text(insert, 6, f.function_code(), 6)) {
     sqlite3_clear_bindings(insert);
     return;
   }
@@ -265,17 +269,17 @@ void insert_event(Run& run, const Fields& f) {
 }
 
 // Rows 1 to 11 of the dispatch table.
-void dispatch(Run& run, const Fields& f) {
-  const std::string& kind = f[15];
+void dispatch(Run& run, const BookingLine& f) {
+  const std::string& kind = f.record_kind();
   if (kind == "40p") {
-    if (!f[10].empty()) export_time_booking(run, f);
-    if (!f[11].empty()) insert_access_booking(run, f);
+    if (!f.time_booking_mark().empty()) export_time_booking(run, f);
+    if (!f.access_result().empty()) insert_access_booking(run, f);
   } else if (kind == "dta") {
-    if (f[7] == "024") {
+    if (f.function_code() == "024") {
       insert_access_booking(run, f);
-    } else if (f[12] == "100") {
+    } else if (f.status_number() == "100") {
       export_time_booking(run, f);
-    } else if (f[0].empty()) {
+    } else if (f.badge().empty()) {
       insert_access_booking(run, f);
     } else {
       insert_event(run, f);
@@ -290,29 +294,23 @@ void dispatch(Run& run, const Fields& f) {
 
 // The lines the transfer loop hands to the dispatch: 16 fields or more, of this terminal,
 // the badge trimmed of trailing blanks and tabs.
-std::vector<Fields> read_bookings(const std::string& path, const std::string& terminal,
-                                  std::size_t& line_count) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) fail(nullptr, path.c_str());
-  std::vector<Fields> bookings;
-  std::string line;
+std::vector<BookingLine> read_bookings(const std::string& path, const std::string& terminal,
+                                       std::size_t& line_count) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) fail(nullptr, path.c_str());
+  std::vector<BookingLine> bookings;
+  std::string text;
   line_count = 0;
-  while (std::getline(in, line)) {
+  for (LineRead read; (read = read_booking_line(file, text)) != LineRead::kEnd;) {
     ++line_count;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    Fields fields;
-    std::size_t start = 0;
-    for (;;) {
-      const std::size_t comma = line.find(',', start);
-      fields.push_back(line.substr(start, comma - start));
-      if (comma == std::string::npos) break;
-      start = comma + 1;
+    BookingLine line(split_booking_line(text));
+    if (line.field_count() < BookingLine::kDispatchFieldCount || line.terminal() != terminal) {
+      continue;
     }
-    if (fields.size() < 16 || fields[5] != terminal) continue;
-    const std::size_t end = fields[0].find_last_not_of(" \t");
-    fields[0].erase(end == std::string::npos ? 0 : end + 1);
-    bookings.push_back(std::move(fields));
+    line.trim_badge();
+    bookings.push_back(std::move(line));
   }
+  std::fclose(file);
   return bookings;
 }
 
@@ -327,7 +325,7 @@ double cpu_seconds() {
 int run_ceiling(const std::string& central_path, const std::string& terminal,
                 const std::string& booking_path) {
   std::size_t line_count = 0;
-  const std::vector<Fields> bookings = read_bookings(booking_path, terminal, line_count);
+  const std::vector<BookingLine> bookings = read_bookings(booking_path, terminal, line_count);
 
   const auto start = std::chrono::steady_clock::now();
   const double cpu_start = cpu_seconds();
@@ -339,7 +337,7 @@ int run_ceiling(const std::string& central_path, const std::string& terminal,
   if (sqlite3_exec(run.central->db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK) {
     fail(run.central->db, "BEGIN");
   }
-  for (const Fields& fields : bookings) dispatch(run, fields);
+  for (const BookingLine& fields : bookings) dispatch(run, fields);
   for (auto& [name, file] : run.clients)
     sqlite3_exec(file->db, "COMMIT", nullptr, nullptr, nullptr);
   if (sqlite3_exec(run.central->db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {

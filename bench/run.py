@@ -2,7 +2,7 @@
 """Runs the transfer benchmarks and checks their targets. Started by scripts/bench.sh.
 
   run.py --build DIR --work DIR [--sizes 10000,100000,1000000] [--backends sqlite,postgresql]
-         [--repeat N]
+         [--repeat N] [--latency-ms 0.25] [--terminals 8]
 
 For every size N: a booking file of N lines (bench/generate.py), then on each backend the built
 zarvelt on a fresh installation, timed from start to exit, peak resident memory and CPU
@@ -12,6 +12,12 @@ machine is shared. The program's summary must equal the ceiling's counters, or t
 run the same statements. PostgreSQL round trips are counted once, with strace, on the smallest
 size: sendto calls of the run minus those of a run over an empty file (connection, commit),
 divided by the statements of the lines.
+
+With --latency-ms, PostgreSQL runs once more through bench/delay_proxy.py, which delays every
+chunk by that much in each direction (0.25 per direction: 0.5 ms per round trip, as across a
+production network); with --terminals N as well, N terminals' files (the same lines under
+other terminal names) run at once against one database through the proxy, and their results
+must equal the same runs one after another.
 
 PostgreSQL needs PGHOST, PGPORT, ZARVELT_TEST_PG_USER and ZARVELT_TEST_PG_PASSWORD (as
 scripts/postgres-test-cluster.sh prints them); without PGHOST it is skipped.
@@ -202,11 +208,73 @@ class Bench:
         self.psql("postgres", "-c", "CREATE DATABASE zbench")
         self.psql("zbench", "-f", master)
 
-    def pg_installation(self):
-        inst = Installation(self.build, os.path.join(self.work, "inst-postgresql"))
+    def pg_installation(self, name="inst-postgresql", alias="postgresql:dbname=zbench"):
+        inst = Installation(self.build, os.path.join(self.work, name))
         inst.configure(os.environ["ZARVELT_TEST_PG_USER"], os.environ["ZARVELT_TEST_PG_PASSWORD"],
-                       "postgresql:dbname=zbench")
+                       alias)
         return inst
+
+    PROXY_PORT = 56999
+
+    def start_proxy(self):
+        socket_path = os.path.join(os.environ["PGHOST"], ".s.PGSQL.%s" % os.environ["PGPORT"])
+        proxy = subprocess.Popen([sys.executable, os.path.join(HERE, "delay_proxy.py"), "--listen",
+                                  str(self.PROXY_PORT), "--unix", socket_path, "--delay-ms",
+                                  str(self.args.latency_ms), "--seconds", "7200"])
+        time.sleep(0.5)
+        return proxy
+
+    def proxy_alias(self):
+        # NET8 holds 41 characters: the address goes into a service of the bench's own.
+        services = os.path.join(self.work, "pg_service.conf")
+        with open(services, "w") as f:
+            f.write("[zbproxy]\nhost=127.0.0.1\nport=%d\ndbname=zbench\n" % self.PROXY_PORT)
+        os.environ["PGSERVICEFILE"] = services
+        return "postgresql:service=zbproxy"
+
+    def run_postgresql_proxy(self, n, bookings):
+        inst = self.pg_installation("inst-proxy", self.proxy_alias())
+        self.fresh_postgresql()
+        seconds, peak, summary, cpu = inst.transfer(bookings)
+        self.rows.append(("postgresql +%.2f ms" % (2 * self.args.latency_ms), n,
+                          {"seconds": seconds, "cpu": cpu, "peak": peak, "rate": n / seconds,
+                           "statements": self.statements.get(n)}))
+
+    def run_terminals(self, n, bookings):
+        """The same lines under N terminal names, at once through the proxy, then one after
+        another: the summaries must agree."""
+        files = []
+        for k in range(self.args.terminals):
+            path = os.path.join(self.work, "bookings-%d-T%02d.txt" % (n, k + 1))
+            with open(bookings, encoding="latin-1") as f, open(path, "w", encoding="latin-1",
+                                                                newline="") as out:
+                out.write(f.read().replace(",T01,", ",T%02d," % (k + 1)))
+            files.append(path)
+        insts = [self.pg_installation("inst-t%02d" % (k + 1), self.proxy_alias())
+                 for k in range(len(files))]
+
+        def start(inst, k, path):
+            log = inst.log
+            if os.path.exists(log):
+                os.remove(log)
+            return subprocess.Popen([os.path.join(self.build, "zarvelt"), "T%02d" % (k + 1),
+                                     path, "target1.txt", "target2.txt"], cwd=inst.working,
+                                    stdout=subprocess.DEVNULL)
+
+        self.fresh_postgresql()
+        begin = time.perf_counter()
+        children = [start(inst, k, path) for k, (inst, path) in enumerate(zip(insts, files))]
+        statuses = [child.wait() for child in children]
+        together = time.perf_counter() - begin
+        together_summaries = [inst.summary() for inst in insts]
+        self.fresh_postgresql()
+        begin = time.perf_counter()
+        for k, (inst, path) in enumerate(zip(insts, files)):
+            start(inst, k, path).wait()
+        apart = time.perf_counter() - begin
+        apart_summaries = [inst.summary() for inst in insts]
+        self.terminal_result = (len(files), n, together, apart, statuses,
+                                together_summaries == apart_summaries)
 
     def run_postgresql(self, n, bookings):
         inst = self.pg_installation()
@@ -251,6 +319,8 @@ class Bench:
             print("PostgreSQL skipped: no PGHOST (scripts/bench.sh starts a cluster)")
             backends.remove("postgresql")
         self.statements = {}
+        self.terminal_result = None
+        proxy = self.start_proxy() if self.args.latency_ms and "postgresql" in backends else None
         for n in sizes:
             bookings = self.generate(n)
             for backend in ("sqlite", "postgresql"):
@@ -258,6 +328,15 @@ class Bench:
                 if backend == "sqlite" or backend in backends:
                     print("%s, %d lines ..." % (backend, n), flush=True)
                     getattr(self, "run_" + backend)(n, bookings)
+            if proxy is not None:
+                print("postgresql through the proxy, %d lines ..." % n, flush=True)
+                self.run_postgresql_proxy(n, bookings)
+        if proxy is not None and self.args.terminals:
+            print("%d terminals at once, %d lines each ..." % (self.args.terminals, sizes[0]),
+                  flush=True)
+            self.run_terminals(sizes[0], self.generate(sizes[0]))
+        if proxy is not None:
+            proxy.terminate()
         startup = self.startup()
         trips = None
         if "postgresql" in backends and shutil.which("strace") is None:
@@ -289,6 +368,12 @@ class Bench:
         if trips is not None:
             print("PostgreSQL round trips per statement (%d lines): %.3f (%d sendto calls)" % (
                 sizes[0], trips[0], trips[1]))
+        if self.terminal_result:
+            count, n, together, apart, statuses, equal = self.terminal_result
+            print("%d terminals x %d lines through the proxy: at once %.1f s (%.0f lines/s), one "
+                  "after another %.1f s (%.0f lines/s); exit statuses %s; results equal: %s" % (
+                      count, n, together, count * n / together, apart, count * n / apart,
+                      statuses, equal))
         print()
 
         def check(target, measured, passed):
@@ -329,6 +414,10 @@ def main():
     parser.add_argument("--sizes", default="10000,100000,1000000")
     parser.add_argument("--backends", default="sqlite,postgresql")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--latency-ms", type=float, default=0.0,
+                        help="delay per direction of the PostgreSQL proxy run (0: none)")
+    parser.add_argument("--terminals", type=int, default=0,
+                        help="with --latency-ms: this many terminals at once through the proxy")
     Bench(parser.parse_args()).run()
 
 

@@ -39,6 +39,29 @@ std::string environment(const char* name, const char* fallback) {
   return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+// Each row of sql on db, its columns joined by "|".
+std::vector<std::string> rows_of(sqlite3* db, const std::string& sql) {
+  std::vector<std::string> rows;
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "SQLite: " << sqlite3_errmsg(db) << "\n" << sql;
+    return rows;
+  }
+  int rc;
+  while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+      if (i > 0) row += "|";
+      const unsigned char* text = sqlite3_column_text(statement, i);
+      row += text == nullptr ? "<NULL>" : reinterpret_cast<const char*>(text);
+    }
+    rows.push_back(row);
+  }
+  if (rc != SQLITE_DONE) ADD_FAILURE() << "SQLite: " << sqlite3_errmsg(db) << "\n" << sql;
+  sqlite3_finalize(statement);
+  return rows;
+}
+
 // ---- SQLite: one file per schema in one directory.
 
 class SqliteInstallation : public DbInstallation {
@@ -94,27 +117,9 @@ class SqliteInstallation : public DbInstallation {
   }
 
   std::vector<std::string> query(const std::string& sql, const std::string& schema) override {
-    std::vector<std::string> rows;
     sqlite3* db = open_schemas(schema);
-    if (db == nullptr) return rows;
-    sqlite3_stmt* statement = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
-      ADD_FAILURE() << "SQLite: " << sqlite3_errmsg(db) << "\n" << sql;
-      sqlite3_close(db);
-      return rows;
-    }
-    int rc;
-    while ((rc = sqlite3_step(statement)) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        if (i > 0) row += "|";
-        const unsigned char* text = sqlite3_column_text(statement, i);
-        row += text == nullptr ? "<NULL>" : reinterpret_cast<const char*>(text);
-      }
-      rows.push_back(row);
-    }
-    if (rc != SQLITE_DONE) ADD_FAILURE() << "SQLite: " << sqlite3_errmsg(db) << "\n" << sql;
-    sqlite3_finalize(statement);
+    if (db == nullptr) return {};
+    std::vector<std::string> rows = rows_of(db, sql);
     sqlite3_close(db);
     return rows;
   }
@@ -322,6 +327,30 @@ std::vector<DbBackend> database_backends() {
   backends.push_back(DbBackend::kOdbcPostgresql);
 #endif
   return backends;
+}
+
+std::vector<std::string> sqlite_file_query(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+    ADD_FAILURE() << "cannot open " << path;
+    sqlite3_close(db);
+    return {};
+  }
+  std::vector<std::string> rows = rows_of(db, sql);
+  sqlite3_close(db);
+  return rows;
+}
+
+db::AccessRecord access_record(const std::string& badge, const std::string& date_time) {
+  db::AccessRecord record;
+  record.terminal = "TERM01";
+  record.reader_number = 2;
+  record.booking_date = date_time.substr(0, 8);
+  record.booking_date_time = date_time;
+  record.badge = badge;
+  record.access_status_code = 100;
+  record.running_number = "001";
+  return record;
 }
 
 std::string odbc_test_data_source() { return environment("ZARVELT_TEST_ODBC_DSN", ""); }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "db/statements.h"
+
 namespace zarvelt::testing {
 
 enum class DbBackend { kSqlite, kPostgresql, kOdbcPostgresql };
@@ -64,6 +66,14 @@ class DbInstallation {
   virtual std::vector<std::string> query(const std::string& sql,
                                          const std::string& schema = "KVSYSTEM") = 0;
 };
+
+// Each row of a query on the SQLite file at path (opened read-only) as its columns joined by
+// "|", NULL shown as "<NULL>". Records a test failure on error and returns no rows.
+std::vector<std::string> sqlite_file_query(const std::string& path, const std::string& sql);
+
+// An access row of terminal TERM01, reader 2, access status 100, running number 001, for a
+// booking time yyyymmddhhmiss (the date its first eight digits).
+db::AccessRecord access_record(const std::string& badge, const std::string& date_time);
 
 }  // namespace zarvelt::testing
 

@@ -3,12 +3,12 @@
 // transfer log and what the script shows; a second run must give the same.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "db_fixture.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -57,30 +57,7 @@ const std::string kLogHeader =
 
 // Each row of the query as its columns joined by "|", NULL as "<NULL>".
 std::vector<std::string> query(const fs::path& database, const std::string& sql) {
-  std::vector<std::string> rows;
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-    ADD_FAILURE() << "cannot open " << database;
-    sqlite3_close(db);
-    return rows;
-  }
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) {
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-      std::string row;
-      for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-        const unsigned char* text = sqlite3_column_text(statement, i);
-        row +=
-            (i > 0 ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "<NULL>");
-      }
-      rows.push_back(row);
-    }
-  } else {
-    ADD_FAILURE() << sqlite3_errmsg(db) << "\n" << sql;
-  }
-  sqlite3_finalize(statement);
-  sqlite3_close(db);
-  return rows;
+  return testing::sqlite_file_query(database.string(), sql);
 }
 
 class DemoTest : public ::testing::Test {

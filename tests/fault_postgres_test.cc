@@ -1,9 +1,9 @@
 // The database server going away or freezing in the middle of a large run, for real: the
 // backend of the program's session terminated, the whole server shut down immediately, the
-// backend stopped with SIGSTOP. Each run must end within the session's timeouts with status
-// 75, nothing committed, empty targets, no staging file and a log line; the run after the
-// fault must give what a clean run gives. Each test has a private cluster, so that killing
-// it disturbs no other test.
+// backend stopped with SIGSTOP; through libpq and through psqlODBC. Each run must end within the
+// session's timeouts with status 75, nothing committed, empty targets, no staging file and a log
+// line; the run after the fault must give what a clean run gives. Each test has a private cluster,
+// so that killing it disturbs no other test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -56,17 +56,14 @@ class PrivateCluster {
       : directory_("/tmp/zarvelt-pg-fault-" + std::to_string(::getpid())),
         port_(std::to_string(30000 + ::getpid() % 10000)) {
     if (!fs::exists(std::string(kPostgresBin) + "/initdb")) return;
-    const std::string exports = shell_output(
-        settings() + " bash " ZARVELT_SOURCE_DIR "/scripts/postgres-test-cluster.sh start");
-    const std::regex assignment("([A-Z_0-9]+)='([^']*)'");
-    for (std::sregex_iterator it(exports.begin(), exports.end(), assignment), end; it != end;
-         ++it) {
-      const std::string name = (*it)[1];
-      const char* previous = std::getenv(name.c_str());
-      saved_.push_back({name, previous != nullptr, previous ? previous : ""});
-      ::setenv(name.c_str(), (*it)[2].str().c_str(), 1);
-    }
+    set_exports(shell_output(settings() + " bash " ZARVELT_SOURCE_DIR
+                                          "/scripts/postgres-test-cluster.sh start"));
     started_ = !saved_.empty();
+    // psqlODBC's data sources for this cluster, where the driver is installed.
+    const std::string odbc =
+        shell_output("bash " ZARVELT_SOURCE_DIR "/scripts/odbc-test-sources.sh " + directory_ +
+                     "/odbc 2>/dev/null");
+    set_exports(odbc);
   }
   ~PrivateCluster() {
     std::system((settings() + " bash " ZARVELT_SOURCE_DIR "/scripts/postgres-test-cluster.sh stop")
@@ -91,6 +88,17 @@ class PrivateCluster {
     bool present;
     std::string value;
   };
+  // Sets the variables of a script's "export NAME='value'" lines, keeping the old values.
+  void set_exports(const std::string& exports) {
+    const std::regex assignment("([A-Z_0-9]+)='([^']*)'");
+    for (std::sregex_iterator it(exports.begin(), exports.end(), assignment), end; it != end;
+         ++it) {
+      const std::string name = (*it)[1];
+      const char* previous = std::getenv(name.c_str());
+      saved_.push_back({name, previous != nullptr, previous ? previous : ""});
+      ::setenv(name.c_str(), (*it)[2].str().c_str(), 1);
+    }
+  }
   std::string settings() const {
     return "ZARVELT_PG_DIR=" + directory_ + " ZARVELT_PG_PORT=" + port_;
   }
@@ -112,8 +120,9 @@ class PrivateCluster {
 class Checker {
  public:
   explicit Checker(FaultInstallation& installation) {
-    const std::string database =
-        installation.db().connect_alias().substr(std::string("postgresql:dbname=").size());
+    // "postgresql:dbname=<database>" or "odbc:DSN=<dsn>;Database=<database>".
+    const std::string alias = installation.db().connect_alias();
+    const std::string database = alias.substr(alias.find('=', alias.find(';') + 1) + 1);
     const std::string login = installation.db().login();
     const std::string password = installation.db().password();
     const char* keys[] = {"dbname", "user", "password", "connect_timeout", nullptr};
@@ -169,6 +178,7 @@ enum class ServerFault { kBackendTerminated, kImmediateShutdown, kBackendFrozen 
 
 struct ServerFaultCase {
   const char* name;
+  DbBackend backend;
   ServerFault fault;
   std::chrono::seconds longest_run_after_fault;  // the session's own timeouts bound it
 };
@@ -177,14 +187,17 @@ class ServerFaultTest : public ::testing::TestWithParam<ServerFaultCase> {};
 
 TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
   const ServerFaultCase& c = GetParam();
+#ifndef ZARVELT_WITH_ODBC
+  if (c.backend == DbBackend::kOdbcPostgresql) GTEST_SKIP() << "built without ODBC";
+#endif
   clean_exports();  // before the cluster, whose variables would otherwise be in place
   PrivateCluster cluster;
   if (!cluster.started()) {
     if (testing::postgresql_required()) FAIL() << "no private PostgreSQL cluster";
     GTEST_SKIP() << "no private PostgreSQL cluster";
   }
-  FaultInstallation installation(DbBackend::kPostgresql);
-  ASSERT_TRUE(installation.available()) << installation.db().reason();
+  FaultInstallation installation(c.backend);
+  ZARVELT_REQUIRE_DB(&installation.db());
   installation.write_source(testing::mixed_booking_file(kLinesPerKind));
   Checker checker(installation);
 
@@ -245,10 +258,19 @@ TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ServerFaultTest,
-    ::testing::Values(ServerFaultCase{"BackendTerminated", ServerFault::kBackendTerminated, 15s},
-                      ServerFaultCase{"ImmediateShutdown", ServerFault::kImmediateShutdown, 15s},
+    ::testing::Values(ServerFaultCase{"BackendTerminated", DbBackend::kPostgresql,
+                                      ServerFault::kBackendTerminated, 15s},
+                      ServerFaultCase{"ImmediateShutdown", DbBackend::kPostgresql,
+                                      ServerFault::kImmediateShutdown, 15s},
                       // The client's own deadline of 45 s per round trip ends the wait.
-                      ServerFaultCase{"BackendFrozen", ServerFault::kBackendFrozen, 70s}),
+                      ServerFaultCase{"BackendFrozen", DbBackend::kPostgresql,
+                                      ServerFault::kBackendFrozen, 70s},
+                      // psqlODBC waits for a stopped server without end; the backend's own deadline
+                      // (45 s per call) ends the wait.
+                      ServerFaultCase{"OdbcBackendTerminated", DbBackend::kOdbcPostgresql,
+                                      ServerFault::kBackendTerminated, 15s},
+                      ServerFaultCase{"OdbcBackendFrozen", DbBackend::kOdbcPostgresql,
+                                      ServerFault::kBackendFrozen, 70s}),
     [](const ::testing::TestParamInfo<ServerFaultCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -7,15 +7,25 @@
 // failed statement would abort the whole transaction, so there every statement runs under a
 // savepoint and is rolled back to it when it fails; the production database needs none.
 //
-// Defaults, so that a dead server cannot hang the run: login timeout 10 s, query timeout 30 s.
+// Defaults, so that a dead or frozen server cannot hang the run: login timeout 10 s, connection
+// and query timeouts 30 s (set through the ODBC attributes), and a client-side deadline of the
+// backend's own: every call to the driver waits at most 45 s (the connect 15 s), after which the
+// statement is cancelled and the session counts as lost. A driver may enforce its timeouts on
+// the server alone (psqlODBC sends statement_timeout to it), and a stopped server never answers.
 #ifdef _WIN32
 #include <windows.h>
 #endif
 #include <sql.h>
 #include <sqlext.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -27,11 +37,13 @@ namespace zarvelt::db {
 namespace {
 
 constexpr SQLULEN kLoginTimeoutSeconds = 10;
+constexpr SQLULEN kConnectionTimeoutSeconds = 30;
 constexpr SQLULEN kQueryTimeoutSeconds = 30;
+// The client's deadlines: a call, and the connect (login timeout and a margin for the driver
+// to report it itself).
+constexpr std::chrono::seconds kCallDeadline{45};
+constexpr std::chrono::seconds kConnectDeadline{kLoginTimeoutSeconds + 5};
 constexpr std::string_view kSavepoint = "zarvelt_statement";
-// A product without statement texts here (ORA-00439 feature not enabled).
-constexpr std::int32_t kProductNotSupported = -439;
-constexpr std::int32_t kNotAllVariablesBound = -1008;  // ORA-01008
 
 bool succeeded(SQLRETURN result) {
   return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
@@ -40,6 +52,63 @@ bool succeeded(SQLRETURN result) {
 SQLCHAR* sql_text(const std::string& text) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
 }
+
+// Runs calls on a thread of its own and waits for each at most a deadline. A call past its
+// deadline is left running: everything it uses is shared with it (never the caller's stack),
+// so that it may return whenever it likes, and the worker takes no further call.
+class DeadlineWorker {
+ public:
+  DeadlineWorker() : state_(std::make_shared<State>()) {
+    std::thread([state = state_] { serve(*state); }).detach();
+  }
+  DeadlineWorker(const DeadlineWorker&) = delete;
+  DeadlineWorker& operator=(const DeadlineWorker&) = delete;
+  ~DeadlineWorker() {
+    {
+      const std::lock_guard<std::mutex> lock(state_->mutex);
+      state_->stop = true;
+    }
+    state_->wake.notify_all();
+  }
+
+  // Runs call on the worker; false when it has not returned within deadline.
+  bool run(std::function<void()> call, std::chrono::steady_clock::duration deadline) {
+    std::unique_lock<std::mutex> lock(state_->mutex);
+    if (state_->busy) return false;  // an earlier call never returned
+    state_->call = std::move(call);
+    state_->busy = true;
+    state_->wake.notify_all();
+    return state_->done.wait_for(lock, deadline, [this] { return !state_->busy; });
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable done;
+    std::function<void()> call;
+    bool busy = false;
+    bool stop = false;
+  };
+
+  static void serve(State& state) {
+    std::unique_lock<std::mutex> lock(state.mutex);
+    for (;;) {
+      state.wake.wait(lock, [&state] { return state.stop || state.call != nullptr; });
+      if (state.call == nullptr) return;  // stopped
+      std::function<void()> call = std::move(state.call);
+      state.call = nullptr;
+      lock.unlock();
+      call();
+      call = nullptr;  // what it holds is let go outside the lock
+      lock.lock();
+      state.busy = false;
+      state.done.notify_all();
+    }
+  }
+
+  std::shared_ptr<State> state_;
+};
 
 // The first diagnostic record of a failed call on handle.
 OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
@@ -63,14 +132,20 @@ struct PreparedStatement {
   std::vector<std::size_t> input_of_marker;
 };
 
-class OdbcConnection : public Connection {
+// The driver's connection and its statements. Its calls run on the connection's worker, one at
+// a time; only cancel() comes from another thread.
+class OdbcLink {
  public:
-  OdbcConnection(SQLHENV environment, SQLHDBC connection, Dialect dialect, SQLHSTMT control)
+  OdbcLink(SQLHENV environment, SQLHDBC connection, Dialect dialect, SQLHSTMT control)
       : environment_(environment), connection_(connection), dialect_(dialect), control_(control) {}
+  OdbcLink(const OdbcLink&) = delete;
+  OdbcLink& operator=(const OdbcLink&) = delete;
 
-  ~OdbcConnection() override {
-    for (auto& [text, statement] : prepared_) SQLFreeHandle(SQL_HANDLE_STMT, statement.handle);
-    SQLFreeHandle(SQL_HANDLE_STMT, control_);
+  // Rolls back what is not committed and lets go of the connection.
+  void close() {
+    for (auto& [text, statement] : prepared_) free_statement(statement.handle);
+    prepared_.clear();
+    free_statement(control_);
     // Only a commit keeps work; a driver refuses to disconnect inside a transaction.
     SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_ROLLBACK);
     SQLDisconnect(connection_);
@@ -78,10 +153,16 @@ class OdbcConnection : public Connection {
     SQLFreeHandle(SQL_HANDLE_ENV, environment_);
   }
 
-  Dialect dialect() const override { return dialect_; }
+  Dialect dialect() const { return dialect_; }
+
+  // Cancels the statement that is running, if any (ODBC allows it from another thread).
+  void cancel() {
+    const std::lock_guard<std::mutex> lock(active_mutex_);
+    if (active_ != SQL_NULL_HSTMT) SQLCancel(active_);
+  }
 
   std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
-                   std::vector<FetchedRow>& rows) override {
+                   std::vector<FetchedRow>& rows) {
     rows.clear();
     if (lost_) return kConnectionLost;
     const bool savepoints = dialect_ == Dialect::kPostgresql;
@@ -103,20 +184,13 @@ class OdbcConnection : public Connection {
     return status;
   }
 
-  std::int32_t set_session_schema(std::string_view schema) override {
-    if (dialect_ == Dialect::kOracle) {
-      if (lost_) return kConnectionLost;
-      return run_control("ALTER SESSION SET CURRENT_SCHEMA=" + std::string(schema));
-    }
-    const std::string name = postgresql_folded_name(schema);
-    const BoundValue input{BoundValue::Kind::kText, name, 0};
-    std::vector<FetchedRow> rows;
-    const std::int32_t status = run(kPostgresqlSchemaSwitch, {&input, 1}, 1, rows);
-    if (status != kSuccess) return status;
-    return rows.empty() ? kSchemaMissing : kSuccess;
+  // The production database's own schema switch (its name is a checked plain identifier).
+  std::int32_t set_oracle_schema(const std::string& schema) {
+    if (lost_) return kConnectionLost;
+    return run_control(oracle_schema_switch_text(schema));
   }
 
-  std::int32_t commit() override {
+  std::int32_t commit() {
     if (lost_) return kConnectionLost;
     if (succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT))) return kSuccess;
     const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_DBC, connection_);
@@ -125,6 +199,29 @@ class OdbcConnection : public Connection {
   }
 
  private:
+  // The statement whose call is running, for cancel().
+  class Active {
+   public:
+    Active(OdbcLink& link, SQLHSTMT handle) : link_(link) { link_.set_active(handle); }
+    Active(const Active&) = delete;
+    Active& operator=(const Active&) = delete;
+    ~Active() { link_.set_active(SQL_NULL_HSTMT); }
+
+   private:
+    OdbcLink& link_;
+  };
+
+  void set_active(SQLHSTMT handle) {
+    const std::lock_guard<std::mutex> lock(active_mutex_);
+    active_ = handle;
+  }
+
+  // Never while cancel() may be using the handle.
+  void free_statement(SQLHSTMT handle) {
+    const std::lock_guard<std::mutex> lock(active_mutex_);
+    SQLFreeHandle(SQL_HANDLE_STMT, handle);
+  }
+
   std::int32_t failure(SQLSMALLINT handle_type, SQLHANDLE handle) {
     const OdbcDiagnostic diagnostic = diagnostic_of(handle_type, handle);
     if (is_lost_session(dialect_, diagnostic)) return lose_session();
@@ -133,6 +230,7 @@ class OdbcConnection : public Connection {
 
   // A statement without inputs or rows on the control handle (savepoints, schema switch).
   std::int32_t run_control(const std::string& text) {
+    const Active active(*this, control_);
     const SQLRETURN result = SQLExecDirect(control_, sql_text(text), SQL_NTS);
     const std::int32_t status =
         succeeded(result) || result == SQL_NO_DATA ? kSuccess : failure(SQL_HANDLE_STMT, control_);
@@ -160,9 +258,14 @@ class OdbcConnection : public Connection {
     // Not every driver has a query timeout; without one the statement runs as it is.
     SQLSetStmtAttr(made.handle, SQL_ATTR_QUERY_TIMEOUT,
                    reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
-    if (!succeeded(SQLPrepare(made.handle, sql_text(converted.text), SQL_NTS))) {
+    SQLRETURN result;
+    {
+      const Active active(*this, made.handle);
+      result = SQLPrepare(made.handle, sql_text(converted.text), SQL_NTS);
+    }
+    if (!succeeded(result)) {
       const std::int32_t status = failure(SQL_HANDLE_STMT, made.handle);
-      SQLFreeHandle(SQL_HANDLE_STMT, made.handle);
+      free_statement(made.handle);
       return status;
     }
     made.input_of_marker = std::move(converted.input_of_marker);
@@ -172,7 +275,7 @@ class OdbcConnection : public Connection {
 
   void forget(const std::string& text) {
     if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
-      SQLFreeHandle(SQL_HANDLE_STMT, cached->second.handle);
+      free_statement(cached->second.handle);
       prepared_.erase(cached);
     }
   }
@@ -183,6 +286,7 @@ class OdbcConnection : public Connection {
     std::int32_t status = prepared(text, statement);
     if (status != kSuccess) return status;
     const SQLHSTMT handle = statement->handle;
+    const Active active(*this, handle);
 
     // The bound buffers must stay where they are until the execute.
     const std::size_t markers = statement->input_of_marker.size();
@@ -278,48 +382,120 @@ class OdbcConnection : public Connection {
   SQLHSTMT control_;
   std::unordered_map<std::string, PreparedStatement> prepared_;  // by the dialect's text
   bool lost_ = false;
+  std::mutex active_mutex_;
+  SQLHSTMT active_ = SQL_NULL_HSTMT;
+};
+
+// One statement's text, inputs and rows, owned by the call that runs it: a call past its
+// deadline may go on writing here after the caller has returned.
+struct StatementCall {
+  StatementCall(std::string_view statement_text, std::span<const BoundValue> values,
+                std::size_t rows_wanted)
+      : text(statement_text), max_rows(rows_wanted) {
+    texts.reserve(values.size());
+    for (const BoundValue& value : values) texts.emplace_back(value.text);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      inputs.push_back({values[i].kind, texts[i], values[i].integer});
+    }
+  }
+  std::string text;
+  std::vector<std::string> texts;
+  std::vector<BoundValue> inputs;  // their texts in texts
+  std::size_t max_rows;
+  std::vector<FetchedRow> rows;
+  std::int32_t status = kSuccess;
+};
+
+// The connection as the client operations see it: every call to the driver runs on a worker
+// and is waited for at most kCallDeadline. Past it, the statement is cancelled (from a thread
+// of its own, as cancelling may wait for the server too), and the session counts as lost:
+// the run ends without a commit, and the driver's connection is left as it is.
+class OdbcConnection : public Connection {
+ public:
+  OdbcConnection(std::shared_ptr<OdbcLink> link, std::unique_ptr<DeadlineWorker> worker)
+      : link_(std::move(link)), worker_(std::move(worker)), dialect_(link_->dialect()) {}
+  ~OdbcConnection() override {
+    if (!lost_) guarded([link = link_] { link->close(); });
+  }
+
+  Dialect dialect() const override { return dialect_; }
+
+  std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
+                   std::vector<FetchedRow>& rows) override {
+    rows.clear();
+    auto call = std::make_shared<StatementCall>(text, inputs, max_rows);
+    if (!guarded([link = link_, call] {
+          call->status = link->run(call->text, call->inputs, call->max_rows, call->rows);
+        })) {
+      return kConnectionLost;
+    }
+    rows = std::move(call->rows);
+    return call->status;
+  }
+
+  std::int32_t set_session_schema(std::string_view schema) override {
+    if (dialect_ != Dialect::kOracle) return switch_postgresql_schema(*this, schema);
+    auto status = std::make_shared<std::int32_t>(kSuccess);
+    if (!guarded([link = link_, status, name = std::string(schema)] {
+          *status = link->set_oracle_schema(name);
+        })) {
+      return kConnectionLost;
+    }
+    return *status;
+  }
+
+  std::int32_t commit() override {
+    auto status = std::make_shared<std::int32_t>(kSuccess);
+    if (!guarded([link = link_, status] { *status = link->commit(); })) return kConnectionLost;
+    return *status;
+  }
+
+ private:
+  // Runs call on the worker within the deadline; false (and the session lost) when it is past.
+  bool guarded(std::function<void()> call) {
+    if (lost_) return false;
+    if (worker_->run(std::move(call), kCallDeadline)) return true;
+    lost_ = true;
+    std::thread([link = link_] { link->cancel(); }).detach();
+    return false;
+  }
+
+  std::shared_ptr<OdbcLink> link_;
+  std::unique_ptr<DeadlineWorker> worker_;
+  Dialect dialect_;
+  bool lost_ = false;  // a call went past its deadline
 };
 
 }  // namespace
 
-std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_view login,
-                                         std::string_view password, std::int32_t& status) {
-  // An empty alias names no data source; a driver manager would take its default one (or,
-  // unixODBC, the first it finds), a database that nobody chose.
-  if (target.empty()) {
-    status = kCannotResolveAlias;
-    return nullptr;
-  }
+namespace {
+
+// What connecting gives, owned by the call that connects (see StatementCall).
+struct ConnectCall {
   SQLHENV environment = SQL_NULL_HENV;
   SQLHDBC connection = SQL_NULL_HDBC;
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &environment))) {
-    status = kCannotResolveAlias;  // no driver manager to speak of
-    return nullptr;
-  }
-  SQLSetEnvAttr(environment, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-  if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, environment, &connection))) {
-    SQLFreeHandle(SQL_HANDLE_ENV, environment);
-    status = kCannotResolveAlias;
-    return nullptr;
-  }
-  SQLSetConnectAttr(connection, SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  std::string connection_string;
+  std::shared_ptr<OdbcLink> link;
+  std::int32_t status = kSuccess;
+};
 
-  std::string connection_string = odbc_connection_string(target, login, password);
+// Connects, picks the dialect and opens the run's transaction; on failure lets go of the
+// handles and sets call.status.
+void connect_with(ConnectCall& call) {
+  const SQLHDBC connection = call.connection;
   SQLCHAR completed[1024];
   SQLSMALLINT completed_length = 0;
   const SQLRETURN connected = SQLDriverConnect(
-      connection, nullptr, sql_text(connection_string), SQL_NTS, completed,
+      connection, nullptr, sql_text(call.connection_string), SQL_NTS, completed,
       static_cast<SQLSMALLINT>(sizeof completed), &completed_length, SQL_DRIVER_NOPROMPT);
   // No copy of the password stays behind.
-  std::memset(connection_string.data(), 0, connection_string.size());
+  std::memset(call.connection_string.data(), 0, call.connection_string.size());
   std::memset(completed, 0, sizeof completed);
   auto give_up = [&](std::int32_t failed_status, bool disconnect) {
     if (disconnect) SQLDisconnect(connection);
     SQLFreeHandle(SQL_HANDLE_DBC, connection);
-    SQLFreeHandle(SQL_HANDLE_ENV, environment);
-    status = failed_status;
-    return nullptr;
+    SQLFreeHandle(SQL_HANDLE_ENV, call.environment);
+    call.status = failed_status;
   };
   if (!succeeded(connected)) {
     return give_up(odbc_connect_status(diagnostic_of(SQL_HANDLE_DBC, connection)), false);
@@ -330,7 +506,7 @@ std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_vi
   SQLGetInfo(connection, SQL_DBMS_NAME, product, static_cast<SQLSMALLINT>(sizeof product),
              &product_length);
   const std::optional<Dialect> dialect = dialect_of_product(reinterpret_cast<const char*>(product));
-  if (!dialect) return give_up(kProductNotSupported, true);
+  if (!dialect) return give_up(kFeatureNotEnabled, true);
 
   // One transaction for the whole run, committed once at its end.
   if (!succeeded(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,
@@ -345,8 +521,48 @@ std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_vi
   }
   SQLSetStmtAttr(control, SQL_ATTR_QUERY_TIMEOUT,
                  reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
-  status = kSuccess;
-  return std::make_unique<OdbcConnection>(environment, connection, *dialect, control);
+  call.link = std::make_shared<OdbcLink>(call.environment, connection, *dialect, control);
+  call.status = kSuccess;
+}
+
+}  // namespace
+
+std::unique_ptr<Connection> connect_odbc(std::string_view target, std::string_view login,
+                                         std::string_view password, std::int32_t& status) {
+  // An empty alias names no data source; a driver manager would take its default one (or,
+  // unixODBC, the first it finds), a database that nobody chose.
+  if (target.empty()) {
+    status = kCannotResolveAlias;
+    return nullptr;
+  }
+  auto call = std::make_shared<ConnectCall>();
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &call->environment))) {
+    status = kCannotResolveAlias;  // no driver manager to speak of
+    return nullptr;
+  }
+  SQLSetEnvAttr(call->environment, SQL_ATTR_ODBC_VERSION,
+                reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_DBC, call->environment, &call->connection))) {
+    SQLFreeHandle(SQL_HANDLE_ENV, call->environment);
+    status = kCannotResolveAlias;
+    return nullptr;
+  }
+  // Not every driver has these; without one its own default applies, and the deadline stays.
+  SQLSetConnectAttr(call->connection, SQL_ATTR_LOGIN_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(kLoginTimeoutSeconds), 0);
+  SQLSetConnectAttr(call->connection, SQL_ATTR_CONNECTION_TIMEOUT,
+                    reinterpret_cast<SQLPOINTER>(kConnectionTimeoutSeconds), 0);
+  call->connection_string = odbc_connection_string(target, login, password);
+
+  auto worker = std::make_unique<DeadlineWorker>();
+  if (!worker->run([call] { connect_with(*call); }, kConnectDeadline)) {
+    // The server does not answer: the handles stay with the call that waits for it.
+    status = kConnectTimeout;
+    return nullptr;
+  }
+  status = call->status;
+  if (call->link == nullptr) return nullptr;
+  return std::make_unique<OdbcConnection>(std::move(call->link), std::move(worker));
 }
 
 }  // namespace zarvelt::db

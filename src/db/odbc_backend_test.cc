@@ -81,6 +81,13 @@ TEST(OdbcTranslationTest, PlaceholdersBecomeMarkersOutsideQuotes) {
   }
 }
 
+// The one Oracle text the grammar check cannot parse: Oracle's own syntax, no blanks around
+// "=", the name as given (checked before: a plain identifier).
+TEST(OdbcTranslationTest, OracleSchemaSwitchText) {
+  EXPECT_EQ(oracle_schema_switch_text("MAND01"), "ALTER SESSION SET CURRENT_SCHEMA=MAND01");
+  EXPECT_EQ(oracle_schema_switch_text("KVSYSTEM"), "ALTER SESSION SET CURRENT_SCHEMA=KVSYSTEM");
+}
+
 TEST(OdbcTranslationTest, ProductPicksTheDialect) {
   EXPECT_EQ(dialect_of_product("Oracle"), Dialect::kOracle);
   EXPECT_EQ(dialect_of_product("PostgreSQL"), Dialect::kPostgresql);

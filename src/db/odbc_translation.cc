@@ -8,8 +8,6 @@
 namespace zarvelt::db {
 namespace {
 
-constexpr std::int32_t kConnectTimeout = -12170;  // ORA-12170 TNS connect timeout
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
@@ -72,14 +70,15 @@ constexpr ErrorMapping kOdbcErrorTable[] = {
     {"08003", kNotConnected},
     {"08", kConnectionLost},
     {"22001", kValueTooLarge},
-    {"22003", -1438},  // value larger than specified precision
+    {"22003", kPrecisionTooLarge},
     {"22007", kDateFormat},
     {"22008", kDateFormat},
     {"22018", kInvalidNumber},
     {"42S02", kTableMissing},
     {"42S22", kInvalidIdentifier},
     {"42000", kInvalidSql},
-    {"40001", -8177},  // cannot serialize access
+    {"40001", kCannotSerialize},
+    {"HY001", kOutOfProcessMemory},  // the driver ran out of memory
 };
 
 std::int32_t map_odbc_sqlstate(std::string_view sqlstate) {
@@ -130,6 +129,10 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
     converted.text += c;
   }
   return converted;
+}
+
+std::string oracle_schema_switch_text(std::string_view schema) {
+  return "ALTER SESSION SET CURRENT_SCHEMA=" + std::string(schema);
 }
 
 std::optional<Dialect> dialect_of_product(std::string_view dbms_name) {

@@ -147,12 +147,7 @@ class PostgresConnection : public Connection {
   }
 
   std::int32_t set_session_schema(std::string_view schema) override {
-    const std::string name = postgresql_folded_name(schema);
-    const BoundValue input{BoundValue::Kind::kText, name, 0};
-    std::vector<FetchedRow> rows;
-    const std::int32_t status = run(kPostgresqlSchemaSwitch, {&input, 1}, 1, rows);
-    if (status != kSuccess) return status;
-    return rows.empty() ? kSchemaMissing : kSuccess;
+    return switch_postgresql_schema(*this, schema);
   }
 
   std::int32_t commit() override {
@@ -168,7 +163,7 @@ class PostgresConnection : public Connection {
     if (libpq().PQresultStatus(result) != PGRES_COMMAND_OK) {
       status = map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE));
     } else if (std::strcmp(libpq().PQcmdStatus(result), "COMMIT") != 0) {
-      status = -2091;  // transaction rolled back: the server answered ROLLBACK
+      status = kTransactionRolledBack;  // the server answered ROLLBACK
     }
     libpq().PQclear(result);
     if (!drain()) return lose_connection();

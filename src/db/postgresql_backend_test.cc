@@ -13,21 +13,10 @@
 namespace zarvelt::db {
 namespace {
 
+using testing::access_record;
 using testing::DbBackend;
 using testing::DbInstallation;
 using ::testing::ElementsAre;
-
-AccessRecord access_record(const std::string& badge, const std::string& date_time) {
-  AccessRecord record;
-  record.terminal = "TERM01";
-  record.reader_number = 1;
-  record.booking_date = date_time.substr(0, 8);
-  record.booking_date_time = date_time;
-  record.badge = badge;
-  record.access_status_code = 100;
-  record.running_number = "001";
-  return record;
-}
 
 class PostgresRollbackTest : public ::testing::Test {
  protected:

@@ -1,11 +1,13 @@
-// How PostgreSQL's errors read as the production database's error numbers, shared by every
-// backend that reaches a PostgreSQL server (libpq directly, or psqlODBC). Needs no PostgreSQL
-// library.
+// What every backend that reaches a PostgreSQL server (libpq directly, or psqlODBC) shares:
+// how PostgreSQL's errors read as the production database's error numbers, name folding and
+// the schema switch. Needs no PostgreSQL library.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "db/connection.h"
 
 namespace zarvelt::db {
 
@@ -20,10 +22,9 @@ std::int32_t map_postgresql_connect_error(std::string_view message);
 // Unquoted names fold to lower case in PostgreSQL (to upper case in the production database).
 std::string postgresql_folded_name(std::string_view name);
 
-// Checks that schema $1 (folded) exists and makes it the search path, in one statement: no row
-// means there is no such schema. Unlike "SET search_path", it cannot set a missing schema.
-inline constexpr std::string_view kPostgresqlSchemaSwitch =
-    "select set_config('search_path', quote_ident(nspname), false) from pg_namespace "
-    "where nspname = $1";
+// Makes schema (folded) the search path of a connection to a PostgreSQL server, after
+// checking in the same statement that it exists: kSchemaMissing when it does not. Unlike
+// "SET search_path", it cannot set a missing schema.
+std::int32_t switch_postgresql_schema(Connection& connection, std::string_view schema);
 
 }  // namespace zarvelt::db

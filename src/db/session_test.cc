@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@
 namespace zarvelt::db {
 namespace {
 
+using testing::access_record;
 using testing::DbBackend;
 using testing::DbInstallation;
 using ::testing::ElementsAre;
@@ -73,18 +75,6 @@ class SessionTest : public ::testing::TestWithParam<DbBackend> {
     const OutputVariable outputs[] = {int32_output(rows)};
     EXPECT_EQ(select_one_row(*session_->connection, text, outputs, {}), kSuccess);
     return rows;
-  }
-
-  static AccessRecord access_record(const std::string& badge, const std::string& date_time) {
-    AccessRecord record;
-    record.terminal = "TERM01";
-    record.reader_number = 2;
-    record.booking_date = date_time.substr(0, 8);
-    record.booking_date_time = date_time;
-    record.badge = badge;
-    record.access_status_code = 100;
-    record.running_number = "001";
-    return record;
   }
 
   std::unique_ptr<DbInstallation> db_;
@@ -226,6 +216,97 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
   EXPECT_THAT(db_->query("select ZpkDat from KVSYSTEM.KVS402ZPK"),
               ElementsAre(MatchesRegex("20[0-9][0-9]-[01][0-9]-[0-3][0-9] [0-9:]{8}"),
                           MatchesRegex("20[0-9][0-9]-.*"), MatchesRegex("20[0-9][0-9]-.*")));
+}
+
+// Which failed inserts end the run: each class the backend has, produced by the database
+// itself. A booking's own values fail that booking; a database that cannot take the run's
+// writes ends the run.
+TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
+  const bool sqlite = GetParam() == DbBackend::kSqlite;
+  // Runs a statement of the backend's own on the session's connection; empty for no statement.
+  const auto on_session = [](Session& session, const std::string& sqlite_text,
+                             const std::string& postgresql_text) {
+    std::vector<FetchedRow> rows;
+    const std::string& text =
+        session.connection->dialect() == Dialect::kSqlite ? sqlite_text : postgresql_text;
+    return text.empty() ? kSuccess : session.connection->run(text, {}, 0, rows);
+  };
+  enum Where { kBoth, kSqliteOnly, kPostgresqlOnly };
+  struct Case {
+    const char* name;
+    Where where;
+    // Run before the session connects, by another connection: SQL of each backend.
+    std::string sqlite_before;
+    std::string postgresql_before;
+    // Run on the session's own connection before its first insert.
+    std::string sqlite_on_session;
+    std::string postgresql_on_session;
+    std::int32_t status;
+    StatusScope scope;
+  };
+  const Case cases[] = {
+      {"duplicate", kBoth, "", "", "", "", kUniqueConstraint, StatusScope::kBooking},
+      {"read-only", kBoth, "", "alter database {DB} set default_transaction_read_only = on",
+       "PRAGMA query_only = 1", "", kReadOnly, StatusScope::kRun},
+      {"privilege revoked", kPostgresqlOnly, "", "revoke insert on KVS402ZPK from current_user", "",
+       "", kInsufficientPrivileges, StatusScope::kRun},
+      {"table dropped", kBoth, "drop table KVS402ZPK", "drop table KVS402ZPK", "", "",
+       kTableMissing, StatusScope::kRun},
+      {"column dropped", kBoth, "alter table KVS402ZPK drop column ZpkMld",
+       "alter table KVS402ZPK drop column ZpkMld", "", "", kInvalidIdentifier, StatusScope::kRun},
+      // The other connection keeps the table locked (see below).
+      {"lock timeout", kPostgresqlOnly, "", "", "", "set lock_timeout = 200", kResourceBusy,
+       StatusScope::kRun},
+      {"statement timeout", kPostgresqlOnly, "", "", "", "set statement_timeout = 200", kCancelled,
+       StatusScope::kRun},
+      {"no space", kSqliteOnly, "", "", "PRAGMA max_page_count = 1", "", kUnableToExtend,
+       StatusScope::kRun},
+      {"out of memory", kSqliteOnly, "", "", "PRAGMA hard_heap_limit = {USED}", "",
+       kOutOfProcessMemory, StatusScope::kRun},
+      {"error no backend maps", kPostgresqlOnly, "",
+       "create function zt_refuse() returns trigger language plpgsql as "
+       "$$begin raise exception using errcode = 'P0001'; end$$;"
+       "create trigger zt_refuse before insert on KVS402ZPK execute function zt_refuse()",
+       "", "", kInternalError, StatusScope::kRun},
+  };
+  for (const Case& c : cases) {
+    if (c.where == (sqlite ? kPostgresqlOnly : kSqliteOnly)) continue;
+    SCOPED_TRACE(c.name);
+    auto db = DbInstallation::create(GetParam(), {});
+    ZARVELT_REQUIRE_DB(db);
+    std::string before = sqlite ? c.sqlite_before : c.postgresql_before;
+    if (const auto at = before.find("{DB}"); at != std::string::npos) {
+      before.replace(at, 4, db->query("select current_database()").at(0));
+    }
+    if (!before.empty()) {
+      ASSERT_TRUE(db->execute(before));
+    }
+    const bool locked = c.status == kResourceBusy || c.status == kCancelled;
+    if (locked) {
+      ASSERT_TRUE(db->execute("begin; lock table KVS402ZPK"));
+    }
+    SessionPtr session;
+    ASSERT_EQ(
+        db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
+        kSuccess);
+    // Just above what SQLite holds now: the next statement that needs more memory fails.
+    std::string on_session_text = c.sqlite_on_session;
+    if (const auto at = on_session_text.find("{USED}"); at != std::string::npos) {
+      on_session_text.replace(at, 6, std::to_string(sqlite3_memory_used() + 32768));
+    }
+    ASSERT_EQ(on_session(*session, on_session_text, c.postgresql_on_session), kSuccess);
+    AccessRecord record = access_record("4711", "20240305143015");
+    std::int32_t status = kSuccess;
+    // A full database takes some rows before the next one no longer fits.
+    for (int row = 0; row < 1000 && status == kSuccess; ++row) {
+      record.reader_number = c.status == kUniqueConstraint ? 0 : row;
+      status = insert_access_record(*session, record);
+    }
+    if (locked) db->execute("rollback");
+    sqlite3_hard_heap_limit64(0);  // the limit holds for the whole process
+    EXPECT_EQ(status, c.status);
+    EXPECT_EQ(status_scope(status), c.scope);
+  }
 }
 
 // Booking times are wall-clock times: one in the hour skipped when daylight saving time begins

@@ -43,24 +43,27 @@ constexpr ErrorMapping kErrorTable[] = {
     {SQLITE_CONSTRAINT_NOTNULL, "", kNullIntoNotNull},
     {SQLITE_CONSTRAINT_CHECK, "failed: length_", kValueTooLarge},
     {SQLITE_CONSTRAINT_CHECK, "failed: date_", kDateFormat},
-    {SQLITE_CONSTRAINT_CHECK, "failed: range_", -1438},  // value larger than precision
-    {SQLITE_CONSTRAINT_CHECK, "", -2290},                // check constraint violated
-    {SQLITE_CONSTRAINT_FOREIGNKEY, "", -2291},
-    {SQLITE_CONSTRAINT, "", -2290},
+    {SQLITE_CONSTRAINT_CHECK, "failed: range_", kPrecisionTooLarge},
+    {SQLITE_CONSTRAINT_CHECK, "", kCheckConstraint},
+    {SQLITE_CONSTRAINT_FOREIGNKEY, "", kParentKeyMissing},
+    {SQLITE_CONSTRAINT, "", kCheckConstraint},
     {SQLITE_ERROR, "no such table", kTableMissing},
     {SQLITE_ERROR, "no such column", kInvalidIdentifier},
+    {SQLITE_ERROR, "has no column named", kInvalidIdentifier},
     {SQLITE_ERROR, "unknown database", kSchemaMissing},
     {SQLITE_ERROR, "syntax error", kInvalidSql},
     {SQLITE_CANTOPEN, "", kCannotResolveAlias},
     {SQLITE_NOTADB, "", kCannotResolveAlias},
-    {SQLITE_BUSY, "", kResourceBusy},
+    {SQLITE_BUSY, "", kResourceBusy},  // another writer past the busy timeout
     {SQLITE_LOCKED, "", kResourceBusy},
-    {SQLITE_READONLY, "", kReadOnly},  // database open for read-only access
-    {SQLITE_FULL, "", -1653},          // unable to extend table
-    {SQLITE_IOERR, "", -1115},         // IO error reading block
-    {SQLITE_CORRUPT, "", -1578},       // data block corrupted
+    {SQLITE_READONLY, "", kReadOnly},    // read-only file, or PRAGMA query_only
+    {SQLITE_FULL, "", kUnableToExtend},  // disk or max_page_count full
+    {SQLITE_IOERR, "", kIoError},
+    {SQLITE_CORRUPT, "", kBlockCorrupted},
     {SQLITE_TOOBIG, "", kValueTooLarge},
-    {SQLITE_NOMEM, "", -4030},  // out of process memory
+    {SQLITE_NOMEM, "", kOutOfProcessMemory},
+    {SQLITE_AUTH, "", kInsufficientPrivileges},
+    {SQLITE_PERM, "", kInsufficientPrivileges},
     {SQLITE_INTERRUPT, "", kCancelled},
     {SQLITE_MISMATCH, "", kInvalidNumber},
 };

@@ -1,5 +1,7 @@
 #include "db/statements.h"
 
+#include <vector>
+
 #include "db/client_operations.h"
 
 namespace zarvelt::db {
@@ -28,39 +30,105 @@ std::string postgresql_to_date(const std::string& p) {
          " END,'YYYYMMDDHH24MISSTZH') AT TIME ZONE 'UTC')::timestamp(0)";
 }
 
-const std::string& postgresql_insert_access_text() {
-  static const std::string text =
-      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
-      "ZpkDat,ZpkLfd) values ($1,$2," +
-      postgresql_to_date("$3") + "," + postgresql_to_date("$4") +
-      ",$5,$6,null,null,localtimestamp(0),$7)";
+// What goes into one column of an insert.
+struct InsertValue {
+  enum class Kind { kInput, kDate, kNull, kServerTime } kind;
+  int input = 0;  // kInput, kDate: the input's number, from 1
+};
+
+// An insert into a central table, from which each dialect's text is built.
+struct InsertDescription {
+  std::string_view table;
+  std::string_view columns;
+  std::vector<InsertValue> values;
+};
+
+std::string placeholder(Dialect dialect, int input) {
+  std::string text(1, dialect == Dialect::kOracle ? ':' : dialect == Dialect::kSqlite ? '?' : '$');
+  text += std::to_string(input);
   return text;
 }
 
-const std::string& postgresql_insert_event_text() {
-  static const std::string text =
-      "insert into KVSYSTEM.O2009BUCHPROT "
-      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
-      "values ($1,$2,$3," +
-      postgresql_to_date("$4") + "," + postgresql_to_date("$5") + ",$6,$7,$8)";
-  return text;
+std::string value_text(Dialect dialect, const InsertValue& value) {
+  const std::string input = placeholder(dialect, value.input);
+  switch (value.kind) {
+    case InsertValue::Kind::kInput:
+      return input;
+    case InsertValue::Kind::kDate:
+      if (dialect == Dialect::kSqlite) return sqlite_to_date(input);
+      if (dialect == Dialect::kPostgresql) return postgresql_to_date(input);
+      return "to_date(" + input + ",'yyyymmddhh24miss')";
+    case InsertValue::Kind::kNull:
+      return "null";
+    case InsertValue::Kind::kServerTime:
+      break;
+  }
+  if (dialect == Dialect::kSqlite) return "strftime('%Y-%m-%d %H:%M:%S','now','localtime')";
+  if (dialect == Dialect::kPostgresql) return "localtimestamp(0)";
+  return "SYSDATE";
 }
 
-const std::string& sqlite_insert_access_text() {
-  static const std::string text =
-      "insert into main.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
-      "ZpkDat,ZpkLfd) values (?1,?2," +
-      sqlite_to_date("?3") + "," + sqlite_to_date("?4") +
-      ",?5,?6,null,null,strftime('%Y-%m-%d %H:%M:%S','now','localtime'),?7)";
-  return text;
+std::string insert_text(Dialect dialect, const InsertDescription& insert) {
+  // SQLite has the central schema as the connection's main file.
+  std::string text = std::string("insert into ") +
+                     (dialect == Dialect::kSqlite ? "main." : "KVSYSTEM.") +
+                     std::string(insert.table) + " (" + std::string(insert.columns) + ") values (";
+  for (std::size_t i = 0; i < insert.values.size(); ++i) {
+    if (i > 0) text += ",";
+    text += value_text(dialect, insert.values[i]);
+  }
+  return text + ")";
 }
 
-const std::string& sqlite_insert_event_text() {
-  static const std::string text =
-      "insert into main.O2009BUCHPROT (BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
-      "values (?1,?2,?3," +
-      sqlite_to_date("?4") + "," + sqlite_to_date("?5") + ",?6,?7,?8)";
-  return text;
+// The three texts of an insert, built once and kept for the run.
+class InsertTexts {
+ public:
+  explicit InsertTexts(const InsertDescription& insert)
+      : oracle_(insert_text(Dialect::kOracle, insert)),
+        sqlite_(insert_text(Dialect::kSqlite, insert)),
+        postgresql_(insert_text(Dialect::kPostgresql, insert)) {}
+  StatementText text() const { return {oracle_, sqlite_, postgresql_}; }
+
+ private:
+  std::string oracle_;
+  std::string sqlite_;
+  std::string postgresql_;
+};
+
+using Kind = InsertValue::Kind;
+
+const InsertTexts& access_insert() {
+  static const InsertTexts texts({
+      "KVS402ZPK",
+      "ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,ZpkDat,ZpkLfd",
+      {{Kind::kInput, 1},
+       {Kind::kInput, 2},
+       {Kind::kDate, 3},
+       {Kind::kDate, 4},
+       {Kind::kInput, 5},
+       {Kind::kInput, 6},
+       {Kind::kNull},
+       {Kind::kNull},
+       {Kind::kServerTime},
+       {Kind::kInput, 7}},
+  });
+  return texts;
+}
+
+const InsertTexts& event_insert() {
+  static const InsertTexts texts({
+      "O2009BUCHPROT",
+      "BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR",
+      {{Kind::kInput, 1},
+       {Kind::kInput, 2},
+       {Kind::kInput, 3},
+       {Kind::kDate, 4},
+       {Kind::kDate, 5},
+       {Kind::kInput, 6},
+       {Kind::kInput, 7},
+       {Kind::kInput, 8}},
+  });
+  return texts;
 }
 
 // The badge's validity: valid-from on or before the booking date without valid-to, valid-to
@@ -98,26 +166,6 @@ constexpr StatementText kZoneLookup = {
     "select distinct ZzsNum from main.KVS405ZZS where ZZSTCD=?1",
     "select distinct ZzsNum from KVSYSTEM.KVS405ZZS where ZZSTCD=$1",
 };
-
-StatementText insert_access_text() {
-  return {
-      "insert into KVSYSTEM.KVS402ZPK (ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,"
-      "ZpkDat,ZpkLfd) values (:1,:2,to_date(:3,'yyyymmddhh24miss'),to_date(:4,'yyyymmddhh24miss')"
-      ",:5,:6,null ,null ,SYSDATE,:7)",
-      sqlite_insert_access_text(),
-      postgresql_insert_access_text(),
-  };
-}
-
-StatementText insert_event_text() {
-  return {
-      "insert into KVSYSTEM.O2009BUCHPROT "
-      "(BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR) "
-      "values (:1,:2,:3,to_date(:4,'yyyymmddhh24miss'),to_date(:5,'yyyymmddhh24miss'),:6,:7,:8)",
-      sqlite_insert_event_text(),
-      postgresql_insert_event_text(),
-  };
-}
 
 }  // namespace
 
@@ -174,7 +222,7 @@ std::int32_t insert_access_record(Session& session, const AccessRecord& record) 
       text_input(record.badge, 20),         int32_input(record.access_status_code),
       text_input(record.running_number, 4),
   };
-  return execute(*session.connection, insert_access_text(), inputs);
+  return execute(*session.connection, access_insert().text(), inputs);
 }
 
 std::int32_t insert_event_record(Session& session, const EventRecord& record) {
@@ -184,7 +232,7 @@ std::int32_t insert_event_record(Session& session, const EventRecord& record) {
       text_input(record.event_date_time, 15), text_input(record.function_code, 6),
       int32_input(record.result_number),      text_input(record.variable_text, 2001),
   };
-  return execute(*session.connection, insert_event_text(), inputs);
+  return execute(*session.connection, event_insert().text(), inputs);
 }
 
 }  // namespace zarvelt::db

@@ -10,10 +10,10 @@ namespace zarvelt {
 namespace {
 
 HandlerResult time_booking(RunContext& run, const BookingLine& line) {
-  return export_time_booking(*run.session, run.current_schema, run.target1, run.reporter, line);
+  return export_time_booking(*run.master_data, run.target1, run.reporter, line);
 }
 HandlerResult access_booking(RunContext& run, const BookingLine& line) {
-  return insert_access_booking(*run.session, run.reporter, line);
+  return insert_access_booking(*run.session, *run.master_data, run.reporter, line);
 }
 HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
   return export_cost_centre_booking(run.target2, run.reporter, line);

@@ -193,6 +193,8 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
     return kExitConnectionFailed;
   }
   run.session = session.get();
+  MasterData master_data(*session);
+  run.master_data = &master_data;
 
   // The server time is the run's first statement: a session that cannot answer it (SQLite's
   // file locked by another writer past the busy timeout, for example) is a failed connection,
@@ -230,6 +232,7 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   if (!outcome.committed) reject_file.discard();
   facts.reject_file = reject_file.path();
   run.session = nullptr;
+  run.master_data = nullptr;
   return exit_status;
 }
 

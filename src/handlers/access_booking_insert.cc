@@ -26,8 +26,8 @@ std::int32_t access_status_code_for_result(std::string_view access_result) {
   }
 }
 
-HandlerResult insert_access_booking(db::Session& session, const Reporter& reporter,
-                                    const BookingLine& line) {
+HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
+                                    const Reporter& reporter, const BookingLine& line) {
   const std::string& record_kind = line.record_kind();
   db::AccessRecord record;
   record.terminal = line.terminal();
@@ -41,7 +41,7 @@ HandlerResult insert_access_booking(db::Session& session, const Reporter& report
   } else if (record_kind == "62p") {
     std::int32_t zone_number = 0;
     const std::int32_t status =
-        db::lookup_zone(session, line.zone_prefix() + line.status_number(), zone_number);
+        master_data.zone(line.zone_prefix() + line.status_number(), zone_number);
     // Without a single zone row for the key the booking is stored with code 0.
     record.access_status_code = status == db::kSuccess ? zone_number : 0;
   } else if (record_kind == "dta") {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "db/session.h"
+#include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"
@@ -16,8 +17,8 @@ namespace zarvelt {
 // already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
 // %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
 // run's writes as such (a read-only database, for example).
-HandlerResult insert_access_booking(db::Session& session, const Reporter& reporter,
-                                    const BookingLine& line);
+HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
+                                    const Reporter& reporter, const BookingLine& line);
 
 // The access status code of a "40p" booking from its access result (field 11): by its first
 // character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.

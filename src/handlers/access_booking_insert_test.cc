@@ -60,7 +60,9 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
               const std::string& reader_number = "3", const std::string& date = "20240305") {
     const BookingLine line({badge, "", date, time, "", "T01", reader_number, "025", "", "", "",
                             access_result, status_number, zone_prefix, "", record_kind});
-    last_ = insert_access_booking(*session_, Reporter("", console_.file(), false), line);
+    if (master_data_ == nullptr) master_data_ = std::make_unique<MasterData>(*session_);
+    last_ =
+        insert_access_booking(*session_, *master_data_, Reporter("", console_.file(), false), line);
     if (last_.outcome == Outcome::kDone) ++done_;
   }
 
@@ -75,6 +77,7 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
   testing::CapturedConsole console_;
+  std::unique_ptr<MasterData> master_data_;
   HandlerResult last_;
   int done_ = 0;
 };

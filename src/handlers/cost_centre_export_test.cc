@@ -110,20 +110,23 @@ TEST_F(CostCentreExportTest, DatesAndTimesThatAreNoneAreRefusedAndLogged) {
   const struct {
     std::string date, time, log_tail;
   } refused[] = {
-      {"2024", "1430", date},         {"", "1430", date},         {"2024030599", "1430", date},
-      {"20241340", "1430", date},     {"99999999", "1430", date}, {"20230229", "1430", date},
-      {"00000101", "1430", date},     {"20240305", "2400", time}, {"20240305", "1460", time},
-      {"20240305", "143060", time},   {"20240305", "14301", time}, {"20240305", "999999", time},
+      {"2024", "1430", date},       {"", "1430", date},          {"2024030599", "1430", date},
+      {"20241340", "1430", date},   {"99999999", "1430", date},  {"20230229", "1430", date},
+      {"00000101", "1430", date},   {"20240305", "2400", time},  {"20240305", "1460", time},
+      {"20240305", "143060", time}, {"20240305", "14301", time}, {"20240305", "999999", time},
   };
   std::string expected_log;
   for (const auto& c : refused) {
-    EXPECT_EQ(export_cost_centre_booking(target2, reporter, booking("1", c.date, c.time, "1")).outcome,
-              Outcome::kRefused)
+    EXPECT_EQ(
+        export_cost_centre_booking(target2, reporter, booking("1", c.date, c.time, "1")).outcome,
+        Outcome::kRefused)
         << c.date << " " << c.time;
     expected_log += "1, " + c.date + c.log_tail;
   }
   export_booking(booking("2", "20240229", "235959", "2"));  // a leap day, the last second
-  EXPECT_EQ(exported(), "290224235959" "2            0000002");
+  EXPECT_EQ(exported(),
+            "290224235959"
+            "2            0000002");
   EXPECT_EQ(log(), expected_log);
   EXPECT_EQ(console.text(), "");
 }

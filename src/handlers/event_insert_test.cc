@@ -73,10 +73,11 @@ TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
   const HandlerResult result =
       insert_event(*session_, Reporter("", console_.file(), false), no_date);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
-  EXPECT_EQ(console_.text(), " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
-                             " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
-                             " Insert in O2009BuchProt fehlgeschlagen, Fehler " +
-                                 std::to_string(result.status) + "\n");
+  EXPECT_EQ(console_.text(),
+            " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
+            " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"
+            " Insert in O2009BuchProt fehlgeschlagen, Fehler " +
+                std::to_string(result.status) + "\n");
   EXPECT_EQ(rows().size(), 3u);
 }
 

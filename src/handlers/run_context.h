@@ -1,6 +1,6 @@
 // Everything one run works with once its files are open and its session connected: the
-// session, the two export files, the reporter, the counters and the client schema the session
-// was last switched to. The driver sets it up; each handler takes the parts it uses.
+// session with its master data, the two export files, the reporter and the counters. The driver
+// sets it up; each handler takes the parts it uses.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "db/session.h"
 #include "handlers/export_file.h"
+#include "handlers/master_data.h"
 #include "log/reporter.h"
 
 namespace zarvelt {
@@ -26,7 +27,7 @@ struct RunContext {
   ExportFile target1;  // time booking export
   ExportFile target2;  // cost-centre export
   Counters counters;
-  std::string current_schema;  // the client schema the time booking export last switched to
+  MasterData* master_data = nullptr;  // the lookups of the run, over session
 };
 
 }  // namespace zarvelt

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "db/statements.h"
 #include "handlers/booking_moment.h"
 #include "handlers/export_file.h"
 #include "handlers/zero_fill.h"
@@ -74,9 +73,8 @@ std::string_view time_record_refusal(const TimeExportColumns& columns) {
   return {};
 }
 
-HandlerResult export_time_booking(db::Session& session, std::string& current_schema,
-                                  ExportFile& target1, const Reporter& reporter,
-                                  const BookingLine& line) {
+HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
+                                  const Reporter& reporter, const BookingLine& line) {
   // A date or time that cannot fill its columns refuses the booking before any lookup.
   std::string_view refusal = booking_moment_refusal(line.date(), line.time());
   if (!refusal.empty()) {
@@ -84,43 +82,37 @@ HandlerResult export_time_booking(db::Session& session, std::string& current_sch
     return {Outcome::kRefused, db::kSuccess, std::string(refusal)};
   }
 
-  std::string personnel_number;
-  std::string client_schema;
-  std::int32_t status =
-      db::lookup_badge(session, line.badge(), line.date(), personnel_number, client_schema);
-  if (status != db::kSuccess && status != db::kNullFetched) {
+  const MasterData::Badge& badge = master_data.badge(line.badge(), line.date());
+  if (badge.status != db::kSuccess && badge.status != db::kNullFetched) {
     report_refused_booking(reporter, line, kBadgeNotFound);
-    return handler_result(Outcome::kRefused, status, std::string(kBadgeNotFound));
+    return handler_result(Outcome::kRefused, badge.status, std::string(kBadgeNotFound));
   }
+  // Copied: the next lookup may replace what an entry that was not kept refers to.
+  const std::string client_schema = badge.client_schema;
+  const std::string personnel_number = badge.personnel_number;
 
-  if (client_schema != current_schema) {
-    status = db::switch_schema(session, client_schema);
-    if (status != db::kSuccess) {
-      const std::string message =
-          "!!! Schema konnte nicht gewechselt werden: " + client_schema + " !!!\n";
-      reporter.log(message);
-      reporter.console(message);
-      return handler_result(Outcome::kRefused, status,
-                            "Schema konnte nicht gewechselt werden: " + client_schema);
-    }
-    current_schema = client_schema;
+  const MasterData::FunctionCode& code =
+      master_data.function_code(client_schema, line.function_code());
+  if (code.switch_status != db::kSuccess) {
+    const std::string message =
+        "!!! Schema konnte nicht gewechselt werden: " + client_schema + " !!!\n";
+    reporter.log(message);
+    reporter.console(message);
+    return handler_result(Outcome::kRefused, code.switch_status,
+                          "Schema konnte nicht gewechselt werden: " + client_schema);
   }
-
-  std::string column_function_code = line.function_code();
-  std::string booking_type_text;
-  status = db::lookup_booking_type(session, line.function_code(), booking_type_text);
-  if (status != db::kSuccess) {
+  if (code.type_status != db::kSuccess) {
     report_missing_booking_type(reporter, line, client_schema, personnel_number);
   }
-  // The function code is translated only for a booking type that exists.
-  if (!booking_type_text.empty()) {
-    std::string new_code;
-    status = db::translate_function_code(session, line.function_code(), new_code);
-    if (status == db::kSuccess) column_function_code = new_code;
+  std::int32_t status = code.type_status;
+  std::string column_function_code = line.function_code();
+  if (!code.booking_type.empty()) {
+    status = code.translation_status;
+    if (status == db::kSuccess) column_function_code = code.new_code;
   }
 
   const TimeExportColumns columns{client_schema,     personnel_number,     line.date(), line.time(),
-                                  booking_type_text, column_function_code, line.text()};
+                                  code.booking_type, column_function_code, line.text()};
   refusal = time_record_refusal(columns);
   if (!refusal.empty()) {
     report_refused_booking(reporter, line, refusal);

@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "db/session.h"
 #include "handlers/export_file.h"
+#include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"
@@ -16,11 +16,10 @@ namespace zarvelt {
 
 // Handles one "40p" time booking or "dta" time booking: kDone when the record was written to
 // target1, kRefused when the booking was refused (badge not valid on the date, schema switch
-// failed, or a value that would shift the record's columns), each reported. current_schema is
-// the client schema the session was last switched to; it follows every successful switch.
-HandlerResult export_time_booking(db::Session& session, std::string& current_schema,
-                                  ExportFile& target1, const Reporter& reporter,
-                                  const BookingLine& line);
+// failed, or a value that would shift the record's columns), each reported. The lookups go
+// through the run's master data.
+HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
+                                  const Reporter& reporter, const BookingLine& line);
 
 // The values of one time export record, unfilled, as the booking and the lookups gave them.
 struct TimeExportColumns {
@@ -39,8 +38,8 @@ struct TimeExportColumns {
 std::string format_time_export_record(const TimeExportColumns& columns);
 
 // Why the record would not keep its 81 columns ("" when it would): the date and time rules
-// of booking_moment_refusal(), a booking type of more than 5 characters (below -9999) and a function code of more
-// than 3 characters. The text is cut, never refused.
+// of booking_moment_refusal(), a booking type of more than 5 characters (below -9999) and a
+// function code of more than 3 characters. The text is cut, never refused.
 std::string_view time_record_refusal(const TimeExportColumns& columns);
 
 }  // namespace zarvelt

@@ -1,0 +1,61 @@
+// The master data a run looks up, as of its first use in the run: each badge on each date, each
+// function code of each client schema and each zone key is asked of the database once, and the
+// session schema is switched only when a lookup in a client schema must go to the database.
+// Across a network every statement is a round trip; a terminal's file asks the same few keys
+// again and again. Master data changed by others while a run goes on is seen by the next run.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
+
+#include "db/session.h"
+
+namespace zarvelt {
+
+class MasterData {
+ public:
+  explicit MasterData(db::Session& session) : session_(session) {}
+
+  struct Badge {
+    std::int32_t status = db::kSuccess;  // of the lookup: 0 or kNullFetched when found
+    std::string personnel_number;
+    std::string client_schema;
+  };
+  // The personnel number and client schema of a badge on a date (yyyymmdd).
+  const Badge& badge(const std::string& badge, const std::string& date);
+
+  struct FunctionCode {
+    std::int32_t switch_status = db::kSuccess;     // of the switch to the client schema
+    std::int32_t type_status = db::kSuccess;       // of the booking type lookup
+    std::string booking_type;                      // decimal; empty when none was found
+    std::int32_t translation_status = db::kNoRow;  // looked up only for a booking type found
+    std::string new_code;                          // the replacement, when one was found
+  };
+  // The booking type and the replacement of a function code in a client schema. A failed
+  // switch leaves the type and translation statuses as they are (not looked up).
+  const FunctionCode& function_code(const std::string& client_schema, const std::string& code);
+
+  // The zone number of a zone key; its lookup's status.
+  std::int32_t zone(const std::string& zone_key, std::int32_t& zone_number);
+
+ private:
+  // Only what the database said about its data is kept; a status that concerns the session
+  // or the run is asked again (and ends the run anyway).
+  static bool keeps(std::int32_t status) {
+    return db::status_scope(status) == db::StatusScope::kBooking;
+  }
+
+  db::Session& session_;
+  // The client schema the session was last switched to; empty: none yet, the session is where
+  // connecting put it.
+  std::string session_schema_;
+  std::map<std::pair<std::string, std::string>, Badge> badges_;
+  std::map<std::pair<std::string, std::string>, FunctionCode> function_codes_;
+  std::map<std::string, std::pair<std::int32_t, std::int32_t>> zones_;  // status, number
+  FunctionCode uncached_;
+  Badge uncached_badge_;
+};
+
+}  // namespace zarvelt
