@@ -117,6 +117,28 @@ TEST_P(PublishBackendTest, ConcurrentRunsOnTheSameTargetsNeverMixTheirRecords) {
     int matching = 0;
     for (int r = 0; r < runs; ++r) matching += published == exports_of(r) ? 1 : 0;
     EXPECT_EQ(matching, 1) << published.target1 << "\n" << published.target2;
+    // The runs did not overlap: in the log each run's header is followed by its summary before
+    // the next run's header. (On SQLite the database's write lock orders them as well; on
+    // PostgreSQL only the target locks do.)
+    std::string order;
+    const std::string log = fresh.log();
+    for (std::size_t at = 0; at < log.size();) {
+      const std::size_t header = log.find(
+          ">>>>>>>>>> \xDC"
+          "bergabe am",
+          at);
+      const std::size_t summary = log.find(
+          "\xFC"
+          "bergeben:",
+          at);
+      const std::size_t next = std::min(header, summary);
+      if (next == std::string::npos) break;
+      order += next == header ? 'H' : 'S';
+      at = next + 1;
+    }
+    std::string alternating;
+    for (int r = 0; r < runs; ++r) alternating += "HS";
+    EXPECT_EQ(order, alternating);
     // 5 access rows of each run.
     EXPECT_EQ(fresh.stored_rows().size(), 5u * runs);
     std::vector<std::string> stray;
