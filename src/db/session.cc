@@ -9,7 +9,9 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
   session.reset();
   ConnectResult result;
   result.backend = backend_name(alias);
+  // Reserved whole, so that growing never leaves a copy of the password in freed memory.
   std::string connect_text;
+  connect_text.reserve(login.size() + password.size() + alias.size() + 2);
   connect_text.append(login).append("/").append(password).append("@").append(alias);
   if (connect_text.size() > kMaxConnectStringLength) {
     wipe(connect_text);

@@ -1,6 +1,5 @@
 #include "handlers/access_booking_insert.h"
 
-#include <cstdio>
 #include <string>
 
 #include "db/statements.h"
@@ -53,11 +52,7 @@ HandlerResult insert_access_booking(db::Session& session, MasterData& master_dat
   if (status == db::kSuccess || status == db::kUniqueConstraint) {
     return handler_result(Outcome::kDone, status);
   }
-  char message[80];
-  std::snprintf(message, sizeof message, " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n",
-                static_cast<int>(status));
-  reporter.console(message);
-  return failed_insert_result(status, "Insert in Kvs402Zpk fehlgeschlagen");
+  return failed_insert(reporter, "Kvs402Zpk", status);
 }
 
 }  // namespace zarvelt

@@ -1,7 +1,5 @@
 #include "handlers/event_insert.h"
 
-#include <cstdio>
-
 #include "db/statements.h"
 #include "text/text.h"
 
@@ -20,11 +18,7 @@ HandlerResult insert_event(db::Session& session, const Reporter& reporter,
   const std::int32_t status = db::insert_event_record(session, record);
   if (status == db::kSuccess) return {Outcome::kDone, status, {}};
   if (status == db::kUniqueConstraint) return {Outcome::kDuplicate, status, {}};
-  char message[80];
-  std::snprintf(message, sizeof message, " Insert in O2009BuchProt fehlgeschlagen, Fehler %d\n",
-                static_cast<int>(status));
-  reporter.console(message);
-  return failed_insert_result(status, "Insert in O2009BuchProt fehlgeschlagen");
+  return failed_insert(reporter, "O2009BuchProt", status);
 }
 
 }  // namespace zarvelt

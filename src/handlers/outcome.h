@@ -4,9 +4,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "db/status.h"
+#include "log/reporter.h"
 
 namespace zarvelt {
 
@@ -41,18 +43,9 @@ inline HandlerResult handler_result(Outcome outcome, std::int32_t status, std::s
   return {db::is_session_lost(status) ? Outcome::kSessionLost : outcome, status, std::move(reason)};
 }
 
-// The result of an insert that did not store its row: a status about the run's writes as such
-// ends the run; one about the booking's values fails the booking.
-inline HandlerResult failed_insert_result(std::int32_t status, std::string reason) {
-  switch (db::status_scope(status)) {
-    case db::StatusScope::kSessionLost:
-      return {Outcome::kSessionLost, status, std::move(reason)};
-    case db::StatusScope::kRun:
-      return {Outcome::kRunMustEnd, status, std::move(reason)};
-    case db::StatusScope::kBooking:
-      break;
-  }
-  return {Outcome::kFailed, status, std::move(reason)};
-}
+// Reports an insert into table that did not store its row, " Insert in <table> fehlgeschlagen,
+// Fehler <status>" on the console in every mode, and gives its result: a status about the
+// run's writes as such ends the run; one about the booking's values fails the booking.
+HandlerResult failed_insert(const Reporter& reporter, std::string_view table, std::int32_t status);
 
 }  // namespace zarvelt
