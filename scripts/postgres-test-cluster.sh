@@ -49,7 +49,8 @@ start() {
   done
   PGPASSWORD=$superuser_password "$bin/psql" -q -X -v ON_ERROR_STOP=1 -h "$dir/socket" \
     -p "$port" -U postgres -d postgres \
-    -c "CREATE ROLE \"$role\" LOGIN CREATEDB PASSWORD '$role_password'" >/dev/null
+    -c "CREATE ROLE \"$role\" LOGIN CREATEDB PASSWORD '$role_password'" \
+    -c "GRANT pg_signal_backend TO \"$role\"" >/dev/null
   cat >"$dir/pg_service.conf" <<SERVICE
 [zarvelt_test]
 host=$dir/socket
