@@ -30,6 +30,8 @@ constexpr BackendEntry kBackends[] = {
 
 constexpr std::size_t kMaxIdentifierLength = 30;
 
+}  // namespace
+
 std::string_view text_for(const StatementText& text, Dialect dialect) {
   switch (dialect) {
     case Dialect::kSqlite:
@@ -41,6 +43,8 @@ std::string_view text_for(const StatementText& text, Dialect dialect) {
   }
   return text.oracle;
 }
+
+namespace {
 
 // The production client binds a text up to its terminator, so a NUL inside ends it too.
 std::string_view up_to_terminator(std::string_view value) {
@@ -175,6 +179,28 @@ std::int32_t select_one_row(Connection& connection, const StatementText& text,
     if (conversion != kSuccess) return conversion;
   }
   return status;
+}
+
+std::int32_t own_inputs(std::span<const InputVariable> inputs, std::vector<OwnedValue>& owned) {
+  std::vector<BoundValue> bound;
+  const std::int32_t status = bind_inputs(inputs, bound);
+  owned.clear();
+  if (status != kSuccess) return status;
+  for (const BoundValue& value : bound) {
+    owned.push_back({value.kind, std::string(value.text), value.integer});
+  }
+  return kSuccess;
+}
+
+void Connection::run_batch(std::span<const BatchedInsert> batch,
+                           std::vector<std::int32_t>& statuses) {
+  std::vector<BoundValue> inputs;
+  std::vector<FetchedRow> rows;
+  for (const BatchedInsert& insert : batch) {
+    inputs.clear();
+    for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());
+    statuses.push_back(run(insert.text, inputs, 0, rows));
+  }
 }
 
 std::int32_t execute(Connection& connection, const StatementText& text,

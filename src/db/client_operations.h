@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/status.h"
@@ -74,6 +75,13 @@ std::int32_t select_one_row(Connection& connection, const StatementText& text,
                             std::span<const OutputVariable> outputs,
                             std::span<const InputVariable> inputs,
                             std::int16_t* indicator = nullptr);
+
+// The text of a statement in a dialect.
+std::string_view text_for(const StatementText& text, Dialect dialect);
+
+// The inputs bound as the production client binds them, each with its own copy of its text:
+// kSuccess, or the status that refuses them (owned then empty).
+std::int32_t own_inputs(std::span<const InputVariable> inputs, std::vector<OwnedValue>& owned);
 
 // An insert (or any statement without outputs).
 std::int32_t execute(Connection& connection, const StatementText& text,

@@ -36,6 +36,22 @@ struct BoundValue {
   std::int32_t integer = 0;
 };
 
+// A value a queued statement keeps until it is sent: BoundValue with its own text.
+struct OwnedValue {
+  BoundValue::Kind kind = BoundValue::Kind::kNull;
+  std::string text;
+  std::int32_t integer = 0;
+  BoundValue bound() const { return {kind, text, integer}; }
+};
+
+// One insert of a batch. absorbing_text is the same insert in a form that stores no row and
+// raises no error for a duplicate key (empty when the dialect has none).
+struct BatchedInsert {
+  std::string_view text;
+  std::string_view absorbing_text;
+  std::vector<OwnedValue> inputs;
+};
+
 // A fetched row: each column as text, nullopt for NULL.
 using FetchedRow = std::vector<std::optional<std::string>>;
 
@@ -57,6 +73,11 @@ class Connection {
   virtual std::int32_t set_session_schema(std::string_view schema) = 0;
 
   virtual std::int32_t commit() = 0;
+
+  // Runs inserts in order, each with the status run() would give it on its own at that point
+  // (a duplicate key: kUniqueConstraint), appended to statuses. A backend that can send them
+  // together without waiting for each answer does so; this one runs them one by one.
+  virtual void run_batch(std::span<const BatchedInsert> batch, std::vector<std::int32_t>& statuses);
 };
 
 // Opens a connection for the part of an alias after its backend prefix. login and password

@@ -15,7 +15,7 @@ bool resolve(void* library, const char* name, Function& function) {
 
 bool resolve_all(void* library, Libpq& pq) {
 #define ZARVELT_RESOLVE(name) resolve(library, #name, pq.name)
-  return ZARVELT_RESOLVE(PQclear) && ZARVELT_RESOLVE(PQcmdStatus) &&
+  return ZARVELT_RESOLVE(PQclear) && ZARVELT_RESOLVE(PQcmdStatus) && ZARVELT_RESOLVE(PQcmdTuples) &&
          ZARVELT_RESOLVE(PQconnectdbParams) && ZARVELT_RESOLVE(PQconsumeInput) &&
          ZARVELT_RESOLVE(PQenterPipelineMode) && ZARVELT_RESOLVE(PQerrorMessage) &&
          ZARVELT_RESOLVE(PQexitPipelineMode) && ZARVELT_RESOLVE(PQfinish) &&

@@ -11,6 +11,7 @@ namespace zarvelt::db {
 struct Libpq {
   decltype(&::PQclear) PQclear;
   decltype(&::PQcmdStatus) PQcmdStatus;
+  decltype(&::PQcmdTuples) PQcmdTuples;
   decltype(&::PQconnectdbParams) PQconnectdbParams;
   decltype(&::PQconsumeInput) PQconsumeInput;
   decltype(&::PQenterPipelineMode) PQenterPipelineMode;

@@ -72,8 +72,7 @@ class PostgresConnection : public Connection {
     const std::string statement_text(text);
     auto cached = prepared_.find(statement_text);
     const bool prepare = cached == prepared_.end();
-    const std::string name =
-        prepare ? "zarvelt_" + std::to_string(prepared_.size() + 1) : cached->second;
+    const std::string name = prepare ? new_statement_name() : cached->second;
     const int count = static_cast<int>(inputs.size());
 
     // One round trip: [BEGIN] [the last failed statement's rollback] SAVEPOINT [PREPARE]
@@ -150,6 +149,36 @@ class PostgresConnection : public Connection {
     return switch_postgresql_schema(*this, schema);
   }
 
+  // The batch goes in one round trip under one savepoint, duplicates absorbed by the database
+  // (no row inserted: kUniqueConstraint). When a statement fails, the server drops the rest of
+  // the round trip and the savepoint undoes the batch's rows; the statements before the failed
+  // one are sent again, the failed one runs alone as run() runs it for its exact status, and the
+  // batch goes on after it. A batch without failures costs one round trip and one subtransaction.
+  void run_batch(std::span<const BatchedInsert> batch,
+                 std::vector<std::int32_t>& statuses) override {
+    const std::size_t first = statuses.size();
+    statuses.resize(first + batch.size(), kSuccess);
+    const std::span<std::int32_t> answers(statuses.data() + first, batch.size());
+    std::size_t begin = 0;
+    while (begin < batch.size()) {
+      std::size_t end = batch.size();
+      std::size_t failed = send_segment(batch, begin, end, answers);
+      while (failed != end && failed > begin) {
+        end = failed;
+        failed = send_segment(batch, begin, end, answers);
+      }
+      if (failed == end) {
+        begin = end;
+        continue;
+      }
+      std::vector<BoundValue> inputs;
+      for (const OwnedValue& value : batch[begin].inputs) inputs.push_back(value.bound());
+      std::vector<FetchedRow> rows;
+      answers[begin] = run(batch[begin].text, inputs, 0, rows);
+      ++begin;
+    }
+  }
+
   std::int32_t commit() override {
     if (lost_) return kConnectionLost;
     if (!in_transaction_) return kSuccess;
@@ -172,6 +201,148 @@ class PostgresConnection : public Connection {
 
  private:
   enum class Step { kBegin, kRestore, kSavepoint, kPrepare, kExecute, kRelease };
+
+  // Never used before: a statement whose preparation failed leaves its name unused.
+  std::string new_statement_name() { return "zarvelt_" + std::to_string(++statements_named_); }
+
+  // Sends batch[begin, end) in one round trip under one savepoint. Returns end with answers
+  // set when every statement ran; otherwise the index of the first that failed, with the
+  // segment undone (the rollback rides ahead of the next round trip).
+  std::size_t send_segment(std::span<const BatchedInsert> batch, std::size_t begin, std::size_t end,
+                           std::span<std::int32_t> answers) {
+    if (lost_) return begin;
+    struct Sent {
+      Step step;
+      std::size_t index;
+      const std::string* text = nullptr;  // kPrepare: the text prepared
+    };
+    std::vector<Sent> sent_steps;
+    std::unordered_map<std::string, std::string> preparing;  // text -> name, in this trip
+    bool sent = libpq().PQenterPipelineMode(connection_) == 1;
+    if (sent && !in_transaction_) {
+      sent = send_plain("BEGIN");
+      sent_steps.push_back({Step::kBegin, 0});
+    }
+    const std::string savepoint = std::string("SAVEPOINT ") + kSavepoint;
+    const std::string release = std::string("RELEASE SAVEPOINT ") + kSavepoint;
+    if (restore_pending_) {
+      const std::string rollback = std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint;
+      sent = sent && send_plain(rollback.c_str()) && send_plain(release.c_str());
+      sent_steps.push_back({Step::kRestore, 0});
+      sent_steps.push_back({Step::kRestore, 0});
+      restore_pending_ = false;
+    }
+    sent = sent && send_plain(savepoint.c_str());
+    sent_steps.push_back({Step::kSavepoint, 0});
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    for (std::size_t i = begin; sent && i < end; ++i) {
+      const BatchedInsert& insert = batch[i];
+      const std::string text(insert.absorbing_text.empty() ? insert.text : insert.absorbing_text);
+      bind(insert.inputs, texts, values, types);
+      std::string name;
+      if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
+        name = cached->second;
+      } else if (const auto preparing_now = preparing.find(text);
+                 preparing_now != preparing.end()) {
+        name = preparing_now->second;
+      } else {
+        const auto at = preparing.emplace(text, new_statement_name()).first;
+        name = at->second;
+        sent = libpq().PQsendPrepare(connection_, name.c_str(), text.c_str(),
+                                     static_cast<int>(types.size()), types.data()) == 1;
+        sent_steps.push_back({Step::kPrepare, i, &at->first});
+      }
+      sent = sent &&
+             libpq().PQsendQueryPrepared(connection_, name.c_str(), static_cast<int>(values.size()),
+                                         values.data(), nullptr, nullptr, 0) == 1;
+      sent_steps.push_back({Step::kExecute, i});
+    }
+    sent = sent && send_plain(release.c_str());
+    sent_steps.push_back({Step::kRelease, 0});
+    sent = sent && libpq().PQpipelineSync(connection_) == 1;
+    if (!sent) {
+      lose_connection();
+      return begin;
+    }
+
+    std::size_t failed = end;
+    bool begun = in_transaction_;
+    bool savepoint_set = false;
+    bool restored = true;
+    bool lost = false;
+    for (const Sent& step : sent_steps) {
+      for (;;) {
+        PGresult* result = nullptr;
+        if (!next_result(result)) {
+          lose_connection();
+          return begin;
+        }
+        if (result == nullptr) break;
+        const ExecStatusType state = libpq().PQresultStatus(result);
+        if (step.step == Step::kRestore && state != PGRES_COMMAND_OK) restored = false;
+        if (state == PGRES_FATAL_ERROR) {
+          if (failed == end) failed = step.step == Step::kExecute ? step.index : begin;
+          if (map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE)) ==
+              kConnectionLost) {
+            lost = true;
+          }
+        } else if (state == PGRES_COMMAND_OK || state == PGRES_TUPLES_OK) {
+          if (step.step == Step::kBegin) begun = true;
+          if (step.step == Step::kSavepoint) savepoint_set = true;
+          // A prepared statement outlives the rollback of the round trip that prepared it.
+          if (step.step == Step::kPrepare) prepared_.emplace(*step.text, preparing[*step.text]);
+          if (step.step == Step::kExecute) {
+            // "INSERT 0 0": the row's key was taken and the row absorbed.
+            answers[step.index] =
+                std::strcmp(libpq().PQcmdTuples(result), "0") == 0 ? kUniqueConstraint : kSuccess;
+          }
+        }
+        libpq().PQclear(result);
+      }
+    }
+    PGresult* sync = nullptr;
+    if (!next_result(sync) || sync == nullptr) {
+      lose_connection();
+      return begin;
+    }
+    libpq().PQclear(sync);
+    libpq().PQexitPipelineMode(connection_);
+    in_transaction_ = begun;
+    if (libpq().PQstatus(connection_) == CONNECTION_BAD || lost || !restored) {
+      lose_connection();
+      return begin;
+    }
+    if (failed != end) {
+      restore_pending_ = savepoint_set;
+      if (!savepoint_set) failed = begin;
+    }
+    return failed;
+  }
+
+  // The inputs as libpq takes them: texts, NULL as a null pointer, integers typed int4.
+  static void bind(const std::vector<OwnedValue>& inputs, std::vector<std::string>& texts,
+                   std::vector<const char*>& values, std::vector<unsigned>& types) {
+    texts.assign(inputs.size(), std::string());
+    values.assign(inputs.size(), nullptr);
+    types.assign(inputs.size(), 0);
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+      switch (inputs[i].kind) {
+        case BoundValue::Kind::kNull:
+          break;
+        case BoundValue::Kind::kText:
+          texts[i] = inputs[i].text;
+          values[i] = texts[i].c_str();
+          break;
+        case BoundValue::Kind::kInteger:
+          texts[i] = std::to_string(inputs[i].integer);
+          values[i] = texts[i].c_str();
+          types[i] = kInt4Type;
+          break;
+      }
+    }
+  }
 
   bool send_plain(const char* text) {
     return libpq().PQsendQueryParams(connection_, text, 0, nullptr, nullptr, nullptr, nullptr, 0) ==
@@ -248,6 +419,7 @@ class PostgresConnection : public Connection {
   bool in_transaction_ = false;
   bool restore_pending_ = false;  // the last statement failed: roll back to its savepoint
   bool lost_ = false;
+  int statements_named_ = 0;
 };
 
 }  // namespace

@@ -5,18 +5,35 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "db/connection.h"
 #include "db/status.h"
 
 namespace zarvelt::db {
 
-// The connection of a run, open until the session is destroyed.
+// An insert's place in the order of the run's inserts, to ask for its status once it is in.
+using Ticket = std::int64_t;
+
+// The connection of a run, open until the session is destroyed, and the inserts waiting to be
+// sent together. Across a network each answer waited for costs a round trip; inserts need no
+// answer before the run goes on, so they are sent batch_size at a time.
 struct Session {
+  explicit Session(std::unique_ptr<Connection> open = nullptr) : connection(std::move(open)) {}
+
   std::unique_ptr<Connection> connection;
+  std::size_t batch_size = 1;  // 1: each insert runs at once and is answered before the next
+  std::vector<BatchedInsert> queued;
+  std::vector<Ticket> queued_tickets;
+  // The statuses of the tickets from first_kept on; nullopt while the insert waits.
+  std::deque<std::optional<std::int32_t>> answers;
+  Ticket first_kept = 0;
 };
 using SessionPtr = std::unique_ptr<Session>;
 
@@ -46,8 +63,19 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
 // SQL is built.
 std::int32_t switch_schema(Session& session, std::string_view schema);
 
-// Commits the run's one transaction; the commit's status.
+// Commits the run's one transaction, after sending what is queued; the commit's status.
 std::int32_t commit(Session& session);
+
+// Queues an insert (in the connection's dialect); sends the queue when it holds batch_size.
+Ticket queue_insert(Session& session, BatchedInsert insert);
+// A ticket answered at once with status, for an insert refused before it could be sent.
+Ticket answer_at_once(Session& session, std::int32_t status);
+// Sends the queued inserts and waits for their statuses.
+void send_queued(Session& session);
+// The status of ticket, nullopt while it waits (or once forgotten).
+std::optional<std::int32_t> answer(const Session& session, Ticket ticket);
+// Drops the answers of the tickets before ticket, which the caller has taken.
+void forget_answers_before(Session& session, Ticket ticket);
 
 // The server's time as dd.mm.yyyy hh24:mi:ss (19 characters); empty when the query fails.
 std::int32_t read_server_time(Session& session, std::string& server_time);

@@ -55,4 +55,9 @@ struct EventRecord {
 };
 std::int32_t insert_event_record(Session& session, const EventRecord& record);
 
+// The same inserts queued in the session (see queue_insert); their statuses are those the
+// inserts above would give at that point of the run.
+Ticket queue_access_record(Session& session, const AccessRecord& record);
+Ticket queue_event_record(Session& session, const EventRecord& record);
+
 }  // namespace zarvelt::db

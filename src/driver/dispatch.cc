@@ -1,5 +1,7 @@
 #include "driver/dispatch.h"
 
+#include <utility>
+
 #include "handlers/access_booking_insert.h"
 #include "handlers/cost_centre_export.h"
 #include "handlers/event_insert.h"
@@ -13,13 +15,17 @@ HandlerResult time_booking(RunContext& run, const BookingLine& line) {
   return export_time_booking(*run.master_data, run.target1, run.reporter, line);
 }
 HandlerResult access_booking(RunContext& run, const BookingLine& line) {
-  return insert_access_booking(*run.session, *run.master_data, run.reporter, line);
+  return queue_access_booking(*run.session, *run.master_data, line);
 }
 HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
   return export_cost_centre_booking(run.target2, run.reporter, line);
 }
 HandlerResult event(RunContext& run, const BookingLine& line) {
-  return insert_event(*run.session, run.reporter, line);
+  return queue_event(*run.session, line);
+}
+HandlerResult insert_answered(RunContext& run, Step step, std::int32_t status) {
+  return step == Step::kEvent ? event_answered(run.reporter, status)
+                              : access_booking_answered(run.reporter, status);
 }
 
 struct CaseSteps {
@@ -44,34 +50,43 @@ constexpr CaseSteps kCases[] = {
 
 HandlerResult run_step(Step step, RunContext& run, const BookingLine& line,
                        const BookingHandlers& handlers) {
-  HandlerResult result;
-  std::int32_t* counter = nullptr;
   switch (step) {
     case Step::kTime:
-      result = handlers.export_time_booking(run, line);
-      counter = &run.counters.time_bookings;
-      break;
+      return handlers.export_time_booking(run, line);
     case Step::kAccess:
-      result = handlers.insert_access_booking(run, line);
-      counter = &run.counters.access_bookings;
-      break;
+      return handlers.insert_access_booking(run, line);
     case Step::kCostCentre:
-      result = handlers.export_cost_centre_booking(run, line);
-      counter = &run.counters.cost_centre_bookings;
-      break;
+      return handlers.export_cost_centre_booking(run, line);
     case Step::kEvent:
-      result = handlers.insert_event(run, line);
-      counter = &run.counters.events;
       break;
   }
-  if (result.outcome == Outcome::kDone) ++*counter;
-  return result;
+  return handlers.insert_event(run, line);
 }
 
 }  // namespace
 
 const BookingHandlers kBookingHandlers = {&time_booking, &access_booking, &cost_centre_booking,
-                                          &event};
+                                          &event, &insert_answered};
+
+void count_bookings(Counters& counters, const LineOutcome& outcome) {
+  for (int i = 0; i < outcome.count; ++i) {
+    if (outcome.steps[i].result.outcome != Outcome::kDone) continue;
+    switch (outcome.steps[i].step) {
+      case Step::kTime:
+        ++counters.time_bookings;
+        break;
+      case Step::kAccess:
+        ++counters.access_bookings;
+        break;
+      case Step::kCostCentre:
+        ++counters.cost_centre_bookings;
+        break;
+      case Step::kEvent:
+        ++counters.events;
+        break;
+    }
+  }
+}
 
 BookingCase booking_case(const BookingLine& line) {
   const std::string& kind = line.record_kind();
@@ -102,13 +117,16 @@ HandlerResult LineOutcome::final_result() const {
 }
 
 LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
-                             const BookingHandlers& handlers) {
+                             const BookingHandlers& handlers,
+                             const std::vector<Reporter::Held>* held) {
   LineOutcome outcome;
   outcome.booking_case = booking_case(line);
   for (const CaseSteps& c : kCases) {
     if (c.booking_case != outcome.booking_case) continue;
     for (int i = 0; i < c.count; ++i) {
-      outcome.steps[outcome.count++] = {c.steps[i], run_step(c.steps[i], run, line, handlers)};
+      HandlerResult result = run_step(c.steps[i], run, line, handlers);
+      outcome.steps[outcome.count++] = {c.steps[i], std::move(result),
+                                        held != nullptr ? held->size() : 0};
     }
     break;
   }

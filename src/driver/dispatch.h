@@ -3,21 +3,30 @@
 // number. The cases are a table in dispatch.cc.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "handlers/outcome.h"
 #include "handlers/run_context.h"
 #include "input/booking_line.h"
+#include "log/reporter.h"
 
 namespace zarvelt {
 
+// One handler of a case.
+enum class Step { kTime, kAccess, kCostCentre, kEvent };
+
 // The four handlers, as one seam: the program passes kBookingHandlers, tests a recording fake.
 // Each takes the run's context, picks what it uses and returns its outcome; the caller counts.
+// The inserts may give kWaiting: insert_answered then makes the outcome of the step's status.
 struct BookingHandlers {
   HandlerResult (*export_time_booking)(RunContext& run, const BookingLine& line);
   HandlerResult (*insert_access_booking)(RunContext& run, const BookingLine& line);
   HandlerResult (*export_cost_centre_booking)(RunContext& run, const BookingLine& line);
   HandlerResult (*insert_event)(RunContext& run, const BookingLine& line);
+  HandlerResult (*insert_answered)(RunContext& run, Step step, std::int32_t status);
 };
 
 // The program's own handlers.
@@ -40,15 +49,13 @@ enum class BookingCase {
 
 BookingCase booking_case(const BookingLine& line);
 
-// One handler of a case.
-enum class Step { kTime, kAccess, kCostCentre, kEvent };
-
 // What the handlers of one line gave, in the order they ran.
 struct LineOutcome {
   BookingCase booking_case = BookingCase::kUnknown;
   struct StepResult {
     Step step;
     HandlerResult result;
+    std::size_t held_end = 0;  // held output lines when the step returned
   };
   StepResult steps[2];
   int count = 0;
@@ -57,9 +64,14 @@ struct LineOutcome {
   HandlerResult final_result() const;
 };
 
-// Runs the handlers of the line's case in order, counting each booking that is done. The
-// event's access booking runs whatever the event insert gave.
+// Runs the handlers of the line's case in order. The event's access booking runs whatever the
+// event insert gave. With held (the output the loop holds back), each step notes how far it
+// had come when the step returned.
 LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
-                             const BookingHandlers& handlers);
+                             const BookingHandlers& handlers,
+                             const std::vector<Reporter::Held>* held = nullptr);
+
+// Counts each booking of the line that is done.
+void count_bookings(Counters& counters, const LineOutcome& outcome);
 
 }  // namespace zarvelt

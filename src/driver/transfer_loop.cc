@@ -2,7 +2,11 @@
 
 #include <cinttypes>
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "input/line_reader.h"
 #include "input/splitter.h"
@@ -57,40 +61,142 @@ std::string reasons_of(const LineOutcome& outcome) {
   return reasons;
 }
 
+// How much the loop may hold back while inserts wait for their answers; beyond it the queued
+// inserts are sent at once, so that a file of few inserts among many other lines holds
+// neither unbounded memory nor its output for long.
+constexpr std::size_t kMaxHeldLines = 4096;
+constexpr std::size_t kMaxHeldBytes = std::size_t{4} << 20;
+
+// A line read, with what it gave, held back until the answers of its inserts are in and every
+// line before it is through: its output, its count and its rejection then come in order, as if
+// each insert had been answered at once.
+struct HeldLine {
+  std::int64_t number = 0;  // in the source, from 1
+  std::string line;         // as read; empty for a line too long to keep
+  std::vector<Reporter::Held> output;
+  std::optional<BookingLine> booking;  // a dispatched line
+  LineOutcome outcome;
+  std::optional<std::string> faulty;  // a faulty line: the reason it is rejected with
+};
+
 struct Loop {
   RunContext& run;
   const BookingHandlers& handlers;
   RejectSink* rejects;
   TransferResult result;
+  std::deque<HeldLine> held;
+  std::size_t held_bytes = 0;
 
-  void reject(const std::string& bytes, std::string_view reason) {
+  void reject(std::int64_t number, std::string_view bytes, std::string_view reason) {
     ++result.lines_rejected;
-    if (rejects != nullptr) rejects->reject(result.lines_read, bytes, reason);
+    if (rejects != nullptr) rejects->reject(number, bytes, reason);
   }
 
-  // Handles one line; returns the result that ends the run, or kDone.
-  HandlerResult handle_line(const std::string& line) {
+  // What one line of this terminal gives, its output held in held_line.
+  void handle_line(HeldLine& held_line) {
+    const std::string& line = held_line.line;
     // The echo ends where the text does, at a NUL inside the line.
     run.reporter.verbose_console(line.c_str());
     BookingLine booking(split_booking_line(line));
-    if (booking.empty()) return {};
+    if (booking.empty()) return;
     const bool faulty = booking.field_count() < BookingLine::kFewestFields;
-    if (!faulty && booking.terminal() != run.terminal_name) return {};  // another terminal's
+    if (!faulty && booking.terminal() != run.terminal_name) return;  // another terminal's
     // A line of this terminal without fields up to 15 is as faulty as a short one: the
     // dispatch and the handlers read them.
     if (faulty || booking.field_count() < BookingLine::kDispatchFieldCount) {
       report_faulty_line(run);
-      reject(line, kFaultyLine);
-      return {};
+      held_line.faulty = std::string(kFaultyLine);
+      return;
     }
     booking.trim_badge();
-    const LineOutcome outcome = dispatch_booking(run, booking, handlers);
+    held_line.outcome = dispatch_booking(run, booking, handlers, &held_line.output);
+    held_line.booking = std::move(booking);
+  }
+
+  bool waits(const HeldLine& line) const {
+    for (int i = 0; i < line.outcome.count; ++i) {
+      const HandlerResult& step = line.outcome.steps[i].result;
+      if (step.outcome == Outcome::kWaiting && !db::answer(*run.session, step.ticket)) return true;
+    }
+    return false;
+  }
+
+  // Writes the line's held output with the answers of its inserts in their places, counts its
+  // bookings and rejects what did not get through. Returns the result that ends the run, or
+  // kDone.
+  HandlerResult complete(HeldLine& line) {
+    LineOutcome& outcome = line.outcome;
+    std::size_t written = 0;
+    std::int64_t last_ticket = -1;
+    for (int i = 0; i < outcome.count; ++i) {
+      LineOutcome::StepResult& step = outcome.steps[i];
+      if (step.result.outcome != Outcome::kWaiting) continue;
+      for (; written < step.held_end; ++written) run.reporter.release(line.output[written]);
+      last_ticket = step.result.ticket;
+      const std::int32_t status =
+          db::answer(*run.session, last_ticket).value_or(db::kInternalError);
+      step.result = handlers.insert_answered(run, step.step, status);
+    }
+    for (; written < line.output.size(); ++written) run.reporter.release(line.output[written]);
+    if (last_ticket >= 0) db::forget_answers_before(*run.session, last_ticket + 1);
+
+    if (line.faulty) {
+      reject(line.number, line.line, *line.faulty);
+      return {};
+    }
+    if (!line.booking) return {};
+    count_bookings(run.counters, outcome);
     const HandlerResult final_result = outcome.final_result();
     // A line of a run that ends here is not rejected: nothing of the run is taken over.
     if (ends_run(final_result.outcome)) return final_result;
-    const std::string again = line_to_feed_again(line, booking, outcome);
-    if (!again.empty()) reject(again, reasons_of(outcome));
+    const std::string again = line_to_feed_again(line.line, *line.booking, outcome);
+    if (!again.empty()) reject(line.number, again, reasons_of(outcome));
     return {};
+  }
+
+  void send_queued() {
+    if (run.session != nullptr) db::send_queued(*run.session);
+  }
+
+  // Completes the held lines whose answers are in, in order. Returns the result that ends the
+  // run, or kDone.
+  HandlerResult complete_answered() {
+    while (!held.empty() && !waits(held.front())) {
+      HeldLine& line = held.front();
+      const HandlerResult ended = complete(line);
+      if (ends_run(ended.outcome)) {
+        result.lines_read = line.number;  // as far as a run answered line by line would read
+        held.clear();
+        return ended;
+      }
+      held_bytes -= line.line.size();
+      held.pop_front();
+    }
+    return {};
+  }
+
+  // Takes one line read; returns the result that ends the run, or kDone.
+  HandlerResult take(std::string&& bytes, LineRead read) {
+    HeldLine line;
+    line.number = result.lines_read;
+    run.reporter.hold(&line.output);
+    if (read == LineRead::kTooLong) {
+      // Longer than any booking: faulty, and too long to keep for feeding again.
+      report_faulty_line(run);
+      line.faulty =
+          std::string(kFaultyLine) + ", l\xE4nger als " + std::to_string(kMaxLineLength) + " Bytes";
+    } else {
+      line.line = std::move(bytes);
+      handle_line(line);
+    }
+    run.reporter.hold(nullptr);
+    // A line that ends the run by itself needs the answers of the lines before: one of them
+    // may end it first.
+    const bool ends = ends_run(line.outcome.final_result().outcome);
+    held_bytes += line.line.size();
+    held.push_back(std::move(line));
+    if (ends || held.size() > kMaxHeldLines || held_bytes > kMaxHeldBytes) send_queued();
+    return complete_answered();
   }
 };
 
@@ -141,34 +247,27 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source,
                                  const BookingHandlers& handlers, RejectSink* rejects,
                                  ProgressSink* progress) {
   run.counters = Counters{};
-  Loop loop{run, handlers, rejects, {}};
+  Loop loop{run, handlers, rejects, {}, {}, 0};
   std::int64_t bytes = 0;
   std::string line;
+  HandlerResult ended;
   for (LineRead read;
        source != nullptr && (read = read_booking_line(source, line)) != LineRead::kEnd;) {
     ++loop.result.lines_read;
     bytes += static_cast<std::int64_t>(line.size());
-    if (read == LineRead::kTooLong) {
-      // Longer than any booking: faulty, and too long to keep for feeding again.
-      report_faulty_line(run);
-      ++loop.result.lines_rejected;
-      if (rejects != nullptr) {
-        rejects->reject(loop.result.lines_read, {},
-                        std::string(kFaultyLine) + ", l\xE4nger als " +
-                            std::to_string(kMaxLineLength) + " Bytes");
-      }
-      continue;
-    }
-    const HandlerResult ended = loop.handle_line(line);
+    ended = loop.take(std::move(line), read);
+    line.clear();
     if (progress != nullptr) progress->lines_read(loop.result.lines_read, bytes);
     // A lost session fails every later statement at once and cannot commit, and a database
     // that refuses the run's writes would refuse every later booking alike: going on would
     // only fill the log and the console with one failure per booking.
-    if (ends_run(ended.outcome)) {
-      loop.result.ended = ended;
-      break;
-    }
+    if (ends_run(ended.outcome)) break;
   }
+  if (!ends_run(ended.outcome)) {
+    loop.send_queued();
+    ended = loop.complete_answered();
+  }
+  loop.result.ended = ended;
   write_summary(run);
   return loop.result;
 }

@@ -55,7 +55,7 @@ HandlerResult fake_event(RunContext&, const BookingLine& line) {
 }
 
 constexpr BookingHandlers kRecordingHandlers = {&fake_time_booking, &fake_access_booking,
-                                                &fake_cost_centre_booking, &fake_event};
+                                                &fake_cost_centre_booking, &fake_event, nullptr};
 
 // A booking line of terminal T1 with 16 fields; values replace single fields.
 std::string booking_line(const std::map<int, std::string>& values, int field_count = 16) {

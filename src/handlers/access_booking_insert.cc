@@ -25,8 +25,8 @@ std::int32_t access_status_code_for_result(std::string_view access_result) {
   }
 }
 
-HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
-                                    const Reporter& reporter, const BookingLine& line) {
+HandlerResult queue_access_booking(db::Session& session, MasterData& master_data,
+                                   const BookingLine& line) {
   const std::string& record_kind = line.record_kind();
   db::AccessRecord record;
   record.terminal = line.terminal();
@@ -47,12 +47,24 @@ HandlerResult insert_access_booking(db::Session& session, MasterData& master_dat
     record.access_status_code = decimal_integer(line.status_number());
   }
   record.running_number = "001";
+  HandlerResult waiting{Outcome::kWaiting, db::kSuccess, {}, {}};
+  waiting.ticket = db::queue_access_record(session, record);
+  return waiting;
+}
 
-  const std::int32_t status = db::insert_access_record(session, record);
+HandlerResult access_booking_answered(const Reporter& reporter, std::int32_t status) {
   if (status == db::kSuccess || status == db::kUniqueConstraint) {
     return handler_result(Outcome::kDone, status);
   }
   return failed_insert(reporter, "Kvs402Zpk", status);
+}
+
+HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
+                                    const Reporter& reporter, const BookingLine& line) {
+  const HandlerResult waiting = queue_access_booking(session, master_data, line);
+  db::send_queued(session);
+  return access_booking_answered(reporter,
+                                 db::answer(session, waiting.ticket).value_or(db::kInternalError));
 }
 
 }  // namespace zarvelt

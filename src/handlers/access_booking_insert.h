@@ -20,6 +20,12 @@ namespace zarvelt {
 HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
                                     const Reporter& reporter, const BookingLine& line);
 
+// The same in two halves: the insert queued in the session (kWaiting with its ticket), and
+// what its status, once it is in, makes of the booking.
+HandlerResult queue_access_booking(db::Session& session, MasterData& master_data,
+                                   const BookingLine& line);
+HandlerResult access_booking_answered(const Reporter& reporter, std::int32_t status);
+
 // The access status code of a "40p" booking from its access result (field 11): by its first
 // character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.
 std::int32_t access_status_code_for_result(std::string_view access_result);

@@ -5,8 +5,7 @@
 
 namespace zarvelt {
 
-HandlerResult insert_event(db::Session& session, const Reporter& reporter,
-                           const BookingLine& line) {
+HandlerResult queue_event(db::Session& session, const BookingLine& line) {
   db::EventRecord record;
   record.terminal = line.terminal();
   record.reader_number = decimal_integer(line.reader_number());
@@ -15,10 +14,22 @@ HandlerResult insert_event(db::Session& session, const Reporter& reporter,
   record.event_date_time = line.date() + line.time();
   record.function_code = line.function_code();
   record.result_number = decimal_integer(line.status_number());
-  const std::int32_t status = db::insert_event_record(session, record);
+  HandlerResult waiting{Outcome::kWaiting, db::kSuccess, {}, {}};
+  waiting.ticket = db::queue_event_record(session, record);
+  return waiting;
+}
+
+HandlerResult event_answered(const Reporter& reporter, std::int32_t status) {
   if (status == db::kSuccess) return {Outcome::kDone, status, {}};
   if (status == db::kUniqueConstraint) return {Outcome::kDuplicate, status, {}};
   return failed_insert(reporter, "O2009BuchProt", status);
+}
+
+HandlerResult insert_event(db::Session& session, const Reporter& reporter,
+                           const BookingLine& line) {
+  const HandlerResult waiting = queue_event(session, line);
+  db::send_queued(session);
+  return event_answered(reporter, db::answer(session, waiting.ticket).value_or(db::kInternalError));
 }
 
 }  // namespace zarvelt

@@ -17,4 +17,9 @@ namespace zarvelt {
 // Values longer than their columns are refused by the statement, never cut.
 HandlerResult insert_event(db::Session& session, const Reporter& reporter, const BookingLine& line);
 
+// The same in two halves: the insert queued in the session (kWaiting with its ticket), and
+// what its status, once it is in, makes of the event.
+HandlerResult queue_event(db::Session& session, const BookingLine& line);
+HandlerResult event_answered(const Reporter& reporter, std::int32_t status);
+
 }  // namespace zarvelt

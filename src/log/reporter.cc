@@ -4,10 +4,21 @@
 
 namespace zarvelt {
 
-void Reporter::log(std::string_view text) const { write_log(log_path_, text); }
+void Reporter::log(std::string_view text) const {
+  if (held_ != nullptr) {
+    held_->push_back({Held::To::kLog, std::string(text)});
+    return;
+  }
+  write_log(log_path_, text);
+}
 
 void Reporter::console(std::string_view text) const {
-  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), console_);
+  if (text.empty()) return;
+  if (held_ != nullptr) {
+    held_->push_back({Held::To::kConsole, std::string(text)});
+    return;
+  }
+  std::fwrite(text.data(), 1, text.size(), console_);
 }
 
 }  // namespace zarvelt

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zarvelt {
 
@@ -13,6 +14,22 @@ class Reporter {
   Reporter() = default;
   Reporter(std::string log_path, std::FILE* console, bool verbose)
       : log_path_(std::move(log_path)), console_(console), verbose_(verbose) {}
+
+  // A line of output kept back instead of written.
+  struct Held {
+    enum class To { kLog, kConsole } to;
+    std::string text;
+  };
+  // While held is set, log and console lines are appended to it in order instead of written;
+  // release() writes them.
+  void hold(std::vector<Held>* held) { held_ = held; }
+  void release(const Held& line) const {
+    if (line.to == Held::To::kLog) {
+      log(line.text);
+    } else {
+      console(line.text);
+    }
+  }
 
   bool verbose() const { return verbose_; }
   const std::string& log_path() const { return log_path_; }
@@ -30,6 +47,7 @@ class Reporter {
   std::string log_path_;
   std::FILE* console_ = stdout;
   bool verbose_ = false;
+  std::vector<Held>* held_ = nullptr;
 };
 
 }  // namespace zarvelt
