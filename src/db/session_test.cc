@@ -218,6 +218,44 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
                           MatchesRegex("20[0-9][0-9]-.*"), MatchesRegex("20[0-9][0-9]-.*")));
 }
 
+// Inserts sent in batches get, in order, the statuses each gets alone: duplicates within and
+// across batches, failures between them, a value refused before sending; the same rows stay.
+TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
+  const struct {
+    std::string badge;
+    std::string moment;
+    std::int32_t status;
+  } inserts[] = {
+      {"4711", "20240305143015", kSuccess},
+      {"4711", "20240305143015", kUniqueConstraint},
+      {"", "20240305143015", kSuccess},
+      {"4711", "20241305143015", kDateFormat},
+      {"", "20240305143015", kUniqueConstraint},
+      {std::string(20, '9'), "20240305143015", kValueTooLarge},
+      {"4711", "", kNullIntoNotNull},
+      {"4712", "202403051430", kSuccess},
+      {"4712", "202403051430", kUniqueConstraint},
+      {"4711", "20240305143015", kUniqueConstraint},
+  };
+  EventRecord event{"TERM01", 3, "4711", "20260107", "20260107153000", "025", 200, ""};
+  session_->batch_size = 3;
+  std::vector<Ticket> tickets;
+  for (const auto& insert : inserts) {
+    tickets.push_back(queue_access_record(*session_, access_record(insert.badge, insert.moment)));
+  }
+  const Ticket first_event = queue_event_record(*session_, event);
+  const Ticket second_event = queue_event_record(*session_, event);
+  send_queued(*session_);
+  for (std::size_t i = 0; i < tickets.size(); ++i) {
+    EXPECT_EQ(answer(*session_, tickets[i]), inserts[i].status) << "insert " << i;
+  }
+  EXPECT_EQ(answer(*session_, first_event), kSuccess);
+  EXPECT_EQ(answer(*session_, second_event), kUniqueConstraint);
+  EXPECT_EQ(commit(*session_), kSuccess);
+  EXPECT_EQ(count("KVS402ZPK"), 3);
+  EXPECT_EQ(count("O2009BUCHPROT"), 1);
+}
+
 // Which failed inserts end the run: each class the backend has, produced by the database
 // itself. A booking's own values fail that booking; a database that cannot take the run's
 // writes ends the run.
