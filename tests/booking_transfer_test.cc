@@ -405,7 +405,13 @@ TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
         db_->execute("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET "
                      "default_transaction_read_only = on', current_database()); END $$"));
   }
-  const ProgramRun failed = run(false);
+  // Inserts in batches or one at a time: the output stops at the same line.
+  const auto transfer = [&](const char* batch_size) {
+    return testing::run_zarvelt({"T01", "bookings.txt", "target1.txt", "target2.txt", "/D"},
+                                installation_.working_dir(), {{"ZARVELT_BATCH_SIZE", batch_size}});
+  };
+  const ProgramRun failed = transfer("1000");
+  const ProgramRun one_at_a_time = transfer("1");
   if (GetParam() == DbBackend::kSqlite) {
     std::system(("chattr -i " + central.string()).c_str());
   } else {
@@ -416,6 +422,10 @@ TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
   EXPECT_EQ(failed.exit_status, 75) << failed.console;
   EXPECT_THAT(failed.console, ::testing::HasSubstr(", keine \xDC"
                                                    "bernahme\n"));
+  EXPECT_EQ(failed.console, one_at_a_time.console);
+  const std::vector<LoggedRun> logged = logged_runs();
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0].lines, logged[1].lines);
   EXPECT_EQ(read_file(in_working_dir("target1.txt")), "");
   EXPECT_EQ(read_file(in_working_dir("target2.txt")), "");
   EXPECT_THAT(access_rows(), ::testing::IsEmpty());
@@ -531,6 +541,70 @@ TEST_P(BookingTransferTest, RejectFileFedAgainAfterTheFixDoublesNothing) {
   EXPECT_EQ(counted(read_file(installation_.log_path()).value_or("")),
             counted(read_file(clean_installation.log_path()).value_or("")));
   EXPECT_EQ(files_named(clean_installation.log_dir(), "ZarveltReject_").size(), 2u);
+}
+
+// Inserts sent in batches change nothing anybody sees: a file of many batches, with
+// duplicates within and across batches, dates that are no dates, a value too long for its
+// column and a badge without schema, gives the same console, log, exports, rows and reject
+// files with batches of 4 and of the default size as with each insert answered at once.
+TEST_P(BookingTransferTest, BatchedRunEqualsOneAtATime) {
+  if (!windows_binary_.empty()) GTEST_SKIP();
+  const std::vector<SourceLine> lines = source_lines();
+  std::string source;
+  const char* dates[] = {"20240305", "20240306", "20240305", "20241305", "20240306", "20240231"};
+  for (int round = 0; round < 12; ++round) {
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      std::string line = lines[i].line;
+      if (const std::size_t at = line.find(",20240305,"); at != std::string::npos) {
+        line.replace(at + 1, 8, dates[round % 6]);
+      }
+      source += line;
+      if ((round + i) % 5 == 0) source += line;
+    }
+  }
+  struct Seen {
+    ProgramRun run;
+    std::string log, target1, target2, rejects;
+    std::vector<std::string> access, events;
+  };
+  auto transfer = [&](const char* batch_size) {
+    testing::TempInstallation installation;
+    auto db = set_up_database(installation);
+    testing::write_file(installation.working_dir() / "bookings.txt", source);
+    Seen seen;
+    seen.run =
+        testing::run_zarvelt({"T01", "bookings.txt", "target1.txt", "target2.txt", "/D"},
+                             installation.working_dir(), {{"ZARVELT_BATCH_SIZE", batch_size}});
+    const std::regex server_time("[0-9]{2}\\.[0-9]{2}\\.[0-9]{4} [0-9:]{8}");
+    seen.log = std::regex_replace(read_file(installation.log_path()).value_or(""), server_time, "");
+    seen.target1 = read_file(installation.working_dir() / "target1.txt").value_or("");
+    seen.target2 = read_file(installation.working_dir() / "target2.txt").value_or("");
+    for (const auto& file : files_named(installation.log_dir(), "ZarveltReject_T01_")) {
+      seen.rejects += read_file(file).value_or("") + "\n--\n";
+    }
+    seen.access = db->query(
+        "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld, ZpkLfd "
+        "from KVSYSTEM.KVS402ZPK order by ZpkUhr, ZpkAsw");
+    seen.events = db->query(
+        "select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR "
+        "from KVSYSTEM.O2009BUCHPROT order by BPRDTE");
+    return seen;
+  };
+  const Seen one = transfer("1");
+  ASSERT_EQ(one.run.exit_status, 0) << one.run.console;
+  EXPECT_NE(one.run.console.find("Fehler -1861"), std::string::npos);  // dates that are none
+  EXPECT_NE(one.rejects, "");
+  for (const char* batch_size : {"4", "1000"}) {
+    const Seen batched = transfer(batch_size);
+    EXPECT_EQ(batched.run.exit_status, 0) << batch_size;
+    EXPECT_EQ(batched.run.console, one.run.console) << batch_size;
+    EXPECT_EQ(batched.log, one.log) << batch_size;
+    EXPECT_EQ(batched.target1, one.target1) << batch_size;
+    EXPECT_EQ(batched.target2, one.target2) << batch_size;
+    EXPECT_EQ(batched.rejects, one.rejects) << batch_size;
+    EXPECT_EQ(batched.access, one.access) << batch_size;
+    EXPECT_EQ(batched.events, one.events) << batch_size;
+  }
 }
 
 // A check run does everything against the database and keeps nothing: no rows, the targets as
