@@ -143,6 +143,11 @@ std::int32_t select_one_row(Connection& connection, const StatementText& text,
   if (status != kSuccess) return status;
   std::vector<FetchedRow> rows;
   status = connection.run(text_for(text, connection.dialect()), bound, 2, rows);
+  return one_row(status, rows, outputs, indicator);
+}
+
+std::int32_t one_row(std::int32_t status, const std::vector<FetchedRow>& rows,
+                     std::span<const OutputVariable> outputs, std::int16_t* indicator) {
   if (status != kSuccess) return status;
   if (rows.empty()) return kNoRow;
   if (rows.size() > 1) return kTooManyRows;
@@ -200,6 +205,18 @@ void Connection::run_batch(std::span<const BatchedInsert> batch,
     inputs.clear();
     for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());
     statuses.push_back(run(insert.text, inputs, 0, rows));
+  }
+}
+
+void Connection::run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
+                             std::size_t max_rows, std::vector<std::int32_t>& statuses,
+                             std::vector<std::vector<FetchedRow>>& rows) {
+  std::vector<BoundValue> bound;
+  for (const std::vector<OwnedValue>& values : inputs) {
+    bound.clear();
+    for (const OwnedValue& value : values) bound.push_back(value.bound());
+    rows.emplace_back();
+    statuses.push_back(run(text, bound, max_rows, rows.back()));
   }
 }
 

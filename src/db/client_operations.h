@@ -83,6 +83,10 @@ std::string_view text_for(const StatementText& text, Dialect dialect);
 // kSuccess, or the status that refuses them (owned then empty).
 std::int32_t own_inputs(std::span<const InputVariable> inputs, std::vector<OwnedValue>& owned);
 
+// What select_one_row makes of a query's status and rows (at least two asked for).
+std::int32_t one_row(std::int32_t status, const std::vector<FetchedRow>& rows,
+                     std::span<const OutputVariable> outputs, std::int16_t* indicator = nullptr);
+
 // An insert (or any statement without outputs).
 std::int32_t execute(Connection& connection, const StatementText& text,
                      std::span<const InputVariable> inputs);

@@ -78,6 +78,13 @@ class Connection {
   // (a duplicate key: kUniqueConstraint), appended to statuses. A backend that can send them
   // together without waiting for each answer does so; this one runs them one by one.
   virtual void run_batch(std::span<const BatchedInsert> batch, std::vector<std::int32_t>& statuses);
+
+  // Runs the query text once for each inputs[i], each with the status and at most max_rows
+  // rows run() would give it, appended to statuses and rows. Sent together where the backend
+  // can; this one runs them one by one.
+  virtual void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
+                           std::size_t max_rows, std::vector<std::int32_t>& statuses,
+                           std::vector<std::vector<FetchedRow>>& rows);
 };
 
 // Opens a connection for the part of an alias after its backend prefix. login and password

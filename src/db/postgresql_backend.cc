@@ -156,27 +156,21 @@ class PostgresConnection : public Connection {
   // batch goes on after it. A batch without failures costs one round trip and one subtransaction.
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
-    const std::size_t first = statuses.size();
-    statuses.resize(first + batch.size(), kSuccess);
-    const std::span<std::int32_t> answers(statuses.data() + first, batch.size());
-    std::size_t begin = 0;
-    while (begin < batch.size()) {
-      std::size_t end = batch.size();
-      std::size_t failed = send_segment(batch, begin, end, answers);
-      while (failed != end && failed > begin) {
-        end = failed;
-        failed = send_segment(batch, begin, end, answers);
-      }
-      if (failed == end) {
-        begin = end;
-        continue;
-      }
-      std::vector<BoundValue> inputs;
-      for (const OwnedValue& value : batch[begin].inputs) inputs.push_back(value.bound());
-      std::vector<FetchedRow> rows;
-      answers[begin] = run(batch[begin].text, inputs, 0, rows);
-      ++begin;
+    std::vector<Pipelined> statements;
+    for (const BatchedInsert& insert : batch) {
+      statements.push_back(
+          {insert.absorbing_text.empty() ? insert.text : insert.absorbing_text, &insert.inputs});
     }
+    run_pipelined(statements, 0, statuses, nullptr);
+  }
+
+  // The queries go in one round trip the same way.
+  void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
+                   std::size_t max_rows, std::vector<std::int32_t>& statuses,
+                   std::vector<std::vector<FetchedRow>>& rows) override {
+    std::vector<Pipelined> statements;
+    for (const std::vector<OwnedValue>& values : inputs) statements.push_back({text, &values});
+    run_pipelined(statements, max_rows, statuses, &rows);
   }
 
   std::int32_t commit() override {
@@ -205,11 +199,54 @@ class PostgresConnection : public Connection {
   // Never used before: a statement whose preparation failed leaves its name unused.
   std::string new_statement_name() { return "zarvelt_" + std::to_string(++statements_named_); }
 
-  // Sends batch[begin, end) in one round trip under one savepoint. Returns end with answers
+  // One statement of a round trip: the text sent and its inputs.
+  struct Pipelined {
+    std::string_view text;
+    const std::vector<OwnedValue>* inputs;
+  };
+
+  // Runs the statements in as few round trips as their failures allow (see run_batch). With
+  // rows, they are queries: rows receives each one's rows; without, inserts whose answer is
+  // kUniqueConstraint when they inserted no row.
+  void run_pipelined(std::span<const Pipelined> statements, std::size_t max_rows,
+                     std::vector<std::int32_t>& statuses,
+                     std::vector<std::vector<FetchedRow>>* rows) {
+    const std::size_t first = statuses.size();
+    statuses.resize(first + statements.size(), kSuccess);
+    const std::span<std::int32_t> answers(statuses.data() + first, statements.size());
+    std::span<std::vector<FetchedRow>> fetched;
+    if (rows != nullptr) {
+      const std::size_t first_rows = rows->size();
+      rows->resize(first_rows + statements.size());
+      fetched = std::span<std::vector<FetchedRow>>(rows->data() + first_rows, statements.size());
+    }
+    std::size_t begin = 0;
+    while (begin < statements.size()) {
+      std::size_t end = statements.size();
+      std::size_t failed = send_segment(statements, begin, end, answers, max_rows, fetched);
+      while (failed != end && failed > begin) {
+        end = failed;
+        failed = send_segment(statements, begin, end, answers, max_rows, fetched);
+      }
+      if (failed == end) {
+        begin = end;
+        continue;
+      }
+      std::vector<BoundValue> inputs;
+      for (const OwnedValue& value : *statements[begin].inputs) inputs.push_back(value.bound());
+      std::vector<FetchedRow> single;
+      answers[begin] = run(statements[begin].text, inputs, max_rows, single);
+      if (rows != nullptr) fetched[begin] = std::move(single);
+      ++begin;
+    }
+  }
+
+  // Sends statements[begin, end) in one round trip under one savepoint. Returns end with answers
   // set when every statement ran; otherwise the index of the first that failed, with the
   // segment undone (the rollback rides ahead of the next round trip).
-  std::size_t send_segment(std::span<const BatchedInsert> batch, std::size_t begin, std::size_t end,
-                           std::span<std::int32_t> answers) {
+  std::size_t send_segment(std::span<const Pipelined> statements, std::size_t begin,
+                           std::size_t end, std::span<std::int32_t> answers, std::size_t max_rows,
+                           std::span<std::vector<FetchedRow>> fetched) {
     if (lost_) return begin;
     struct Sent {
       Step step;
@@ -238,9 +275,8 @@ class PostgresConnection : public Connection {
     std::vector<const char*> values;
     std::vector<unsigned> types;
     for (std::size_t i = begin; sent && i < end; ++i) {
-      const BatchedInsert& insert = batch[i];
-      const std::string text(insert.absorbing_text.empty() ? insert.text : insert.absorbing_text);
-      bind(insert.inputs, texts, values, types);
+      const std::string text(statements[i].text);
+      bind(*statements[i].inputs, texts, values, types);
       std::string name;
       if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
         name = cached->second;
@@ -293,7 +329,11 @@ class PostgresConnection : public Connection {
           if (step.step == Step::kSavepoint) savepoint_set = true;
           // A prepared statement outlives the rollback of the round trip that prepared it.
           if (step.step == Step::kPrepare) prepared_.emplace(*step.text, preparing[*step.text]);
-          if (step.step == Step::kExecute) {
+          if (step.step == Step::kExecute && !fetched.empty()) {
+            fetched[step.index].clear();
+            collect(result, max_rows, fetched[step.index]);
+            answers[step.index] = kSuccess;
+          } else if (step.step == Step::kExecute) {
             // "INSERT 0 0": the row's key was taken and the row absorbed.
             answers[step.index] =
                 std::strcmp(libpq().PQcmdTuples(result), "0") == 0 ? kUniqueConstraint : kSuccess;

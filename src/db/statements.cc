@@ -202,6 +202,38 @@ std::int32_t lookup_badge(Session& session, std::string_view badge, std::string_
   return status;
 }
 
+void lookup_badges(Session& session, std::span<const BadgeKey> keys,
+                   std::vector<BadgeAnswer>& answers) {
+  answers.assign(keys.size(), {});
+  std::vector<std::vector<OwnedValue>> inputs;
+  std::vector<std::size_t> asked;  // the keys whose inputs could be bound
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const InputVariable key[] = {text_input(keys[i].badge, 51), text_input(keys[i].date, 20)};
+    std::vector<OwnedValue> owned;
+    answers[i].status = own_inputs(key, owned);
+    if (answers[i].status != kSuccess) continue;
+    inputs.push_back(std::move(owned));
+    asked.push_back(i);
+  }
+  std::vector<std::int32_t> statuses;
+  std::vector<std::vector<FetchedRow>> rows;
+  session.connection->run_queries(text_for(kBadgeLookup, session.connection->dialect()), inputs, 2,
+                                  statuses, rows);
+  for (std::size_t j = 0; j < asked.size(); ++j) {
+    BadgeAnswer& answer = answers[asked[j]];
+    std::string personnel;
+    std::string schema;
+    std::int16_t indicator = 0;  // as in lookup_badge
+    const OutputVariable outputs[] = {text_output(personnel, 9), text_output(schema, 21)};
+    answer.status =
+        j < statuses.size() ? one_row(statuses[j], rows[j], outputs, &indicator) : kInternalError;
+    if (answer.status == kSuccess) {
+      answer.personnel_number = personnel;
+      answer.client_schema = schema;
+    }
+  }
+}
+
 std::int32_t lookup_booking_type(Session& session, std::string_view function_code,
                                  std::string& booking_type_text) {
   std::int16_t booking_type = 0;

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "db/session.h"
 
@@ -16,6 +18,20 @@ namespace zarvelt::db {
 // Outputs are set only on status 0; with kNullFetched they stay empty.
 std::int32_t lookup_badge(Session& session, std::string_view badge, std::string_view date,
                           std::string& personnel_number, std::string& client_schema);
+
+// The same for many badges at once, sent together where the backend can: answers[i] is what
+// lookup_badge gives for keys[i].
+struct BadgeKey {
+  std::string badge;
+  std::string date;
+};
+struct BadgeAnswer {
+  std::int32_t status = kSuccess;
+  std::string personnel_number;
+  std::string client_schema;
+};
+void lookup_badges(Session& session, std::span<const BadgeKey> keys,
+                   std::vector<BadgeAnswer>& answers);
 
 // Function code to booking type (KVS131FCD of the session schema); on status 0 writes the
 // type in decimal into booking_type_text, otherwise leaves it untouched.

@@ -107,6 +107,17 @@ BookingCase booking_case(const BookingLine& line) {
   return BookingCase::kUnknown;
 }
 
+bool exports_time_booking(const BookingLine& line) {
+  const BookingCase line_case = booking_case(line);
+  for (const CaseSteps& c : kCases) {
+    if (c.booking_case != line_case) continue;
+    for (int i = 0; i < c.count; ++i) {
+      if (c.steps[i] == Step::kTime) return true;
+    }
+  }
+  return false;
+}
+
 HandlerResult LineOutcome::final_result() const {
   HandlerResult last;
   for (int i = 0; i < count; ++i) {

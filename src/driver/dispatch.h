@@ -49,6 +49,9 @@ enum class BookingCase {
 
 BookingCase booking_case(const BookingLine& line);
 
+// True when the line's case exports a time booking, which looks up the badge on the date.
+bool exports_time_booking(const BookingLine& line);
+
 // What the handlers of one line gave, in the order they ran.
 struct LineOutcome {
   BookingCase booking_case = BookingCase::kUnknown;

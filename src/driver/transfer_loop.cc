@@ -67,6 +67,17 @@ std::string reasons_of(const LineOutcome& outcome) {
 constexpr std::size_t kMaxHeldLines = 4096;
 constexpr std::size_t kMaxHeldBytes = std::size_t{4} << 20;
 
+// Lines read ahead of the handlers, so that the badges their time bookings look up are asked
+// of the database together: across a network each lookup alone is a round trip.
+constexpr std::size_t kReadAheadLines = 500;
+constexpr std::size_t kReadAheadBytes = std::size_t{1} << 20;
+
+struct ReadAhead {
+  std::string bytes;
+  LineRead read = LineRead::kLine;
+  BookingLine booking;  // the line split, for a line read whole
+};
+
 // A line read, with what it gave, held back until the answers of its inserts are in and every
 // line before it is through: its output, its count and its rejection then come in order, as if
 // each insert had been answered at once.
@@ -92,12 +103,11 @@ struct Loop {
     if (rejects != nullptr) rejects->reject(number, bytes, reason);
   }
 
-  // What one line of this terminal gives, its output held in held_line.
-  void handle_line(HeldLine& held_line) {
+  // What one line gives, its output held in held_line.
+  void handle_line(HeldLine& held_line, BookingLine&& booking) {
     const std::string& line = held_line.line;
     // The echo ends where the text does, at a NUL inside the line.
     run.reporter.verbose_console(line.c_str());
-    BookingLine booking(split_booking_line(line));
     if (booking.empty()) return;
     const bool faulty = booking.field_count() < BookingLine::kFewestFields;
     if (!faulty && booking.terminal() != run.terminal_name) return;  // another terminal's
@@ -175,19 +185,36 @@ struct Loop {
     return {};
   }
 
+  // Asks for the badges the lines' time bookings will look up, all at once.
+  void prefetch_badges(std::vector<ReadAhead>& lines) {
+    if (run.master_data == nullptr) return;
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (ReadAhead& line : lines) {
+      BookingLine& booking = line.booking;
+      if (line.read != LineRead::kLine || booking.empty() ||
+          booking.field_count() < BookingLine::kDispatchFieldCount ||
+          booking.terminal() != run.terminal_name) {
+        continue;
+      }
+      booking.trim_badge();  // as the handlers will see it
+      if (exports_time_booking(booking)) keys.emplace_back(booking.badge(), booking.date());
+    }
+    run.master_data->prefetch_badges(keys);
+  }
+
   // Takes one line read; returns the result that ends the run, or kDone.
-  HandlerResult take(std::string&& bytes, LineRead read) {
+  HandlerResult take(ReadAhead& read_line) {
     HeldLine line;
     line.number = result.lines_read;
     run.reporter.hold(&line.output);
-    if (read == LineRead::kTooLong) {
+    if (read_line.read == LineRead::kTooLong) {
       // Longer than any booking: faulty, and too long to keep for feeding again.
       report_faulty_line(run);
       line.faulty =
           std::string(kFaultyLine) + ", l\xE4nger als " + std::to_string(kMaxLineLength) + " Bytes";
     } else {
-      line.line = std::move(bytes);
-      handle_line(line);
+      line.line = std::move(read_line.bytes);
+      handle_line(line, std::move(read_line.booking));
     }
     run.reporter.hold(nullptr);
     // A line that ends the run by itself needs the answers of the lines before: one of them
@@ -249,19 +276,32 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source,
   run.counters = Counters{};
   Loop loop{run, handlers, rejects, {}, {}, 0};
   std::int64_t bytes = 0;
-  std::string line;
   HandlerResult ended;
-  for (LineRead read;
-       source != nullptr && (read = read_booking_line(source, line)) != LineRead::kEnd;) {
-    ++loop.result.lines_read;
-    bytes += static_cast<std::int64_t>(line.size());
-    ended = loop.take(std::move(line), read);
-    line.clear();
-    if (progress != nullptr) progress->lines_read(loop.result.lines_read, bytes);
-    // A lost session fails every later statement at once and cannot commit, and a database
-    // that refuses the run's writes would refuse every later booking alike: going on would
-    // only fill the log and the console with one failure per booking.
-    if (ends_run(ended.outcome)) break;
+  std::vector<ReadAhead> ahead;
+  while (source != nullptr && !ends_run(ended.outcome)) {
+    ahead.clear();
+    std::size_t ahead_bytes = 0;
+    std::string line;
+    for (LineRead read; ahead.size() < kReadAheadLines && ahead_bytes < kReadAheadBytes &&
+                        (read = read_booking_line(source, line)) != LineRead::kEnd;) {
+      ahead_bytes += line.size();
+      ahead.push_back({std::move(line), read, {}});
+      if (read == LineRead::kLine)
+        ahead.back().booking = BookingLine(split_booking_line(ahead.back().bytes));
+      line.clear();
+    }
+    if (ahead.empty()) break;
+    loop.prefetch_badges(ahead);
+    for (ReadAhead& read_line : ahead) {
+      ++loop.result.lines_read;
+      bytes += static_cast<std::int64_t>(read_line.bytes.size());
+      ended = loop.take(read_line);
+      if (progress != nullptr) progress->lines_read(loop.result.lines_read, bytes);
+      // A lost session fails every later statement at once and cannot commit, and a database
+      // that refuses the run's writes would refuse every later booking alike: going on would
+      // only fill the log and the console with one failure per booking.
+      if (ends_run(ended.outcome)) break;
+    }
   }
   if (!ends_run(ended.outcome)) {
     loop.send_queued();

@@ -1,5 +1,7 @@
 #include "handlers/master_data.h"
 
+#include <set>
+
 #include "db/statements.h"
 
 namespace zarvelt {
@@ -15,6 +17,25 @@ const MasterData::Badge& MasterData::badge(const std::string& badge, const std::
     return uncached_badge_;
   }
   return badges_.emplace(key, std::move(entry)).first->second;
+}
+
+void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::string>>& keys) {
+  std::vector<db::BadgeKey> missing;
+  std::set<std::pair<std::string, std::string>> asked;
+  for (const auto& key : keys) {
+    if (badges_.contains(key) || !asked.insert(key).second) continue;
+    missing.push_back({key.first, key.second});
+  }
+  if (missing.empty()) return;
+  std::vector<db::BadgeAnswer> answers;
+  db::lookup_badges(session_, missing, answers);
+  for (std::size_t i = 0; i < missing.size() && i < answers.size(); ++i) {
+    // What is not kept is asked again when a booking needs it.
+    if (!keeps(answers[i].status)) continue;
+    badges_.emplace(std::make_pair(missing[i].badge, missing[i].date),
+                    Badge{answers[i].status, std::move(answers[i].personnel_number),
+                          std::move(answers[i].client_schema)});
+  }
 }
 
 const MasterData::FunctionCode& MasterData::function_code(const std::string& client_schema,

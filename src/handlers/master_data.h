@@ -1,4 +1,5 @@
-// The master data a run looks up, as of its first use in the run: each badge on each date, each
+// The master data a run looks up, as of its first use in the run (or of the read-ahead that
+// asked for it a few hundred lines earlier): each badge on each date, each
 // function code of each client schema and each zone key is asked of the database once, and the
 // session schema is switched only when a lookup in a client schema must go to the database.
 // Across a network every statement is a round trip; a terminal's file asks the same few keys
@@ -9,6 +10,7 @@
 #include <map>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "db/session.h"
 
@@ -25,6 +27,10 @@ class MasterData {
   };
   // The personnel number and client schema of a badge on a date (yyyymmdd).
   const Badge& badge(const std::string& badge, const std::string& date);
+
+  // Asks the database at once for those of the badges on their dates (badge, date) that are
+  // not known yet, so that a run reading ahead pays one round trip for many bookings.
+  void prefetch_badges(const std::vector<std::pair<std::string, std::string>>& keys);
 
   struct FunctionCode {
     std::int32_t switch_status = db::kSuccess;     // of the switch to the client schema
