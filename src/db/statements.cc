@@ -234,6 +234,80 @@ void lookup_badges(Session& session, std::span<const BadgeKey> keys,
   }
 }
 
+namespace {
+
+// Runs text once for each key (one text input of capacity bytes), sent together where the
+// backend can; take(i, status, rows) makes of each what select_one_row would.
+template <typename Take>
+void select_for_each(Session& session, const StatementText& text, std::span<const std::string> keys,
+                     std::size_t capacity, Take take) {
+  std::vector<std::vector<OwnedValue>> inputs;
+  std::vector<std::size_t> asked;
+  const std::vector<FetchedRow> no_rows;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    const InputVariable key[] = {text_input(keys[i], capacity)};
+    std::vector<OwnedValue> owned;
+    const std::int32_t status = own_inputs(key, owned);
+    if (status != kSuccess) {
+      take(i, status, no_rows);
+      continue;
+    }
+    inputs.push_back(std::move(owned));
+    asked.push_back(i);
+  }
+  std::vector<std::int32_t> statuses;
+  std::vector<std::vector<FetchedRow>> rows;
+  session.connection->run_queries(text_for(text, session.connection->dialect()), inputs, 2,
+                                  statuses, rows);
+  for (std::size_t j = 0; j < asked.size(); ++j) {
+    if (j < statuses.size()) {
+      take(asked[j], statuses[j], rows[j]);
+    } else {
+      take(asked[j], kInternalError, no_rows);
+    }
+  }
+}
+
+}  // namespace
+
+void lookup_booking_types(Session& session, std::span<const std::string> function_codes,
+                          std::vector<TextAnswer>& answers) {
+  answers.assign(function_codes.size(), {});
+  select_for_each(session, kBookingTypeLookup, function_codes, 20,
+                  [&](std::size_t i, std::int32_t status, const std::vector<FetchedRow>& rows) {
+                    std::int16_t booking_type = 0;
+                    const OutputVariable outputs[] = {int16_output(booking_type)};
+                    answers[i].status = one_row(status, rows, outputs);
+                    if (answers[i].status == kSuccess) {
+                      answers[i].text = std::to_string(booking_type);
+                    }
+                  });
+}
+
+void translate_function_codes(Session& session, std::span<const std::string> function_codes,
+                              std::vector<TextAnswer>& answers) {
+  answers.assign(function_codes.size(), {});
+  select_for_each(session, kFunctionCodeTranslation, function_codes, 20,
+                  [&](std::size_t i, std::int32_t status, const std::vector<FetchedRow>& rows) {
+                    std::string code;
+                    const OutputVariable outputs[] = {text_output(code, 4)};
+                    answers[i].status = one_row(status, rows, outputs);
+                    if (answers[i].status == kSuccess) answers[i].text = code;
+                  });
+}
+
+void lookup_zones(Session& session, std::span<const std::string> zone_keys,
+                  std::vector<ZoneAnswer>& answers) {
+  answers.assign(zone_keys.size(), {});
+  select_for_each(session, kZoneLookup, zone_keys, 20,
+                  [&](std::size_t i, std::int32_t status, const std::vector<FetchedRow>& rows) {
+                    std::int32_t zone = 0;
+                    const OutputVariable outputs[] = {int32_output(zone)};
+                    answers[i].status = one_row(status, rows, outputs);
+                    answers[i].zone_number = answers[i].status == kSuccess ? zone : 0;
+                  });
+}
+
 std::int32_t lookup_booking_type(Session& session, std::string_view function_code,
                                  std::string& booking_type_text) {
   std::int16_t booking_type = 0;

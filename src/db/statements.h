@@ -46,6 +46,24 @@ std::int32_t translate_function_code(Session& session, std::string_view function
 // Zone key (zone prefix followed by status number) to zone number; 0 when none is found.
 std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32_t& zone_number);
 
+// The same three lookups for many keys at once, sent together where the backend can: each
+// answer is what the lookup above gives for its key (text: the booking type in decimal, or
+// the new code; set only on status 0).
+struct TextAnswer {
+  std::int32_t status = kSuccess;
+  std::string text;
+};
+struct ZoneAnswer {
+  std::int32_t status = kSuccess;
+  std::int32_t zone_number = 0;
+};
+void lookup_booking_types(Session& session, std::span<const std::string> function_codes,
+                          std::vector<TextAnswer>& answers);
+void translate_function_codes(Session& session, std::span<const std::string> function_codes,
+                              std::vector<TextAnswer>& answers);
+void lookup_zones(Session& session, std::span<const std::string> zone_keys,
+                  std::vector<ZoneAnswer>& answers);
+
 // One row of KVSYSTEM.KVS402ZPK; ZpkFcd and ZpkMld NULL, ZpkDat the server's time.
 struct AccessRecord {
   std::string terminal;  // 256 bytes

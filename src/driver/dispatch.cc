@@ -107,12 +107,12 @@ BookingCase booking_case(const BookingLine& line) {
   return BookingCase::kUnknown;
 }
 
-bool exports_time_booking(const BookingLine& line) {
+bool runs_step(const BookingLine& line, Step step) {
   const BookingCase line_case = booking_case(line);
   for (const CaseSteps& c : kCases) {
     if (c.booking_case != line_case) continue;
     for (int i = 0; i < c.count; ++i) {
-      if (c.steps[i] == Step::kTime) return true;
+      if (c.steps[i] == step) return true;
     }
   }
   return false;

@@ -49,8 +49,8 @@ enum class BookingCase {
 
 BookingCase booking_case(const BookingLine& line);
 
-// True when the line's case exports a time booking, which looks up the badge on the date.
-bool exports_time_booking(const BookingLine& line);
+// True when the line's case runs step.
+bool runs_step(const BookingLine& line, Step step);
 
 // What the handlers of one line gave, in the order they ran.
 struct LineOutcome {

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "handlers/access_booking_insert.h"
+#include "handlers/time_booking_export.h"
 #include "input/line_reader.h"
 #include "input/splitter.h"
 
@@ -185,10 +187,11 @@ struct Loop {
     return {};
   }
 
-  // Asks for the badges the lines' time bookings will look up, all at once.
-  void prefetch_badges(std::vector<ReadAhead>& lines) {
+  // Asks for the master data the lines' handlers will look up, all at once.
+  void prefetch_master_data(std::vector<ReadAhead>& lines) {
     if (run.master_data == nullptr) return;
-    std::vector<std::pair<std::string, std::string>> keys;
+    std::vector<const BookingLine*> time_bookings;
+    std::vector<const BookingLine*> access_bookings;
     for (ReadAhead& line : lines) {
       BookingLine& booking = line.booking;
       if (line.read != LineRead::kLine || booking.empty() ||
@@ -197,9 +200,11 @@ struct Loop {
         continue;
       }
       booking.trim_badge();  // as the handlers will see it
-      if (exports_time_booking(booking)) keys.emplace_back(booking.badge(), booking.date());
+      if (runs_step(booking, Step::kTime)) time_bookings.push_back(&booking);
+      if (runs_step(booking, Step::kAccess)) access_bookings.push_back(&booking);
     }
-    run.master_data->prefetch_badges(keys);
+    prefetch_time_booking_master_data(*run.master_data, time_bookings);
+    prefetch_access_booking_master_data(*run.master_data, access_bookings);
   }
 
   // Takes one line read; returns the result that ends the run, or kDone.
@@ -291,7 +296,7 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source,
       line.clear();
     }
     if (ahead.empty()) break;
-    loop.prefetch_badges(ahead);
+    loop.prefetch_master_data(ahead);
     for (ReadAhead& read_line : ahead) {
       ++loop.result.lines_read;
       bytes += static_cast<std::int64_t>(read_line.bytes.size());

@@ -25,6 +25,16 @@ std::int32_t access_status_code_for_result(std::string_view access_result) {
   }
 }
 
+void prefetch_access_booking_master_data(MasterData& master_data,
+                                         const std::vector<const BookingLine*>& lines) {
+  std::vector<std::string> zone_keys;
+  for (const BookingLine* line : lines) {
+    if (line->record_kind() == "62p")
+      zone_keys.push_back(line->zone_prefix() + line->status_number());
+  }
+  master_data.prefetch_zones(zone_keys);
+}
+
 HandlerResult queue_access_booking(db::Session& session, MasterData& master_data,
                                    const BookingLine& line) {
   const std::string& record_kind = line.record_kind();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "db/session.h"
 #include "handlers/master_data.h"
@@ -17,6 +18,10 @@ namespace zarvelt {
 // already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
 // %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
 // run's writes as such (a read-only database, for example).
+// Asks for the zones the access bookings of lines will look up, all at once.
+void prefetch_access_booking_master_data(MasterData& master_data,
+                                         const std::vector<const BookingLine*>& lines);
+
 HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
                                     const Reporter& reporter, const BookingLine& line);
 

@@ -38,6 +38,64 @@ void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::s
   }
 }
 
+void MasterData::prefetch_function_codes(
+    const std::vector<std::pair<std::string, std::string>>& keys) {
+  std::map<std::string, std::set<std::string>> missing;  // by client schema
+  for (const auto& key : keys) {
+    if (!key.first.empty() && !function_codes_.contains(key)) missing[key.first].insert(key.second);
+  }
+  // The session's schema first: it needs no switch.
+  std::vector<std::string> schemas;
+  if (missing.contains(session_schema_)) schemas.push_back(session_schema_);
+  for (const auto& [schema, codes] : missing) {
+    if (schema != session_schema_) schemas.push_back(schema);
+  }
+  for (const std::string& schema : schemas) {
+    if (schema != session_schema_) {
+      if (db::switch_schema(session_, schema) != db::kSuccess) continue;
+      session_schema_ = schema;
+    }
+    const std::vector<std::string> codes(missing[schema].begin(), missing[schema].end());
+    std::vector<db::TextAnswer> types;
+    db::lookup_booking_types(session_, codes, types);
+    // Translations are looked up only for codes with a booking type, as function_code() does.
+    std::vector<std::string> typed;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+      if (types[i].status == db::kSuccess) typed.push_back(codes[i]);
+    }
+    std::vector<db::TextAnswer> translations;
+    db::translate_function_codes(session_, typed, translations);
+    for (std::size_t i = 0, t = 0; i < codes.size(); ++i) {
+      FunctionCode entry;
+      entry.type_status = types[i].status;
+      if (types[i].status == db::kSuccess) {
+        entry.booking_type = types[i].text;
+        entry.translation_status = translations[t].status;
+        entry.new_code = translations[t].text;
+        ++t;
+      }
+      if (keeps(entry.type_status) && keeps(entry.translation_status)) {
+        function_codes_.emplace(std::make_pair(schema, codes[i]), std::move(entry));
+      }
+    }
+  }
+}
+
+void MasterData::prefetch_zones(const std::vector<std::string>& zone_keys) {
+  std::vector<std::string> missing;
+  for (const std::string& key : std::set<std::string>(zone_keys.begin(), zone_keys.end())) {
+    if (!zones_.contains(key)) missing.push_back(key);
+  }
+  if (missing.empty()) return;
+  std::vector<db::ZoneAnswer> answers;
+  db::lookup_zones(session_, missing, answers);
+  for (std::size_t i = 0; i < missing.size(); ++i) {
+    if (keeps(answers[i].status)) {
+      zones_.emplace(missing[i], std::make_pair(answers[i].status, answers[i].zone_number));
+    }
+  }
+}
+
 const MasterData::FunctionCode& MasterData::function_code(const std::string& client_schema,
                                                           const std::string& code) {
   const auto key = std::make_pair(client_schema, code);

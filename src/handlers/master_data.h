@@ -31,6 +31,15 @@ class MasterData {
   // Asks the database at once for those of the badges on their dates (badge, date) that are
   // not known yet, so that a run reading ahead pays one round trip for many bookings.
   void prefetch_badges(const std::vector<std::pair<std::string, std::string>>& keys);
+  // The badge as known already, without asking; null when it is not.
+  const Badge* known_badge(const std::string& badge, const std::string& date) const {
+    const auto found = badges_.find(std::make_pair(badge, date));
+    return found == badges_.end() ? nullptr : &found->second;
+  }
+  // The same for function codes of client schemas (client schema, code) and zone keys. A
+  // schema that cannot be switched to, and the empty schema, are left to function_code().
+  void prefetch_function_codes(const std::vector<std::pair<std::string, std::string>>& keys);
+  void prefetch_zones(const std::vector<std::string>& zone_keys);
 
   struct FunctionCode {
     std::int32_t switch_status = db::kSuccess;     // of the switch to the client schema

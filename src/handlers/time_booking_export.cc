@@ -73,6 +73,21 @@ std::string_view time_record_refusal(const TimeExportColumns& columns) {
   return {};
 }
 
+void prefetch_time_booking_master_data(MasterData& master_data,
+                                       const std::vector<const BookingLine*>& lines) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (const BookingLine* line : lines) keys.emplace_back(line->badge(), line->date());
+  master_data.prefetch_badges(keys);
+  std::vector<std::pair<std::string, std::string>> codes;
+  for (const BookingLine* line : lines) {
+    const MasterData::Badge* badge = master_data.known_badge(line->badge(), line->date());
+    if (badge != nullptr && (badge->status == db::kSuccess || badge->status == db::kNullFetched)) {
+      codes.emplace_back(badge->client_schema, line->function_code());
+    }
+  }
+  master_data.prefetch_function_codes(codes);
+}
+
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
                                   const Reporter& reporter, const BookingLine& line) {
   // A date or time that cannot fill its columns refuses the booking before any lookup.

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "handlers/export_file.h"
 #include "handlers/master_data.h"
@@ -18,6 +19,11 @@ namespace zarvelt {
 // target1, kRefused when the booking was refused (badge not valid on the date, schema switch
 // failed, or a value that would shift the record's columns), each reported. The lookups go
 // through the run's master data.
+// Asks for the master data the time bookings of lines will look up (badges on their dates,
+// then the function codes in the badges' client schemas), all at once.
+void prefetch_time_booking_master_data(MasterData& master_data,
+                                       const std::vector<const BookingLine*>& lines);
+
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
                                   const Reporter& reporter, const BookingLine& line);
 
