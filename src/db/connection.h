@@ -74,6 +74,10 @@ class Connection {
 
   virtual std::int32_t commit() = 0;
 
+  // True when run_batch and run_queries send their statements together (fewer round trips);
+  // false when they run them one by one, so that queueing and reading ahead gain nothing.
+  virtual bool sends_together() const { return false; }
+
   // Runs inserts in order, each with the status run() would give it on its own at that point
   // (a duplicate key: kUniqueConstraint), appended to statuses. A backend that can send them
   // together without waiting for each answer does so; this one runs them one by one.

@@ -45,6 +45,7 @@ class PostgresConnection : public Connection {
   ~PostgresConnection() override { libpq().PQfinish(connection_); }  // uncommitted work is dropped
 
   Dialect dialect() const override { return Dialect::kPostgresql; }
+  bool sends_together() const override { return true; }
 
   std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
                    std::vector<FetchedRow>& rows) override {

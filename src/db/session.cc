@@ -43,7 +43,7 @@ Ticket answer_at_once(Session& session, std::int32_t status) {
 }
 
 Ticket queue_insert(Session& session, BatchedInsert insert) {
-  if (session.batch_size <= 1) {
+  if (!sends_together(session)) {
     // One at a time: the insert as it always ran, its answer waited for.
     std::vector<BoundValue> inputs;
     for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());

@@ -66,8 +66,11 @@ std::int32_t switch_schema(Session& session, std::string_view schema);
 // Commits the run's one transaction, after sending what is queued; the commit's status.
 std::int32_t commit(Session& session);
 
-// Queues an insert (in the connection's dialect); sends the queue when it holds batch_size.
+// Queues an insert (in the connection's dialect); sends the queue when it holds batch_size. A
+// backend that runs statements one by one anyway (embedded SQLite) runs it at once.
 Ticket queue_insert(Session& session, BatchedInsert insert);
+// True when statements sent together cost fewer round trips than one by one.
+inline bool sends_together(const Session& session) { return session.connection->sends_together(); }
 // A ticket answered at once with status, for an insert refused before it could be sent.
 Ticket answer_at_once(Session& session, std::int32_t status);
 // Sends the queued inserts and waits for their statuses.

@@ -9,6 +9,7 @@ namespace zarvelt {
 const MasterData::Badge& MasterData::badge(const std::string& badge, const std::string& date) {
   const auto key = std::make_pair(badge, date);
   if (const auto found = badges_.find(key); found != badges_.end()) return found->second;
+  if (badges_.size() > kMaxKeptBadges) badges_.clear();
   Badge entry;
   entry.status =
       db::lookup_badge(session_, badge, date, entry.personnel_number, entry.client_schema);
@@ -20,6 +21,10 @@ const MasterData::Badge& MasterData::badge(const std::string& badge, const std::
 }
 
 void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::string>>& keys) {
+  if (!db::sends_together(session_)) return;  // one by one when needed costs the same
+  // A long run over many days meets more badges on more dates than it should keep: the
+  // memory stays bounded, and what is forgotten is asked again when needed.
+  if (badges_.size() > kMaxKeptBadges) badges_.clear();
   std::vector<db::BadgeKey> missing;
   std::set<std::pair<std::string, std::string>> asked;
   for (const auto& key : keys) {
@@ -40,6 +45,7 @@ void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::s
 
 void MasterData::prefetch_function_codes(
     const std::vector<std::pair<std::string, std::string>>& keys) {
+  if (!db::sends_together(session_)) return;
   std::map<std::string, std::set<std::string>> missing;  // by client schema
   for (const auto& key : keys) {
     if (!key.first.empty() && !function_codes_.contains(key)) missing[key.first].insert(key.second);
@@ -82,6 +88,7 @@ void MasterData::prefetch_function_codes(
 }
 
 void MasterData::prefetch_zones(const std::vector<std::string>& zone_keys) {
+  if (!db::sends_together(session_)) return;
   std::vector<std::string> missing;
   for (const std::string& key : std::set<std::string>(zone_keys.begin(), zone_keys.end())) {
     if (!zones_.contains(key)) missing.push_back(key);

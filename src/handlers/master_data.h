@@ -1,9 +1,11 @@
-// The master data a run looks up, as of its first use in the run (or of the read-ahead that
-// asked for it a few hundred lines earlier): each badge on each date, each
-// function code of each client schema and each zone key is asked of the database once, and the
-// session schema is switched only when a lookup in a client schema must go to the database.
-// Across a network every statement is a round trip; a terminal's file asks the same few keys
-// again and again. Master data changed by others while a run goes on is seen by the next run.
+// The master data a run looks up, kept for the run: each badge on each date, each function code
+// of each client schema and each zone key is asked of the database once, and the session schema
+// is switched only when a lookup in a client schema must go to the database. Across a network
+// every statement is a round trip; a terminal's file asks the same few keys again and again.
+// Where the backend sends statements together, the transfer reads a few hundred lines ahead
+// and asks for their keys at once. Master data is as of that first asking; what others change
+// while a run goes on is seen by the next run. A run that meets more badges on dates than it
+// keeps forgets them and asks again, so that its memory stays bounded.
 #pragma once
 
 #include <cstdint>
@@ -56,6 +58,9 @@ class MasterData {
   std::int32_t zone(const std::string& zone_key, std::int32_t& zone_number);
 
  private:
+  // Badges on dates kept at most; beyond, the kept ones are forgotten and asked again.
+  static constexpr std::size_t kMaxKeptBadges = 16384;
+
   // Only what the database said about its data is kept; a status that concerns the session
   // or the run is asked again (and ends the run anyway).
   static bool keeps(std::int32_t status) {
