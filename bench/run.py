@@ -38,7 +38,7 @@ TERMINAL = "T01"
 MIB = 1024 * 1024
 
 # Targets.
-CEILING_RATIO = 0.8  # SQLite lines/s at least this share of the ceiling's, at 100k and 1M
+CEILING_RATIO = 1.1  # SQLite lines/s at least this multiple of the ceiling's, at 100k and 1M
 PG_LINES_PER_SECOND = 10000  # at 100k lines
 PG_TRIPS_PER_STATEMENT = 1.0
 PEAK_MEMORY = 32 * MIB  # at 1M lines, either backend
@@ -383,7 +383,7 @@ class Bench:
         for n in (100000, 1000000):
             if ("sqlite", n) in by:
                 r = by[("sqlite", n)]["ratio"]
-                check("SQLite at %d lines >= %.1f of the ceiling" % (n, CEILING_RATIO),
+                check("SQLite at %d lines >= %.1f times the ceiling" % (n, CEILING_RATIO),
                       "%.2f" % r, r >= CEILING_RATIO)
         if ("postgresql", 100000) in by:
             rate = by[("postgresql", 100000)]["rate"]
