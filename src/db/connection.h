@@ -19,6 +19,12 @@ namespace zarvelt::db {
 // The SQL dialect a backend speaks; every statement carries one text per dialect.
 enum class Dialect { kOracle, kSqlite, kPostgresql };
 
+// The SQL function the SQLite backend provides for the production database's
+// to_date(x,'yyyymmddhh24miss'): the digits yyyymmdd[hh24[mi[ss]]] as the text
+// 'YYYY-MM-DD HH:MM:SS' that SQLite's date columns hold, anything else marked "invalid:" so
+// that the column's date CHECK refuses it; NULL stays NULL.
+inline constexpr std::string_view kSqliteDateFunction = "zarvelt_date";
+
 // One statement in every dialect. Input placeholders are numbered by the order of the input
 // host variables (Oracle :b<n> in its own order; SQLite ?1, ?2; PostgreSQL $1, $2), so a
 // value used twice is bound once. In SQLite texts "{S}." stands where the session schema
