@@ -5,7 +5,10 @@
 //
 // The product behind the data source (SQL_DBMS_NAME) picks the statement texts. On PostgreSQL a
 // failed statement would abort the whole transaction, so there every statement runs under a
-// savepoint and is rolled back to it when it fails; the production database needs none.
+// savepoint and is rolled back to it when it fails; the production database needs none. A
+// batch of inserts goes as parameter arrays where the driver takes them and counts each row
+// (psqlODBC sends a chunk of rows in one round trip); when an array's outcome leaves any doubt,
+// it is rolled back and its inserts run one by one for their exact statuses.
 //
 // Defaults, so that a dead or frozen server cannot hang the run: login timeout 10 s, connection
 // and query timeouts 30 s (set through the ODBC attributes), and a client-side deadline of the
@@ -19,6 +22,7 @@
 #include <sqlext.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -145,6 +149,18 @@ struct PreparedStatement {
   std::vector<std::size_t> input_of_marker;
 };
 
+// A plain query: the text starts with "select" (the program's queries change nothing, but
+// for the schema switch, which the connection tells apart itself).
+bool is_query(std::string_view text) {
+  constexpr std::string_view kSelect = "select";
+  const std::size_t start = text.find_first_not_of(" \t\r\n(");
+  if (start == std::string_view::npos || text.size() - start < kSelect.size()) return false;
+  for (std::size_t i = 0; i < kSelect.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[start + i])) != kSelect[i]) return false;
+  }
+  return true;
+}
+
 // The driver's connection and its statements. Its calls run on the connection's worker, one at
 // a time; only cancel() comes from another thread.
 class OdbcLink {
@@ -182,17 +198,19 @@ class OdbcLink {
     if (active_ != SQL_NULL_HSTMT) SQLCancel(active_);
   }
 
+  // reads: the statement changes nothing that a rollback to the savepoint would undo (a
+  // plain query), so that it needs no savepoint of its own.
   std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
-                   std::vector<FetchedRow>& rows) {
+                   bool reads, std::vector<FetchedRow>& rows) {
     rows.clear();
     if (lost_) return kConnectionLost;
     const bool savepoints = dialect_ == Dialect::kPostgresql;
     if (savepoints) {
-      const std::int32_t status = run_control(savepoint_text());
+      const std::int32_t status = set_savepoint();
       if (status != kSuccess) return status;
     }
     const std::string statement_text(text);
-    std::int32_t status = run_statement(statement_text, inputs, max_rows, rows);
+    const std::int32_t status = run_statement(statement_text, inputs, max_rows, rows);
     if (lost_) return kConnectionLost;
     if (status != kSuccess) {
       rows.clear();
@@ -200,9 +218,8 @@ class OdbcLink {
       forget(statement_text);  // prepared again next time, against the schema of then
       return restored ? status : lose_session();
     }
-    if (savepoints) status = run_control("RELEASE SAVEPOINT " + std::string(kSavepoint));
-    if (status != kSuccess) rows.clear();
-    return status;
+    if (savepoints && !reads) savepoint_ = Savepoint::kBehind;
+    return kSuccess;
   }
 
   // The production database's own schema switch (its name is a checked plain identifier).
@@ -213,6 +230,7 @@ class OdbcLink {
 
   std::int32_t commit() {
     if (lost_) return kConnectionLost;
+    savepoint_ = Savepoint::kNone;  // the transaction ends with or without the commit
     if (succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT))) return kSuccess;
     const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_DBC, connection_);
     if (is_lost_session(dialect_, diagnostic)) return lose_session();
@@ -234,7 +252,10 @@ class OdbcLink {
       if (group == groups.end()) group = groups.insert(groups.end(), {&inserts[i].text, {}});
       group->second.push_back(i);
     }
-    if (run_control(savepoint_text()) != kSuccess) {
+    // Oracle erases an earlier savepoint of the same name and needs no release.
+    const bool oracle = dialect_ == Dialect::kOracle;
+    if ((oracle ? run_control("SAVEPOINT " + std::string(kSavepoint)) : set_savepoint()) !=
+        kSuccess) {
       return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
     }
     bool certain = true;
@@ -244,18 +265,10 @@ class OdbcLink {
     }
     if (lost_) return ArrayOutcome::kLost;
     if (certain) {
-      // Oracle keeps a savepoint until the transaction ends; a later one of the name moves it.
-      if (dialect_ == Dialect::kOracle ||
-          run_control("RELEASE SAVEPOINT " + std::string(kSavepoint)) == kSuccess) {
-        return ArrayOutcome::kAnswered;
-      }
-      return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
+      if (!oracle) savepoint_ = Savepoint::kBehind;
+      return ArrayOutcome::kAnswered;
     }
-    const bool restored =
-        dialect_ == Dialect::kOracle
-            ? run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess
-            : restore_savepoint();
-    if (!restored) {
+    if (!restore_savepoint()) {
       lose_session();
       return ArrayOutcome::kLost;
     }
@@ -263,7 +276,20 @@ class OdbcLink {
   }
 
  private:
-  std::string savepoint_text() const { return "SAVEPOINT " + std::string(kSavepoint); }
+  // PostgreSQL: makes the savepoint stand right here, where the next statement starts. It
+  // stays there while only queries run (a failed one is rolled back to it and it stays), so
+  // that a query costs no round trip of its own for it; a statement that changes something
+  // leaves it behind, and the next statement moves it up (release and set in one trip).
+  std::int32_t set_savepoint() {
+    if (savepoint_ == Savepoint::kHere) return kSuccess;
+    const std::string set = "SAVEPOINT " + std::string(kSavepoint);
+    const std::int32_t status =
+        run_control(savepoint_ == Savepoint::kNone
+                        ? set
+                        : "RELEASE SAVEPOINT " + std::string(kSavepoint) + ";" + set);
+    savepoint_ = status == kSuccess ? Savepoint::kHere : Savepoint::kNone;
+    return status;
+  }
 
   // One parameter array: inserts[rows] with text. True when every row ran and its answer is
   // set (absorbed duplicates kUniqueConstraint); false when a row failed or the driver cannot
@@ -467,11 +493,11 @@ class OdbcLink {
     return status;
   }
 
-  // Undoes the failed statement only; the transaction goes on. False when that is not
-  // possible (the driver or server already ended the transaction).
+  // Undoes the failed statement only (and the queries since the savepoint); the transaction
+  // goes on, and the savepoint stays where it was. False when that is not possible (the driver
+  // or server already ended the transaction).
   bool restore_savepoint() {
-    return !lost_ && run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess &&
-           run_control("RELEASE SAVEPOINT " + std::string(kSavepoint)) == kSuccess;
+    return !lost_ && run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess;
   }
 
   std::int32_t prepared(const std::string& text, PreparedStatement*& statement) {
@@ -611,6 +637,9 @@ class OdbcLink {
   SQLHSTMT control_;
   std::unordered_map<std::string, PreparedStatement> prepared_;  // by the dialect's text
   ArraySupport arrays_;
+  // Where PostgreSQL's savepoint stands: none in this transaction; right before the next
+  // statement (only queries since it); behind statements that changed something.
+  enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
   std::unordered_map<std::string, PreparedStatement> array_statements_;  // as prepared_
   bool lost_ = false;
   std::mutex active_mutex_;
@@ -633,6 +662,7 @@ struct StatementCall {
   std::vector<std::string> texts;
   std::vector<BoundValue> inputs;  // their texts in texts
   std::size_t max_rows;
+  bool reads = false;
   std::vector<FetchedRow> rows;
   std::int32_t status = kSuccess;
 };
@@ -655,8 +685,11 @@ class OdbcConnection : public Connection {
                    std::vector<FetchedRow>& rows) override {
     rows.clear();
     auto call = std::make_shared<StatementCall>(text, inputs, max_rows);
+    // The schema switch is a query that changes the session.
+    call->reads = !switching_schema_ && is_query(text);
     if (!guarded([link = link_, call] {
-          call->status = link->run(call->text, call->inputs, call->max_rows, call->rows);
+          call->status =
+              link->run(call->text, call->inputs, call->max_rows, call->reads, call->rows);
         })) {
       return kConnectionLost;
     }
@@ -665,7 +698,12 @@ class OdbcConnection : public Connection {
   }
 
   std::int32_t set_session_schema(std::string_view schema) override {
-    if (dialect_ != Dialect::kOracle) return switch_postgresql_schema(*this, schema);
+    if (dialect_ != Dialect::kOracle) {
+      switching_schema_ = true;
+      const std::int32_t status = switch_postgresql_schema(*this, schema);
+      switching_schema_ = false;
+      return status;
+    }
     auto status = std::make_shared<std::int32_t>(kSuccess);
     if (!guarded([link = link_, status, name = std::string(schema)] {
           *status = link->set_oracle_schema(name);
@@ -731,6 +769,7 @@ class OdbcConnection : public Connection {
   std::unique_ptr<DeadlineWorker> worker_;
   Dialect dialect_;
   bool lost_ = false;  // a call went past its deadline
+  bool switching_schema_ = false;
 };
 
 }  // namespace
