@@ -389,7 +389,9 @@ class OdbcLink {
         if (is_lost_session(dialect_, diagnostic)) lose_session();
       }
     }
+    // Nothing stays bound to the buffers of this call.
     SQLFreeStmt(handle, SQL_CLOSE);
+    SQLFreeStmt(handle, SQL_RESET_PARAMS);
     SQLSetStmtAttr(handle, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
     SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
     if (!certain) forget_array(text);  // prepared again next time, against the schema of then
