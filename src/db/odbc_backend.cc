@@ -5,7 +5,10 @@
 //
 // The product behind the data source (SQL_DBMS_NAME) picks the statement texts. On PostgreSQL a
 // failed statement would abort the whole transaction, so there every statement runs under a
-// savepoint and is rolled back to it when it fails; the production database needs none.
+// savepoint and is rolled back to it when it fails; the production database needs none. A
+// batch of inserts goes as parameter arrays where the driver takes them and counts each row
+// (psqlODBC sends a chunk of rows in one round trip); when an array's outcome leaves any doubt,
+// it is rolled back and its inserts run one by one for their exact statuses.
 //
 // Defaults, so that a dead or frozen server cannot hang the run: login timeout 10 s, connection
 // and query timeouts 30 s (set through the ODBC attributes), and a client-side deadline of the
@@ -18,6 +21,8 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -126,18 +131,47 @@ OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
   return diagnostic;
 }
 
+// Whether the driver takes arrays of parameters, and how it counts the rows they store: one
+// total for the array, or one count per row (SQL_PARAM_ARRAY_ROW_COUNTS).
+enum class ArraySupport { kNone, kTotalCount, kCountPerRow };
+
+// One insert of a batch as an array row: its absorbing text and its own inputs.
+struct ArrayInsert {
+  std::string text;
+  std::vector<OwnedValue> inputs;
+};
+
+enum class ArrayOutcome { kAnswered, kOneByOne, kLost };
+
 // One prepared statement, kept for the whole run.
 struct PreparedStatement {
   SQLHSTMT handle = SQL_NULL_HSTMT;
   std::vector<std::size_t> input_of_marker;
 };
 
+// A plain query: the text starts with "select" (the program's queries change nothing, but
+// for the schema switch, which the connection tells apart itself).
+bool is_query(std::string_view text) {
+  constexpr std::string_view kSelect = "select";
+  const std::size_t start = text.find_first_not_of(" \t\r\n(");
+  if (start == std::string_view::npos || text.size() - start < kSelect.size()) return false;
+  for (std::size_t i = 0; i < kSelect.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[start + i])) != kSelect[i]) return false;
+  }
+  return true;
+}
+
 // The driver's connection and its statements. Its calls run on the connection's worker, one at
 // a time; only cancel() comes from another thread.
 class OdbcLink {
  public:
-  OdbcLink(SQLHENV environment, SQLHDBC connection, Dialect dialect, SQLHSTMT control)
-      : environment_(environment), connection_(connection), dialect_(dialect), control_(control) {}
+  OdbcLink(SQLHENV environment, SQLHDBC connection, Dialect dialect, SQLHSTMT control,
+           ArraySupport arrays)
+      : environment_(environment),
+        connection_(connection),
+        dialect_(dialect),
+        control_(control),
+        arrays_(arrays) {}
   OdbcLink(const OdbcLink&) = delete;
   OdbcLink& operator=(const OdbcLink&) = delete;
 
@@ -145,6 +179,8 @@ class OdbcLink {
   void close() {
     for (auto& [text, statement] : prepared_) free_statement(statement.handle);
     prepared_.clear();
+    for (auto& [text, statement] : array_statements_) free_statement(statement.handle);
+    array_statements_.clear();
     free_statement(control_);
     // Only a commit keeps work; a driver refuses to disconnect inside a transaction.
     SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_ROLLBACK);
@@ -154,6 +190,7 @@ class OdbcLink {
   }
 
   Dialect dialect() const { return dialect_; }
+  bool takes_arrays() const { return arrays_ != ArraySupport::kNone; }
 
   // Cancels the statement that is running, if any (ODBC allows it from another thread).
   void cancel() {
@@ -161,17 +198,19 @@ class OdbcLink {
     if (active_ != SQL_NULL_HSTMT) SQLCancel(active_);
   }
 
+  // reads: the statement changes nothing that a rollback to the savepoint would undo (a
+  // plain query), so that it needs no savepoint of its own.
   std::int32_t run(std::string_view text, std::span<const BoundValue> inputs, std::size_t max_rows,
-                   std::vector<FetchedRow>& rows) {
+                   bool reads, std::vector<FetchedRow>& rows) {
     rows.clear();
     if (lost_) return kConnectionLost;
     const bool savepoints = dialect_ == Dialect::kPostgresql;
     if (savepoints) {
-      const std::int32_t status = run_control("SAVEPOINT " + std::string(kSavepoint));
+      const std::int32_t status = set_savepoint();
       if (status != kSuccess) return status;
     }
     const std::string statement_text(text);
-    std::int32_t status = run_statement(statement_text, inputs, max_rows, rows);
+    const std::int32_t status = run_statement(statement_text, inputs, max_rows, rows);
     if (lost_) return kConnectionLost;
     if (status != kSuccess) {
       rows.clear();
@@ -179,9 +218,8 @@ class OdbcLink {
       forget(statement_text);  // prepared again next time, against the schema of then
       return restored ? status : lose_session();
     }
-    if (savepoints) status = run_control("RELEASE SAVEPOINT " + std::string(kSavepoint));
-    if (status != kSuccess) rows.clear();
-    return status;
+    if (savepoints && !reads) savepoint_ = Savepoint::kBehind;
+    return kSuccess;
   }
 
   // The production database's own schema switch (its name is a checked plain identifier).
@@ -192,13 +230,232 @@ class OdbcLink {
 
   std::int32_t commit() {
     if (lost_) return kConnectionLost;
+    savepoint_ = Savepoint::kNone;  // the transaction ends with or without the commit
     if (succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT))) return kSuccess;
     const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_DBC, connection_);
     if (is_lost_session(dialect_, diagnostic)) return lose_session();
     return odbc_statement_status(dialect_, diagnostic);
   }
 
+  // Runs the inserts as one parameter array per text (in the absorbing form) under one
+  // savepoint. kAnswered with every answer set when each row's outcome is certain; otherwise
+  // everything is rolled back to the savepoint and the caller runs them one by one.
+  ArrayOutcome run_arrays(const std::vector<ArrayInsert>& inserts,
+                          std::vector<std::int32_t>& answers) {
+    if (lost_) return ArrayOutcome::kLost;
+    answers.assign(inserts.size(), kSuccess);
+    // Rows of one text keep their order; texts go to different tables and do not meet.
+    std::vector<std::pair<const std::string*, std::vector<std::size_t>>> groups;
+    for (std::size_t i = 0; i < inserts.size(); ++i) {
+      auto group = std::find_if(groups.begin(), groups.end(),
+                                [&](const auto& g) { return *g.first == inserts[i].text; });
+      if (group == groups.end()) group = groups.insert(groups.end(), {&inserts[i].text, {}});
+      group->second.push_back(i);
+    }
+    // Oracle erases an earlier savepoint of the same name and needs no release.
+    const bool oracle = dialect_ == Dialect::kOracle;
+    if ((oracle ? run_control("SAVEPOINT " + std::string(kSavepoint)) : set_savepoint()) !=
+        kSuccess) {
+      return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
+    }
+    bool certain = true;
+    for (const auto& [text, rows] : groups) {
+      certain = run_array(*text, inserts, rows, answers);
+      if (!certain) break;
+    }
+    if (lost_) return ArrayOutcome::kLost;
+    if (certain) {
+      if (!oracle) savepoint_ = Savepoint::kBehind;
+      return ArrayOutcome::kAnswered;
+    }
+    if (!restore_savepoint()) {
+      lose_session();
+      return ArrayOutcome::kLost;
+    }
+    return ArrayOutcome::kOneByOne;
+  }
+
  private:
+  // PostgreSQL: makes the savepoint stand right here, where the next statement starts. It
+  // stays there while only queries run (a failed one is rolled back to it and it stays), so
+  // that a query costs no round trip of its own for it; a statement that changes something
+  // leaves it behind, and the next statement moves it up (release and set in one trip).
+  std::int32_t set_savepoint() {
+    if (savepoint_ == Savepoint::kHere) return kSuccess;
+    const std::string set = "SAVEPOINT " + std::string(kSavepoint);
+    const std::int32_t status =
+        run_control(savepoint_ == Savepoint::kNone
+                        ? set
+                        : "RELEASE SAVEPOINT " + std::string(kSavepoint) + ";" + set);
+    savepoint_ = status == kSuccess ? Savepoint::kHere : Savepoint::kNone;
+    return status;
+  }
+
+  // One parameter array: inserts[rows] with text. True when every row ran and its answer is
+  // set (absorbed duplicates kUniqueConstraint); false when a row failed or the driver cannot
+  // tell which rows were absorbed.
+  bool run_array(const std::string& text, const std::vector<ArrayInsert>& inserts,
+                 const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers) {
+    PreparedStatement* statement = nullptr;
+    if (array_statement(text, statement) != kSuccess) return false;
+    const SQLHSTMT handle = statement->handle;
+    const std::size_t count = rows.size();
+    const std::size_t markers = statement->input_of_marker.size();
+
+    // Column-wise buffers, one per marker: integers, or texts in slots of the longest one.
+    struct Column {
+      bool integer = false;
+      std::vector<SQLINTEGER> integers;
+      std::vector<char> texts;
+      SQLLEN width = 1;
+      std::vector<SQLLEN> indicators;
+    };
+    std::vector<Column> columns(markers);
+    for (std::size_t k = 0; k < markers; ++k) {
+      Column& column = columns[k];
+      const std::size_t input = statement->input_of_marker[k];
+      bool text = false;
+      for (const std::size_t row : rows) {
+        if (input >= inserts[row].inputs.size()) return false;  // run() tells the status
+        const OwnedValue& value = inserts[row].inputs[input];
+        if (value.kind == BoundValue::Kind::kInteger) column.integer = true;
+        if (value.kind == BoundValue::Kind::kText) {
+          text = true;
+          column.width = std::max(column.width, static_cast<SQLLEN>(value.text.size()));
+        }
+      }
+      if (column.integer && text) return false;  // one marker, two types: run() binds each
+      column.indicators.assign(count, 0);
+      if (column.integer) {
+        column.integers.assign(count, 0);
+      } else {
+        column.texts.assign(count * static_cast<std::size_t>(column.width), '\0');
+      }
+      for (std::size_t r = 0; r < count; ++r) {
+        const OwnedValue& value = inserts[rows[r]].inputs[input];
+        if (value.kind == BoundValue::Kind::kNull) {
+          column.indicators[r] = SQL_NULL_DATA;
+        } else if (column.integer) {
+          column.integers[r] = value.integer;
+        } else {
+          std::memcpy(column.texts.data() + r * static_cast<std::size_t>(column.width),
+                      value.text.data(), value.text.size());
+          column.indicators[r] = static_cast<SQLLEN>(value.text.size());
+        }
+      }
+    }
+
+    std::vector<SQLUSMALLINT> row_status(count, SQL_PARAM_UNUSED);
+    SQLULEN processed = 0;
+    SQLFreeStmt(handle, SQL_RESET_PARAMS);
+    bool bound =
+        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAM_BIND_TYPE,
+                                 reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) &&
+        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAMSET_SIZE,
+                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(count)), 0)) &&
+        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAM_STATUS_PTR, row_status.data(), 0)) &&
+        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
+    // A driver that changed the size (SQL_SUCCESS_WITH_INFO, 01S02) takes no arrays of it.
+    SQLULEN size = 0;
+    bound = bound && succeeded(SQLGetStmtAttr(handle, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) &&
+            size == count;
+    for (std::size_t k = 0; bound && k < markers; ++k) {
+      Column& column = columns[k];
+      const auto number = static_cast<SQLUSMALLINT>(k + 1);
+      bound = succeeded(
+          column.integer
+              ? SQLBindParameter(handle, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                                 column.integers.data(), 0, column.indicators.data())
+              : SQLBindParameter(handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                                 static_cast<SQLULEN>(column.width), 0, column.texts.data(),
+                                 column.width, column.indicators.data()));
+    }
+    if (!bound) {
+      forget_array(text);
+      return false;
+    }
+
+    bool certain = false;
+    {
+      const Active active(*this, handle);
+      const SQLRETURN executed = SQLExecute(handle);
+      if (succeeded(executed) && processed == count) {
+        certain = std::all_of(row_status.begin(), row_status.end(), [](SQLUSMALLINT state) {
+          return state == SQL_PARAM_SUCCESS || state == SQL_PARAM_SUCCESS_WITH_INFO;
+        });
+        if (certain) certain = absorbed_rows(handle, rows, answers);
+      } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
+        const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
+        if (is_lost_session(dialect_, diagnostic)) lose_session();
+      }
+    }
+    // Nothing stays bound to the buffers of this call.
+    SQLFreeStmt(handle, SQL_CLOSE);
+    SQLFreeStmt(handle, SQL_RESET_PARAMS);
+    SQLSetStmtAttr(handle, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    if (!certain) forget_array(text);  // prepared again next time, against the schema of then
+    return certain;
+  }
+
+  // Marks the rows the array stored none of (their key was taken) kUniqueConstraint. False
+  // when the driver cannot tell which rows those were.
+  bool absorbed_rows(SQLHSTMT handle, const std::vector<std::size_t>& rows,
+                     std::vector<std::int32_t>& answers) {
+    SQLLEN stored = 0;
+    if (!succeeded(SQLRowCount(handle, &stored))) return false;
+    if (stored == static_cast<SQLLEN>(rows.size()) && arrays_ == ArraySupport::kTotalCount) {
+      return true;  // the total of all rows: each stored one
+    }
+    if (arrays_ != ArraySupport::kCountPerRow) return false;
+    // One count per row: the first now, each next one after SQLMoreResults.
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (r > 0) {
+        if (!succeeded(SQLMoreResults(handle)) || !succeeded(SQLRowCount(handle, &stored))) {
+          return false;
+        }
+      }
+      if (stored != 0 && stored != 1) return false;
+      answers[rows[r]] = stored == 1 ? kSuccess : kUniqueConstraint;
+    }
+    return true;
+  }
+
+  // A statement handle of its own for arrays, kept for the whole run like prepared_.
+  std::int32_t array_statement(const std::string& text, PreparedStatement*& statement) {
+    if (const auto cached = array_statements_.find(text); cached != array_statements_.end()) {
+      statement = &cached->second;
+      return kSuccess;
+    }
+    OdbcStatementText converted = odbc_statement_text(text, dialect_);
+    PreparedStatement made;
+    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection_, &made.handle))) {
+      return failure(SQL_HANDLE_DBC, connection_);
+    }
+    SQLSetStmtAttr(made.handle, SQL_ATTR_QUERY_TIMEOUT,
+                   reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
+    SQLRETURN result;
+    {
+      const Active active(*this, made.handle);
+      result = SQLPrepare(made.handle, sql_text(converted.text), SQL_NTS);
+    }
+    if (!succeeded(result)) {
+      const std::int32_t status = failure(SQL_HANDLE_STMT, made.handle);
+      free_statement(made.handle);
+      return status;
+    }
+    made.input_of_marker = std::move(converted.input_of_marker);
+    statement = &array_statements_.emplace(text, std::move(made)).first->second;
+    return kSuccess;
+  }
+
+  void forget_array(const std::string& text) {
+    if (const auto cached = array_statements_.find(text); cached != array_statements_.end()) {
+      free_statement(cached->second.handle);
+      array_statements_.erase(cached);
+    }
+  }
+
   // The statement whose call is running, for cancel().
   class Active {
    public:
@@ -238,11 +495,11 @@ class OdbcLink {
     return status;
   }
 
-  // Undoes the failed statement only; the transaction goes on. False when that is not
-  // possible (the driver or server already ended the transaction).
+  // Undoes the failed statement only (and the queries since the savepoint); the transaction
+  // goes on, and the savepoint stays where it was. False when that is not possible (the driver
+  // or server already ended the transaction).
   bool restore_savepoint() {
-    return !lost_ && run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess &&
-           run_control("RELEASE SAVEPOINT " + std::string(kSavepoint)) == kSuccess;
+    return !lost_ && run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess;
   }
 
   std::int32_t prepared(const std::string& text, PreparedStatement*& statement) {
@@ -381,6 +638,11 @@ class OdbcLink {
   Dialect dialect_;
   SQLHSTMT control_;
   std::unordered_map<std::string, PreparedStatement> prepared_;  // by the dialect's text
+  ArraySupport arrays_;
+  // Where PostgreSQL's savepoint stands: none in this transaction; right before the next
+  // statement (only queries since it); behind statements that changed something.
+  enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
+  std::unordered_map<std::string, PreparedStatement> array_statements_;  // as prepared_
   bool lost_ = false;
   std::mutex active_mutex_;
   SQLHSTMT active_ = SQL_NULL_HSTMT;
@@ -402,6 +664,7 @@ struct StatementCall {
   std::vector<std::string> texts;
   std::vector<BoundValue> inputs;  // their texts in texts
   std::size_t max_rows;
+  bool reads = false;
   std::vector<FetchedRow> rows;
   std::int32_t status = kSuccess;
 };
@@ -424,8 +687,11 @@ class OdbcConnection : public Connection {
                    std::vector<FetchedRow>& rows) override {
     rows.clear();
     auto call = std::make_shared<StatementCall>(text, inputs, max_rows);
+    // The schema switch is a query that changes the session.
+    call->reads = !switching_schema_ && is_query(text);
     if (!guarded([link = link_, call] {
-          call->status = link->run(call->text, call->inputs, call->max_rows, call->rows);
+          call->status =
+              link->run(call->text, call->inputs, call->max_rows, call->reads, call->rows);
         })) {
       return kConnectionLost;
     }
@@ -434,7 +700,12 @@ class OdbcConnection : public Connection {
   }
 
   std::int32_t set_session_schema(std::string_view schema) override {
-    if (dialect_ != Dialect::kOracle) return switch_postgresql_schema(*this, schema);
+    if (dialect_ != Dialect::kOracle) {
+      switching_schema_ = true;
+      const std::int32_t status = switch_postgresql_schema(*this, schema);
+      switching_schema_ = false;
+      return status;
+    }
     auto status = std::make_shared<std::int32_t>(kSuccess);
     if (!guarded([link = link_, status, name = std::string(schema)] {
           *status = link->set_oracle_schema(name);
@@ -448,6 +719,42 @@ class OdbcConnection : public Connection {
     auto status = std::make_shared<std::int32_t>(kSuccess);
     if (!guarded([link = link_, status] { *status = link->commit(); })) return kConnectionLost;
     return *status;
+  }
+
+  // Parameter arrays where the driver takes them and every insert has an absorbing text; when
+  // their outcome is in doubt, one by one in the batch's order, each for its exact status.
+  void run_batch(std::span<const BatchedInsert> batch,
+                 std::vector<std::int32_t>& statuses) override {
+    const bool arrays = batch.size() > 1 && link_->takes_arrays() &&
+                        std::none_of(batch.begin(), batch.end(), [](const BatchedInsert& insert) {
+                          return insert.absorbing_text.empty();
+                        });
+    if (!arrays) return Connection::run_batch(batch, statuses);
+    struct BatchCall {
+      std::vector<ArrayInsert> inserts;
+      std::vector<std::int32_t> answers;
+      ArrayOutcome outcome = ArrayOutcome::kLost;
+    };
+    auto call = std::make_shared<BatchCall>();
+    call->inserts.reserve(batch.size());
+    for (const BatchedInsert& insert : batch) {
+      call->inserts.push_back({std::string(insert.absorbing_text), insert.inputs});
+    }
+    if (!guarded([link = link_, call] {
+          call->outcome = link->run_arrays(call->inserts, call->answers);
+        })) {
+      call->outcome = ArrayOutcome::kLost;
+    }
+    switch (call->outcome) {
+      case ArrayOutcome::kAnswered:
+        statuses.insert(statuses.end(), call->answers.begin(), call->answers.end());
+        return;
+      case ArrayOutcome::kOneByOne:
+        return Connection::run_batch(batch, statuses);
+      case ArrayOutcome::kLost:
+        statuses.insert(statuses.end(), batch.size(), kConnectionLost);
+        return;
+    }
   }
 
  private:
@@ -464,6 +771,7 @@ class OdbcConnection : public Connection {
   std::unique_ptr<DeadlineWorker> worker_;
   Dialect dialect_;
   bool lost_ = false;  // a call went past its deadline
+  bool switching_schema_ = false;
 };
 
 }  // namespace
@@ -478,6 +786,18 @@ struct ConnectCall {
   std::shared_ptr<OdbcLink> link;
   std::int32_t status = kSuccess;
 };
+
+// What SQL_PARAM_ARRAY_ROW_COUNTS tells; a driver that does not know it takes no arrays.
+ArraySupport array_support(SQLHDBC connection) {
+  SQLUINTEGER counts = 0;
+  if (!succeeded(
+          SQLGetInfo(connection, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr))) {
+    return ArraySupport::kNone;
+  }
+  if (counts == SQL_PARC_BATCH) return ArraySupport::kCountPerRow;
+  if (counts == SQL_PARC_NO_BATCH) return ArraySupport::kTotalCount;
+  return ArraySupport::kNone;
+}
 
 // Connects, picks the dialect and opens the run's transaction; on failure lets go of the
 // handles and sets call.status.
@@ -521,7 +841,8 @@ void connect_with(ConnectCall& call) {
   }
   SQLSetStmtAttr(control, SQL_ATTR_QUERY_TIMEOUT,
                  reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
-  call.link = std::make_shared<OdbcLink>(call.environment, connection, *dialect, control);
+  call.link = std::make_shared<OdbcLink>(call.environment, connection, *dialect, control,
+                                         array_support(connection));
   call.status = kSuccess;
 }
 

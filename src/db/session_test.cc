@@ -218,6 +218,26 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
                           MatchesRegex("20[0-9][0-9]-.*"), MatchesRegex("20[0-9][0-9]-.*")));
 }
 
+// A failed query undoes nothing that went before it: an insert, the schema switch, queries.
+TEST_P(SessionTest, FailedQueriesKeepWhatCameBefore) {
+  std::vector<FetchedRow> rows;
+  const auto failed_query = [&] {
+    return session_->connection->run("select x from no_such_table", {}, 1, rows);
+  };
+  std::string type;
+  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
+  ASSERT_EQ(switch_schema(*session_, "MAND02"), kSuccess);
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(failed_query(), kTableMissing);
+  EXPECT_EQ(failed_query(), kTableMissing);
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(type, "-5");
+  ASSERT_EQ(insert_access_record(*session_, access_record("4712", "20240305143015")), kSuccess);
+  EXPECT_EQ(failed_query(), kTableMissing);
+  EXPECT_EQ(commit(*session_), kSuccess);
+  EXPECT_EQ(count("KVS402ZPK"), 2);
+}
+
 // Inserts sent in batches get, in order, the statuses each gets alone: duplicates within and
 // across batches, failures between them, a value refused before sending; the same rows stay.
 TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
