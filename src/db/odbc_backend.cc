@@ -237,6 +237,45 @@ class OdbcLink {
     return odbc_statement_status(dialect_, diagnostic);
   }
 
+  // True when the driver answers a parameter array of a query with one result set per row.
+  bool takes_query_arrays() {
+    if (query_arrays_ < 0) {
+      SQLUINTEGER selects = 0;
+      query_arrays_ = arrays_ != ArraySupport::kNone &&
+                      succeeded(SQLGetInfo(connection_, SQL_PARAM_ARRAY_SELECTS, &selects,
+                                           sizeof selects, nullptr)) &&
+                      selects == SQL_PAS_BATCH;
+    }
+    return query_arrays_ == 1;
+  }
+
+  // Runs one query for each row of queries as one parameter array. kAnswered with statuses and
+  // rows set when every row's result set came; otherwise whatever the array did is undone and
+  // the caller runs them one by one.
+  ArrayOutcome run_query_array(const std::vector<ArrayInsert>& queries, std::size_t max_rows,
+                               std::vector<std::int32_t>& statuses,
+                               std::vector<std::vector<FetchedRow>>& rows) {
+    if (lost_) return ArrayOutcome::kLost;
+    statuses.assign(queries.size(), kSuccess);
+    rows.assign(queries.size(), {});
+    // A failed query ends a PostgreSQL transaction unless it is rolled back to a savepoint;
+    // queries change nothing, so the savepoint stays where it stands.
+    const bool savepoints = dialect_ == Dialect::kPostgresql;
+    if (savepoints && set_savepoint() != kSuccess) {
+      return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
+    }
+    std::vector<std::size_t> all(queries.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    const bool certain = run_array(queries.front().text, queries, all, statuses, max_rows, &rows);
+    if (lost_) return ArrayOutcome::kLost;
+    if (certain) return ArrayOutcome::kAnswered;
+    if (savepoints && !restore_savepoint()) {
+      lose_session();
+      return ArrayOutcome::kLost;
+    }
+    return ArrayOutcome::kOneByOne;
+  }
+
   // Runs the inserts as one parameter array per text (in the absorbing form) under one
   // savepoint. kAnswered with every answer set when each row's outcome is certain; otherwise
   // everything is rolled back to the savepoint and the caller runs them one by one.
@@ -294,8 +333,13 @@ class OdbcLink {
   // One parameter array: inserts[rows] with text. True when every row ran and its answer is
   // set (absorbed duplicates kUniqueConstraint); false when a row failed or the driver cannot
   // tell which rows were absorbed.
+  //
+  // With fetched, the rows are queries instead: each one's result set (at most max_rows rows)
+  // goes into fetched[row], one after the other as the driver sends them (SQL_PAS_BATCH).
   bool run_array(const std::string& text, const std::vector<ArrayInsert>& inserts,
-                 const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers) {
+                 const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers,
+                 std::size_t max_rows = 0,
+                 std::vector<std::vector<FetchedRow>>* fetched = nullptr) {
     PreparedStatement* statement = nullptr;
     if (array_statement(text, statement) != kSuccess) return false;
     const SQLHSTMT handle = statement->handle;
@@ -383,7 +427,11 @@ class OdbcLink {
         certain = std::all_of(row_status.begin(), row_status.end(), [](SQLUSMALLINT state) {
           return state == SQL_PARAM_SUCCESS || state == SQL_PARAM_SUCCESS_WITH_INFO;
         });
-        if (certain) certain = absorbed_rows(handle, rows, answers);
+        if (certain && fetched != nullptr) {
+          certain = fetched_rows(handle, rows, max_rows, answers, *fetched);
+        } else if (certain) {
+          certain = absorbed_rows(handle, rows, answers);
+        }
       } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
         const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
         if (is_lost_session(dialect_, diagnostic)) lose_session();
@@ -396,6 +444,19 @@ class OdbcLink {
     SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
     if (!certain) forget_array(text);  // prepared again next time, against the schema of then
     return certain;
+  }
+
+  // Each row's result set in turn; false when one of them is missing or fails.
+  bool fetched_rows(SQLHSTMT handle, const std::vector<std::size_t>& rows, std::size_t max_rows,
+                    std::vector<std::int32_t>& answers,
+                    std::vector<std::vector<FetchedRow>>& fetched) {
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      if (r > 0 && !succeeded(SQLMoreResults(handle))) return false;
+      fetched[rows[r]].clear();
+      if (fetch(handle, max_rows, fetched[rows[r]]) != kSuccess) return false;
+      answers[rows[r]] = kSuccess;
+    }
+    return true;
   }
 
   // Marks the rows the array stored none of (their key was taken) kUniqueConstraint. False
@@ -639,6 +700,7 @@ class OdbcLink {
   SQLHSTMT control_;
   std::unordered_map<std::string, PreparedStatement> prepared_;  // by the dialect's text
   ArraySupport arrays_;
+  int query_arrays_ = -1;  // takes_query_arrays(): not asked yet
   // Where PostgreSQL's savepoint stands: none in this transaction; right before the next
   // statement (only queries since it); behind statements that changed something.
   enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
@@ -719,6 +781,50 @@ class OdbcConnection : public Connection {
     auto status = std::make_shared<std::int32_t>(kSuccess);
     if (!guarded([link = link_, status] { *status = link->commit(); })) return kConnectionLost;
     return *status;
+  }
+
+  bool sends_together() const override { return link_->takes_arrays(); }
+
+  // Queries in one parameter array where the driver answers it with a result set per row.
+  void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
+                   std::size_t max_rows, std::vector<std::int32_t>& statuses,
+                   std::vector<std::vector<FetchedRow>>& rows) override {
+    if (inputs.size() < 2 || lost_ || !link_->takes_arrays()) {
+      return Connection::run_queries(text, inputs, max_rows, statuses, rows);
+    }
+    struct QueryCall {
+      std::vector<ArrayInsert> queries;
+      std::size_t max_rows = 0;
+      std::vector<std::int32_t> statuses;
+      std::vector<std::vector<FetchedRow>> rows;
+      ArrayOutcome outcome = ArrayOutcome::kLost;
+      bool arrays = false;
+    };
+    auto call = std::make_shared<QueryCall>();
+    call->max_rows = max_rows;
+    for (const std::vector<OwnedValue>& values : inputs) {
+      call->queries.push_back({std::string(text), values});
+    }
+    if (!guarded([link = link_, call] {
+          call->arrays = link->takes_query_arrays();
+          if (call->arrays) {
+            call->outcome =
+                link->run_query_array(call->queries, call->max_rows, call->statuses, call->rows);
+          }
+        })) {
+      call->outcome = ArrayOutcome::kLost;
+      call->arrays = true;
+    }
+    if (!call->arrays || call->outcome == ArrayOutcome::kOneByOne) {
+      return Connection::run_queries(text, inputs, max_rows, statuses, rows);
+    }
+    if (call->outcome == ArrayOutcome::kLost) {
+      statuses.insert(statuses.end(), inputs.size(), kConnectionLost);
+      rows.resize(rows.size() + inputs.size());
+      return;
+    }
+    statuses.insert(statuses.end(), call->statuses.begin(), call->statuses.end());
+    for (std::vector<FetchedRow>& fetched : call->rows) rows.push_back(std::move(fetched));
   }
 
   // Parameter arrays where the driver takes them and every insert has an absorbing text; when

@@ -93,11 +93,14 @@ struct HeldLine {
 };
 
 struct Loop {
+  Loop(RunContext& run_context, const BookingHandlers& booking_handlers, RejectSink* reject_sink)
+      : run(run_context), handlers(booking_handlers), rejects(reject_sink) {}
+
   RunContext& run;
   const BookingHandlers& handlers;
   RejectSink* rejects;
-  TransferResult result;
-  std::deque<HeldLine> held;
+  TransferResult result{};
+  std::deque<HeldLine> held{};
   std::size_t held_bytes = 0;
 
   void reject(std::int64_t number, std::string_view bytes, std::string_view reason) {
@@ -279,7 +282,7 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source,
                                  const BookingHandlers& handlers, RejectSink* rejects,
                                  ProgressSink* progress) {
   run.counters = Counters{};
-  Loop loop{run, handlers, rejects, {}, {}, 0};
+  Loop loop(run, handlers, rejects);
   std::int64_t bytes = 0;
   HandlerResult ended;
   std::vector<ReadAhead> ahead;
