@@ -32,6 +32,7 @@ class RecordingOracleConnection : public Connection {
   }
   std::int32_t set_session_schema(std::string_view) override { return kSuccess; }
   std::int32_t commit() override { return kSuccess; }
+  bool sends_together() const override { return true; }
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
     for (const BatchedInsert& insert : batch) texts_.emplace_back(insert.absorbing_text);
