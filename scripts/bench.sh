@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Benchmarks: builds the program and the ceiling (Release, build-bench), then transfers
-# generated booking files of 10k, 100k and 1M lines on SQLite and PostgreSQL and checks the
-# targets (see bench/README.md). --quick stops at 100k lines. Not part of scripts/test.sh.
+# generated booking files of 10k, 100k and 1M lines on SQLite and PostgreSQL, through a proxy
+# that adds 0.5 ms per round trip (libpq and psqlODBC), and eight terminals at once, and checks
+# the targets (see bench/README.md). --quick stops at 100k lines. Not part of scripts/test.sh.
 #
 #   scripts/bench.sh [--quick] [more options of bench/run.py, e.g. --repeat 5]
 #
@@ -38,4 +39,5 @@ if [ -z "${PGHOST:-}" ]; then
   fi
 fi
 export PATH=/usr/lib/postgresql/15/bin:$PATH
-python3 bench/run.py --build "$build" --work "$work" --sizes "$sizes" "$@"
+python3 bench/run.py --build "$build" --work "$work" --sizes "$sizes" \
+  --backends sqlite,postgresql,odbc --latency-ms 0.25 --terminals 8 "$@"
