@@ -52,24 +52,10 @@ class PostgresConnection : public Connection {
     rows.clear();
     if (lost_) return kConnectionLost;
 
-    std::vector<std::string> texts(inputs.size());
-    std::vector<const char*> values(inputs.size(), nullptr);
-    std::vector<unsigned> types(inputs.size(), 0);
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-      switch (inputs[i].kind) {
-        case BoundValue::Kind::kNull:
-          break;
-        case BoundValue::Kind::kText:
-          texts[i] = std::string(inputs[i].text);
-          values[i] = texts[i].c_str();
-          break;
-        case BoundValue::Kind::kInteger:
-          texts[i] = std::to_string(inputs[i].integer);
-          values[i] = texts[i].c_str();
-          types[i] = kInt4Type;
-          break;
-      }
-    }
+    std::vector<std::string> texts;
+    std::vector<const char*> values;
+    std::vector<unsigned> types;
+    bind(inputs, texts, values, types);
     const std::string statement_text(text);
     auto cached = prepared_.find(statement_text);
     const bool prepare = cached == prepared_.end();
@@ -277,7 +263,7 @@ class PostgresConnection : public Connection {
     std::vector<unsigned> types;
     for (std::size_t i = begin; sent && i < end; ++i) {
       const std::string text(statements[i].text);
-      bind(*statements[i].inputs, texts, values, types);
+      bind(std::span<const OwnedValue>(*statements[i].inputs), texts, values, types);
       std::string name;
       if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
         name = cached->second;
@@ -363,7 +349,8 @@ class PostgresConnection : public Connection {
   }
 
   // The inputs as libpq takes them: texts, NULL as a null pointer, integers typed int4.
-  static void bind(const std::vector<OwnedValue>& inputs, std::vector<std::string>& texts,
+  template <typename Value>  // BoundValue or OwnedValue
+  static void bind(std::span<const Value> inputs, std::vector<std::string>& texts,
                    std::vector<const char*>& values, std::vector<unsigned>& types) {
     texts.assign(inputs.size(), std::string());
     values.assign(inputs.size(), nullptr);
@@ -373,7 +360,7 @@ class PostgresConnection : public Connection {
         case BoundValue::Kind::kNull:
           break;
         case BoundValue::Kind::kText:
-          texts[i] = inputs[i].text;
+          texts[i] = std::string(inputs[i].text);
           values[i] = texts[i].c_str();
           break;
         case BoundValue::Kind::kInteger:
