@@ -484,38 +484,9 @@ class OdbcLink {
 
   // A statement handle of its own for arrays, kept for the whole run like prepared_.
   std::int32_t array_statement(const std::string& text, PreparedStatement*& statement) {
-    if (const auto cached = array_statements_.find(text); cached != array_statements_.end()) {
-      statement = &cached->second;
-      return kSuccess;
-    }
-    OdbcStatementText converted = odbc_statement_text(text, dialect_);
-    PreparedStatement made;
-    if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection_, &made.handle))) {
-      return failure(SQL_HANDLE_DBC, connection_);
-    }
-    SQLSetStmtAttr(made.handle, SQL_ATTR_QUERY_TIMEOUT,
-                   reinterpret_cast<SQLPOINTER>(kQueryTimeoutSeconds), 0);
-    SQLRETURN result;
-    {
-      const Active active(*this, made.handle);
-      result = SQLPrepare(made.handle, sql_text(converted.text), SQL_NTS);
-    }
-    if (!succeeded(result)) {
-      const std::int32_t status = failure(SQL_HANDLE_STMT, made.handle);
-      free_statement(made.handle);
-      return status;
-    }
-    made.input_of_marker = std::move(converted.input_of_marker);
-    statement = &array_statements_.emplace(text, std::move(made)).first->second;
-    return kSuccess;
+    return prepare_in(array_statements_, text, statement);
   }
-
-  void forget_array(const std::string& text) {
-    if (const auto cached = array_statements_.find(text); cached != array_statements_.end()) {
-      free_statement(cached->second.handle);
-      array_statements_.erase(cached);
-    }
-  }
+  void forget_array(const std::string& text) { forget_in(array_statements_, text); }
 
   // The statement whose call is running, for cancel().
   class Active {
@@ -564,7 +535,16 @@ class OdbcLink {
   }
 
   std::int32_t prepared(const std::string& text, PreparedStatement*& statement) {
-    if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
+    return prepare_in(prepared_, text, statement);
+  }
+  void forget(const std::string& text) { forget_in(prepared_, text); }
+
+  using StatementCache = std::unordered_map<std::string, PreparedStatement>;
+
+  // The statement of text in cache, prepared on first use.
+  std::int32_t prepare_in(StatementCache& cache, const std::string& text,
+                          PreparedStatement*& statement) {
+    if (const auto cached = cache.find(text); cached != cache.end()) {
       statement = &cached->second;
       return kSuccess;
     }
@@ -587,14 +567,14 @@ class OdbcLink {
       return status;
     }
     made.input_of_marker = std::move(converted.input_of_marker);
-    statement = &prepared_.emplace(text, std::move(made)).first->second;
+    statement = &cache.emplace(text, std::move(made)).first->second;
     return kSuccess;
   }
 
-  void forget(const std::string& text) {
-    if (const auto cached = prepared_.find(text); cached != prepared_.end()) {
+  void forget_in(StatementCache& cache, const std::string& text) {
+    if (const auto cached = cache.find(text); cached != cache.end()) {
       free_statement(cached->second.handle);
-      prepared_.erase(cached);
+      cache.erase(cached);
     }
   }
 
