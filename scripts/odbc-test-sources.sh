@@ -6,6 +6,7 @@
 #   eval "$(scripts/odbc-test-sources.sh DIR)"
 #
 # zpg        the cluster without a database: the tests name theirs ("odbc:DSN=zpg;Database=..").
+# zpgdefaults the same with the driver's defaults.
 # ZARVELT_PG a data source as an installation's NET8 alias names one (database postgres).
 # The SQLite driver (libsqliteodbc) is registered as SQLite3 when it is installed.
 # Needs PGHOST (the socket directory) and PGPORT from the cluster's exports.
@@ -37,6 +38,13 @@ Servername=$PGHOST
 Port=$PGPORT
 Protocol=7.4-0
 
+# The same with psqlODBC's defaults (its own statement rollback), as an installation may have
+# it: the differential test runs through it.
+[zpgdefaults]
+Driver=PostgreSQL ANSI
+Servername=$PGHOST
+Port=$PGPORT
+
 [ZARVELT_PG]
 Driver=PostgreSQL ANSI
 Servername=$PGHOST
@@ -45,3 +53,4 @@ Database=postgres
 SOURCES
 echo "export ODBCSYSINI='$dir' ODBCINI='$dir/odbc.ini'"
 echo "export ZARVELT_TEST_ODBC_DSN=zpg ZARVELT_TEST_ODBC_ALIAS=ZARVELT_PG"
+echo "export ZARVELT_TEST_ODBC_DEFAULTS_DSN=zpgdefaults"

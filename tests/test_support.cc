@@ -160,4 +160,19 @@ ProgramRun run_zarvelt(const std::vector<std::string>& arguments, const fs::path
   return run_binary(ZARVELT_BINARY, arguments, working_dir, environment);
 }
 
+ScopedEnvironment::ScopedEnvironment(const char* name, const char* value) : name_(name) {
+  if (value == nullptr) return;
+  if (const char* old = std::getenv(name)) old_ = old;
+  set_ = setenv(name, value, 1) == 0;
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (!set_) return;
+  if (old_) {
+    setenv(name_.c_str(), old_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
 }  // namespace zarvelt::testing

@@ -81,6 +81,21 @@ ProgramRun run_binary(const std::string& binary, const std::vector<std::string>&
                       const std::filesystem::path& working_dir,
                       const Environment& environment = {});
 
+// Sets an environment variable of this process while it lives (nothing when value is null),
+// and puts the old value back.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const char* value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+  bool set_ = false;
+};
+
 // The zarvelt executable of this build.
 ProgramRun run_zarvelt(const std::vector<std::string>& arguments,
                        const std::filesystem::path& working_dir,

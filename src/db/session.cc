@@ -24,12 +24,15 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
   if (connection == nullptr) return result;
   session = std::make_unique<Session>(Session{std::move(connection)});
   result.status = switch_schema(*session, schema);
+  if (result.status == kSuccess) session->home_schema = session->schema;
   return result;
 }
 
 std::int32_t switch_schema(Session& session, std::string_view schema) {
   if (!is_plain_identifier(schema)) return kInvalidIdentifier;
-  return session.connection->set_session_schema(schema);
+  const std::int32_t status = session.connection->set_session_schema(schema);
+  if (status == kSuccess) session.schema = schema;
+  return status;
 }
 
 std::int32_t commit(Session& session) {

@@ -34,6 +34,10 @@ struct Session {
   // The statuses of the tickets from first_kept on; nullopt while the insert waits.
   std::deque<std::optional<std::int32_t>> answers;
   Ticket first_kept = 0;
+  // Where unprefixed table names resolve now: the schema connecting put the session in, or
+  // the last one switched to.
+  std::string schema;
+  std::string home_schema;  // the one connecting put it in
 };
 using SessionPtr = std::unique_ptr<Session>;
 
@@ -62,6 +66,9 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
 // not a plain identifier (letters, digits, _ $ #, 1 to 30 characters) is refused before any
 // SQL is built.
 std::int32_t switch_schema(Session& session, std::string_view schema);
+// Where unprefixed table names resolve now, and where connecting put the session.
+inline const std::string& session_schema(const Session& session) { return session.schema; }
+inline const std::string& home_schema(const Session& session) { return session.home_schema; }
 
 // Commits the run's one transaction, after sending what is queued; the commit's status.
 std::int32_t commit(Session& session);
@@ -69,8 +76,11 @@ std::int32_t commit(Session& session);
 // Queues an insert (in the connection's dialect); sends the queue when it holds batch_size. A
 // backend that runs statements one by one anyway (embedded SQLite) runs it at once.
 Ticket queue_insert(Session& session, BatchedInsert insert);
-// True when statements sent together cost fewer round trips than one by one.
-inline bool sends_together(const Session& session) { return session.connection->sends_together(); }
+// True when statements sent together cost fewer round trips than one by one, and the run may
+// send them so (a batch size of 1 asks for every statement on its own, read-ahead included).
+inline bool sends_together(const Session& session) {
+  return session.batch_size > 1 && session.connection->sends_together();
+}
 // A ticket answered at once with status, for an insert refused before it could be sent.
 Ticket answer_at_once(Session& session, std::int32_t status);
 // Sends the queued inserts and waits for their statuses.

@@ -43,24 +43,39 @@ void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::s
   }
 }
 
+std::int32_t MasterData::stand_in(const std::string& schema) {
+  if (db::session_schema(session_) == schema) return db::kSuccess;
+  const std::int32_t status = db::switch_schema(session_, schema);
+  if (status == db::kSuccess) switchable_.insert(schema);
+  return status;
+}
+
 void MasterData::prefetch_function_codes(
     const std::vector<std::pair<std::string, std::string>>& keys) {
   if (!db::sends_together(session_)) return;
-  std::map<std::string, std::set<std::string>> missing;  // by client schema
-  for (const auto& key : keys) {
-    if (!key.first.empty() && !function_codes_.contains(key)) missing[key.first].insert(key.second);
+  // Where each booking will read its code, following the current schema along the lines as
+  // function_code() will (a switch taken to succeed; where it fails, nothing is lost but the
+  // round trip).
+  std::map<std::string, std::set<std::string>> missing;  // by the schema they are read in
+  std::string current = current_schema_;
+  for (const auto& [client_schema, code] : keys) {
+    if (client_schema != current) {
+      if (client_schema.empty()) continue;  // the empty name is refused
+      current = client_schema;
+    }
+    const std::string schema = reading_schema(current);
+    if (!function_codes_.contains(std::make_pair(schema, code))) missing[schema].insert(code);
   }
   // The session's schema first: it needs no switch.
   std::vector<std::string> schemas;
-  if (missing.contains(session_schema_)) schemas.push_back(session_schema_);
+  if (missing.contains(db::session_schema(session_))) {
+    schemas.push_back(db::session_schema(session_));
+  }
   for (const auto& [schema, codes] : missing) {
-    if (schema != session_schema_) schemas.push_back(schema);
+    if (schema != db::session_schema(session_)) schemas.push_back(schema);
   }
   for (const std::string& schema : schemas) {
-    if (schema != session_schema_) {
-      if (db::switch_schema(session_, schema) != db::kSuccess) continue;
-      session_schema_ = schema;
-    }
+    if (stand_in(schema) != db::kSuccess) continue;
     const std::vector<std::string> codes(missing[schema].begin(), missing[schema].end());
     std::vector<db::TextAnswer> types;
     db::lookup_booking_types(session_, codes, types);
@@ -105,23 +120,30 @@ void MasterData::prefetch_zones(const std::vector<std::string>& zone_keys) {
 
 const MasterData::FunctionCode& MasterData::function_code(const std::string& client_schema,
                                                           const std::string& code) {
-  const auto key = std::make_pair(client_schema, code);
-  // A badge without a client schema is looked up wherever the session is; once the session was
-  // switched, the empty name is switched to like any other (and refused).
-  const bool depends_on_session = client_schema.empty() && !session_schema_.empty();
-  if (const auto found = function_codes_.find(key);
-      found != function_codes_.end() && !depends_on_session) {
+  if (client_schema != current_schema_) {
+    // The switch a booking of another client needs; one that succeeded in this run succeeds
+    // again, and one that failed is tried again by the next booking that needs it.
+    if (!switchable_.contains(client_schema)) {
+      FunctionCode refused;
+      refused.switch_status = stand_in(client_schema);
+      if (refused.switch_status != db::kSuccess) {
+        uncached_ = std::move(refused);
+        return uncached_;
+      }
+    }
+    current_schema_ = client_schema;
+  }
+  const std::string schema = reading_schema(current_schema_);
+  const auto key = std::make_pair(schema, code);
+  if (const auto found = function_codes_.find(key); found != function_codes_.end()) {
     return found->second;
   }
   FunctionCode entry;
-  if (client_schema != session_schema_) {
-    entry.switch_status = db::switch_schema(session_, client_schema);
-    // A schema that cannot be switched to is tried again by the next booking that needs it.
-    if (entry.switch_status != db::kSuccess) {
-      uncached_ = std::move(entry);
-      return uncached_;
-    }
-    session_schema_ = client_schema;
+  // The session may stand elsewhere after reading ahead.
+  entry.switch_status = stand_in(schema);
+  if (entry.switch_status != db::kSuccess) {
+    uncached_ = std::move(entry);
+    return uncached_;
   }
   entry.type_status = db::lookup_booking_type(session_, code, entry.booking_type);
   // The function code is translated only for a booking type that exists.

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,8 +39,9 @@ class MasterData {
     const auto found = badges_.find(std::make_pair(badge, date));
     return found == badges_.end() ? nullptr : &found->second;
   }
-  // The same for function codes of client schemas (client schema, code) and zone keys. A
-  // schema that cannot be switched to, and the empty schema, are left to function_code().
+  // The same for the function codes that time bookings will ask for, (client schema, code) in
+  // the order of their lines, and for zone keys. A schema that cannot be switched to, and
+  // the empty schema after a switch, are left to function_code().
   void prefetch_function_codes(const std::vector<std::pair<std::string, std::string>>& keys);
   void prefetch_zones(const std::vector<std::string>& zone_keys);
 
@@ -50,8 +52,12 @@ class MasterData {
     std::int32_t translation_status = db::kNoRow;  // looked up only for a booking type found
     std::string new_code;                          // the replacement, when one was found
   };
-  // The booking type and the replacement of a function code in a client schema. A failed
-  // switch leaves the type and translation statuses as they are (not looked up).
+  // The booking type and the replacement of a function code for a time booking of a client
+  // schema, as a run handling one booking after the other gets them: a client schema other
+  // than the current one is switched to (a failed switch leaves the type and translation
+  // statuses as they are: not looked up), and the codes are read in the current schema, or,
+  // before any successful switch, where connecting put the session. The current schema is
+  // the handlers' record, in line order; the read-ahead may move the session as it likes.
   const FunctionCode& function_code(const std::string& client_schema, const std::string& code);
 
   // The zone number of a zone key; its lookup's status.
@@ -67,10 +73,19 @@ class MasterData {
     return db::status_scope(status) == db::StatusScope::kBooking;
   }
 
+  // Puts the session into schema unless it stands there; the switch's status.
+  std::int32_t stand_in(const std::string& schema);
+  // Where the function codes of a booking are read while current is the current schema.
+  std::string reading_schema(const std::string& current) const {
+    return current.empty() ? db::home_schema(session_) : current;
+  }
+
   db::Session& session_;
-  // The client schema the session was last switched to; empty: none yet, the session is where
-  // connecting put it.
-  std::string session_schema_;
+  // The client schema of the last successful switch of a time booking, in line order; empty:
+  // none yet.
+  std::string current_schema_;
+  // Schemas switched to successfully in this run: a switch to them again succeeds as well.
+  std::set<std::string> switchable_;
   std::map<std::pair<std::string, std::string>, Badge> badges_;
   std::map<std::pair<std::string, std::string>, FunctionCode> function_codes_;
   std::map<std::string, std::pair<std::int32_t, std::int32_t>> zones_;  // status, number
