@@ -431,6 +431,32 @@ TEST_P(BookingTransferTest, DatabaseThatCannotBeWrittenEndsTheRun) {
   EXPECT_THAT(access_rows(), ::testing::IsEmpty());
 }
 
+// A lookup that fails for the database's sake (here a column the statement names is gone, as a
+// lock or a statement timeout would fail it) is no "not found": the run ends as after such an
+// insert, with nothing exported or stored, rather than export booking type 00000, the code
+// untranslated or zone 0 and report success.
+TEST_P(BookingTransferTest, LookupThatFailsForTheDatabaseEndsTheRun) {
+  const struct {
+    const char* schema;
+    const char* table;
+    const char* column;
+  } broken[] = {{"KVSYSTEM", "KVS301ASW", "ASWPNR"},
+                {"MAND01", "KVS131FCD", "FCDTYP"},
+                {"MAND01", "KVS131FCDUEB", "FCDNEW"},
+                {"KVSYSTEM", "KVS405ZZS", "ZZSNUM"}};
+  for (const auto& b : broken) {
+    const std::string rename = std::string("ALTER TABLE ") + b.table + " RENAME COLUMN ";
+    ASSERT_TRUE(db_->execute(rename + b.column + " TO gone", b.schema));
+    const ProgramRun ended = run(false);
+    ASSERT_TRUE(db_->execute(rename + "gone TO " + b.column, b.schema));
+    EXPECT_EQ(ended.exit_status, 75) << b.table << ": " << ended.console;
+    EXPECT_THAT(ended.console, ::testing::HasSubstr("Datenbank nimmt die Buchungen nicht an"))
+        << b.table;
+    EXPECT_EQ(read_file(in_working_dir("target1.txt")), "") << b.table;
+    EXPECT_THAT(access_rows(), ::testing::IsEmpty()) << b.table;
+  }
+}
+
 // The records of a time export (82 bytes each) or a cost-centre export (32 bytes), sorted.
 std::vector<std::string> records(const std::string& bytes, std::size_t size) {
   std::vector<std::string> list;

@@ -51,6 +51,7 @@ HandlerResult queue_access_booking(db::Session& session, MasterData& master_data
     std::int32_t zone_number = 0;
     const std::int32_t status =
         master_data.zone(line.zone_prefix() + line.status_number(), zone_number);
+    if (HandlerResult ended = ending_lookup(status); ends_run(ended.outcome)) return ended;
     // Without a single zone row for the key the booking is stored with code 0.
     record.access_status_code = status == db::kSuccess ? zone_number : 0;
   } else if (record_kind == "dta") {

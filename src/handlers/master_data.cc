@@ -9,7 +9,7 @@ namespace zarvelt {
 const MasterData::Badge& MasterData::badge(const std::string& badge, const std::string& date) {
   const auto key = std::make_pair(badge, date);
   if (const auto found = badges_.find(key); found != badges_.end()) return found->second;
-  if (badges_.size() > kMaxKeptBadges) badges_.clear();
+  bound(badges_);
   Badge entry;
   entry.status =
       db::lookup_badge(session_, badge, date, entry.personnel_number, entry.client_schema);
@@ -24,7 +24,7 @@ void MasterData::prefetch_badges(const std::vector<std::pair<std::string, std::s
   if (!db::sends_together(session_)) return;  // one by one when needed costs the same
   // A long run over many days meets more badges on more dates than it should keep: the
   // memory stays bounded, and what is forgotten is asked again when needed.
-  if (badges_.size() > kMaxKeptBadges) badges_.clear();
+  bound(badges_);
   std::vector<db::BadgeKey> missing;
   std::set<std::pair<std::string, std::string>> asked;
   for (const auto& key : keys) {
@@ -95,7 +95,8 @@ void MasterData::prefetch_function_codes(
         entry.new_code = translations[t].text;
         ++t;
       }
-      if (keeps(entry.type_status) && keeps(entry.translation_status)) {
+      if (keeps_code(entry.type_status) && keeps_code(entry.translation_status)) {
+        bound(function_codes_);
         function_codes_.emplace(std::make_pair(schema, codes[i]), std::move(entry));
       }
     }
@@ -113,6 +114,7 @@ void MasterData::prefetch_zones(const std::vector<std::string>& zone_keys) {
   db::lookup_zones(session_, missing, answers);
   for (std::size_t i = 0; i < missing.size(); ++i) {
     if (keeps(answers[i].status)) {
+      bound(zones_);
       zones_.emplace(missing[i], std::make_pair(answers[i].status, answers[i].zone_number));
     }
   }
@@ -150,10 +152,11 @@ const MasterData::FunctionCode& MasterData::function_code(const std::string& cli
   if (!entry.booking_type.empty()) {
     entry.translation_status = db::translate_function_code(session_, code, entry.new_code);
   }
-  if (!keeps(entry.type_status) || !keeps(entry.translation_status)) {
+  if (!keeps_code(entry.type_status) || !keeps_code(entry.translation_status)) {
     uncached_ = std::move(entry);
     return uncached_;
   }
+  bound(function_codes_);
   return function_codes_.emplace(key, std::move(entry)).first->second;
 }
 
@@ -164,7 +167,10 @@ std::int32_t MasterData::zone(const std::string& zone_key, std::int32_t& zone_nu
   }
   std::int32_t number = 0;
   const std::int32_t status = db::lookup_zone(session_, zone_key, number);
-  if (keeps(status)) zones_.emplace(zone_key, std::make_pair(status, number));
+  if (keeps(status)) {
+    bound(zones_);
+    zones_.emplace(zone_key, std::make_pair(status, number));
+  }
   zone_number = number;
   return status;
 }

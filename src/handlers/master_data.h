@@ -4,8 +4,8 @@
 // every statement is a round trip; a terminal's file asks the same few keys again and again.
 // Where the backend sends statements together, the transfer reads a few hundred lines ahead
 // and asks for their keys at once. Master data is as of that first asking; what others change
-// while a run goes on is seen by the next run. A run that meets more badges on dates than it
-// keeps forgets them and asks again, so that its memory stays bounded.
+// while a run goes on is seen by the next run. A run that meets more keys than it keeps forgets
+// them and asks again, so that its memory stays bounded.
 #pragma once
 
 #include <cstdint>
@@ -64,13 +64,23 @@ class MasterData {
   std::int32_t zone(const std::string& zone_key, std::int32_t& zone_number);
 
  private:
-  // Badges on dates kept at most; beyond, the kept ones are forgotten and asked again.
-  static constexpr std::size_t kMaxKeptBadges = 16384;
+  // Keys kept at most of each kind (badges on dates, function codes of schemas, zone keys);
+  // beyond, the kept ones are forgotten and asked again, so that a file of a million distinct
+  // keys runs in the memory of an ordinary one.
+  static constexpr std::size_t kMaxKept = 16384;
+  template <typename Map>
+  static void bound(Map& kept) {
+    if (kept.size() >= kMaxKept) kept.clear();
+  }
 
   // Only what the database said about its data is kept; a status that concerns the session
   // or the run is asked again (and ends the run anyway).
   static bool keeps(std::int32_t status) {
     return db::status_scope(status) == db::StatusScope::kBooking;
+  }
+  // A client schema without the tables of function codes has none of them.
+  static bool keeps_code(std::int32_t status) {
+    return keeps(status) || status == db::kTableMissing;
   }
 
   // Puts the session into schema unless it stands there; the switch's status.

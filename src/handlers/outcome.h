@@ -45,6 +45,12 @@ inline HandlerResult handler_result(Outcome outcome, std::int32_t status, std::s
   return {db::is_session_lost(status) ? Outcome::kSessionLost : outcome, status, std::move(reason)};
 }
 
+// The result that ends the run for a lookup's status that concerns the session or the run
+// (a lock or statement timeout, a cancel, a lost session, a database that cannot answer);
+// kDone for a status about the booking's own data. Taking such a status for "not found" would
+// export or store the booking wrongly and report success.
+HandlerResult ending_lookup(std::int32_t status);
+
 // Reports an insert into table that did not store its row, " Insert in <table> fehlgeschlagen,
 // Fehler <status>" on the console in every mode, and gives its result: a status about the
 // run's writes as such ends the run; one about the booking's values fails the booking.

@@ -98,6 +98,7 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
   }
 
   const MasterData::Badge& badge = master_data.badge(line.badge(), line.date());
+  if (HandlerResult ended = ending_lookup(badge.status); ends_run(ended.outcome)) return ended;
   if (badge.status != db::kSuccess && badge.status != db::kNullFetched) {
     report_refused_booking(reporter, line, kBadgeNotFound);
     return handler_result(Outcome::kRefused, badge.status, std::string(kBadgeNotFound));
@@ -108,6 +109,18 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
 
   const MasterData::FunctionCode& code =
       master_data.function_code(client_schema, line.function_code());
+  // A schema that does not exist, or a name that is none, refuses this booking; a switch that
+  // failed for the session's or the database's sake ends the run. The codes are missing from
+  // a schema that lacks their tables (the central one, for a client row without schema).
+  if (code.switch_status != db::kSchemaMissing && code.switch_status != db::kInvalidIdentifier) {
+    if (HandlerResult ended = ending_lookup(code.switch_status); ends_run(ended.outcome)) {
+      return ended;
+    }
+  }
+  for (const std::int32_t status : {code.type_status, code.translation_status}) {
+    if (status == db::kTableMissing) continue;
+    if (HandlerResult ended = ending_lookup(status); ends_run(ended.outcome)) return ended;
+  }
   if (code.switch_status != db::kSuccess) {
     const std::string message =
         "!!! Schema konnte nicht gewechselt werden: " + client_schema + " !!!\n";
