@@ -184,18 +184,15 @@ constexpr StatementText kZoneLookup = {
 
 }  // namespace
 
+// Each lookup has one form, for many keys; one key is a list of one.
 std::int32_t lookup_badge(Session& session, std::string_view badge, std::string_view date,
                           std::string& personnel_number, std::string& client_schema) {
-  std::string personnel;
-  std::string schema;
-  std::int16_t indicator = 0;  // shared by both outputs and never read
-  const OutputVariable outputs[] = {text_output(personnel, 9), text_output(schema, 21)};
-  const InputVariable inputs[] = {text_input(badge, 51), text_input(date, 20)};
-  const std::int32_t status =
-      select_one_row(*session.connection, kBadgeLookup, outputs, inputs, &indicator);
-  personnel_number = status == kSuccess ? personnel : std::string();
-  client_schema = status == kSuccess ? schema : std::string();
-  return status;
+  const BadgeKey key[] = {{std::string(badge), std::string(date)}};
+  std::vector<BadgeAnswer> answers;
+  lookup_badges(session, key, answers);
+  personnel_number = std::move(answers[0].personnel_number);
+  client_schema = std::move(answers[0].client_schema);
+  return answers[0].status;
 }
 
 void lookup_badges(Session& session, std::span<const BadgeKey> keys,
@@ -219,7 +216,7 @@ void lookup_badges(Session& session, std::span<const BadgeKey> keys,
     BadgeAnswer& answer = answers[asked[j]];
     std::string personnel;
     std::string schema;
-    std::int16_t indicator = 0;  // as in lookup_badge
+    std::int16_t indicator = 0;  // shared by both outputs and never read
     const OutputVariable outputs[] = {text_output(personnel, 9), text_output(schema, 21)};
     answer.status =
         j < statuses.size() ? one_row(statuses[j], rows[j], outputs, &indicator) : kInternalError;
@@ -306,34 +303,29 @@ void lookup_zones(Session& session, std::span<const std::string> zone_keys,
 
 std::int32_t lookup_booking_type(Session& session, std::string_view function_code,
                                  std::string& booking_type_text) {
-  std::int16_t booking_type = 0;
-  const OutputVariable outputs[] = {int16_output(booking_type)};
-  const InputVariable inputs[] = {text_input(function_code, 20)};
-  const std::int32_t status =
-      select_one_row(*session.connection, kBookingTypeLookup, outputs, inputs);
-  if (status == kSuccess) booking_type_text = std::to_string(booking_type);
-  return status;
+  const std::string key[] = {std::string(function_code)};
+  std::vector<TextAnswer> answers;
+  lookup_booking_types(session, key, answers);
+  if (answers[0].status == kSuccess) booking_type_text = answers[0].text;
+  return answers[0].status;
 }
 
 std::int32_t translate_function_code(Session& session, std::string_view function_code,
                                      std::string& new_code) {
-  std::string code;
-  const OutputVariable outputs[] = {text_output(code, 4)};
-  const InputVariable inputs[] = {text_input(function_code, 20)};
-  const std::int32_t status =
-      select_one_row(*session.connection, kFunctionCodeTranslation, outputs, inputs);
-  if (status == kSuccess) new_code = code;
-  return status;
+  const std::string key[] = {std::string(function_code)};
+  std::vector<TextAnswer> answers;
+  translate_function_codes(session, key, answers);
+  if (answers[0].status == kSuccess) new_code = answers[0].text;
+  return answers[0].status;
 }
 
 std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32_t& zone_number) {
-  std::int32_t zone = 0;
-  const OutputVariable outputs[] = {int32_output(zone)};
-  const InputVariable inputs[] = {text_input(zone_key, 20)};
-  const std::int32_t status = select_one_row(*session.connection, kZoneLookup, outputs, inputs);
+  const std::string key[] = {std::string(zone_key)};
+  std::vector<ZoneAnswer> answers;
+  lookup_zones(session, key, answers);
   // Several zones for one key (-1422) deliver none either.
-  zone_number = status == kSuccess ? zone : 0;
-  return status;
+  zone_number = answers[0].zone_number;
+  return answers[0].status;
 }
 
 namespace {

@@ -15,13 +15,13 @@ HandlerResult time_booking(RunContext& run, const BookingLine& line) {
   return export_time_booking(*run.master_data, run.target1, run.reporter, line);
 }
 HandlerResult access_booking(RunContext& run, const BookingLine& line) {
-  return queue_access_booking(*run.session, *run.master_data, line);
+  return queue_access_booking(*run.inserts, *run.master_data, line);
 }
 HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
   return export_cost_centre_booking(run.target2, run.reporter, line);
 }
 HandlerResult event(RunContext& run, const BookingLine& line) {
-  return queue_event(*run.session, line);
+  return queue_event(*run.inserts, line);
 }
 HandlerResult insert_answered(RunContext& run, Step step, std::int32_t status) {
   return step == Step::kEvent ? event_answered(run.reporter, status)

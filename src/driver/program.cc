@@ -208,6 +208,8 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   session->batch_size = insert_batch_size();
   MasterData master_data(*session);
   run.master_data = &master_data;
+  SessionInsertQueue inserts(*session);
+  run.inserts = &inserts;
 
   // The server time is the run's first statement: a session that cannot answer it (SQLite's
   // file locked by another writer past the busy timeout, for example) is a failed connection,
@@ -246,6 +248,7 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   facts.reject_file = reject_file.path();
   run.session = nullptr;
   run.master_data = nullptr;
+  run.inserts = nullptr;
   return exit_status;
 }
 

@@ -131,7 +131,7 @@ struct Loop {
   bool waits(const HeldLine& line) const {
     for (int i = 0; i < line.outcome.count; ++i) {
       const HandlerResult& step = line.outcome.steps[i].result;
-      if (step.outcome == Outcome::kWaiting && !db::answer(*run.session, step.ticket)) return true;
+      if (step.outcome == Outcome::kWaiting && !run.inserts->answer(step.ticket)) return true;
     }
     return false;
   }
@@ -148,12 +148,11 @@ struct Loop {
       if (step.result.outcome != Outcome::kWaiting) continue;
       for (; written < step.held_end; ++written) run.reporter.release(line.output[written]);
       last_ticket = step.result.ticket;
-      const std::int32_t status =
-          db::answer(*run.session, last_ticket).value_or(db::kInternalError);
+      const std::int32_t status = run.inserts->answer(last_ticket).value_or(db::kInternalError);
       step.result = handlers.insert_answered(run, step.step, status);
     }
     for (; written < line.output.size(); ++written) run.reporter.release(line.output[written]);
-    if (last_ticket >= 0) db::forget_answers_before(*run.session, last_ticket + 1);
+    if (last_ticket >= 0) run.inserts->forget_before(last_ticket + 1);
 
     if (line.faulty) {
       reject(line.number, line.line, *line.faulty);
@@ -170,7 +169,7 @@ struct Loop {
   }
 
   void send_queued() {
-    if (run.session != nullptr) db::send_queued(*run.session);
+    if (run.inserts != nullptr) run.inserts->flush();
   }
 
   // Completes the held lines whose answers are in, in order. Returns the result that ends the

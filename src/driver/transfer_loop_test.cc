@@ -105,6 +105,124 @@ std::string summary(int time, int access, int cost_centre, int events) {
          "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
 }
 
+// Inserts answered as the test scripts them (by kind and badge; 0 otherwise), and only when
+// batch of them wait or the loop flushes: the waiting path without a database.
+class FakeInsertQueue : public InsertQueue {
+ public:
+  FakeInsertQueue(std::size_t batch, std::map<std::string, std::int32_t> statuses)
+      : batch_(batch), statuses_(std::move(statuses)) {}
+  db::Ticket queue_access(const db::AccessRecord& record) override {
+    return queue("access " + record.badge);
+  }
+  db::Ticket queue_event(const db::EventRecord& record) override {
+    return queue("event " + record.badge);
+  }
+  void flush() override {
+    for (const auto& [ticket, status] : waiting_) answers_[ticket] = status;
+    waiting_.clear();
+  }
+  std::optional<std::int32_t> answer(db::Ticket ticket) const override {
+    const auto found = answers_.find(ticket);
+    return found == answers_.end() ? std::nullopt : std::optional<std::int32_t>(found->second);
+  }
+  void forget_before(db::Ticket ticket) override {
+    answers_.erase(answers_.begin(), answers_.lower_bound(ticket));
+  }
+  std::size_t kept() const { return answers_.size() + waiting_.size(); }
+
+ private:
+  db::Ticket queue(const std::string& key) {
+    const auto found = statuses_.find(key);
+    waiting_.emplace_back(next_, found == statuses_.end() ? 0 : found->second);
+    if (waiting_.size() >= batch_) flush();
+    return next_++;
+  }
+  std::size_t batch_;
+  std::map<std::string, std::int32_t> statuses_;
+  std::vector<std::pair<db::Ticket, std::int32_t>> waiting_;
+  std::map<db::Ticket, std::int32_t> answers_;
+  db::Ticket next_ = 0;
+};
+
+HandlerResult printing_time_booking(RunContext& run, const BookingLine& line) {
+  run.reporter.console("time " + line.badge() + "\n");
+  return {};
+}
+
+struct CollectedRejects : RejectSink {
+  std::vector<std::string> lines;
+  void reject(std::int64_t line_number, std::string_view, std::string_view reason) override {
+    lines.push_back(std::to_string(line_number) + ": " + std::string(reason));
+  }
+};
+
+// However many inserts wait for their answers, every line's output, count and rejection come
+// in line order, as if each insert had been answered at once, and a run-ending answer stops
+// the output at its own line, with the lines read after it not shown.
+TEST_F(TransferLoopTest, WaitingInsertsChangeNothingOfTheOutput) {
+  const std::string source = booking_line({{15, "40p"}, {0, "A1"}, {11, "1"}}) +
+                             booking_line({{15, "dta"}, {0, "E1"}, {7, "025"}, {12, "200"}}) +
+                             "1,2,3,4,5,6,7\n" + booking_line({{15, "40p"}, {0, "A3"}, {11, "1"}}) +
+                             booking_line({{15, "40p"}, {0, "T4"}, {10, "1"}}) +
+                             booking_line({{15, "40p"}, {0, "A5"}, {11, "1"}}) +
+                             booking_line({{15, "40p"}, {0, "A6"}, {11, "1"}});
+  const std::map<std::string, std::int32_t> statuses = {{"event E1", db::kUniqueConstraint},
+                                                        {"access A3", db::kValueTooLarge},
+                                                        {"access A5", db::kReadOnly}};
+  const std::string path = (installation.working_dir() / "source.txt").string();
+  testing::write_file(path, source);
+  BookingHandlers handlers = kBookingHandlers;
+  handlers.export_time_booking = &printing_time_booking;
+  db::Session no_session;
+  MasterData master_data(no_session);  // 40p and dta look nothing up
+  run.master_data = &master_data;
+  set_verbose(true);
+
+  std::string first_console;
+  for (const std::size_t batch : {1, 2, 1000}) {
+    testing::CapturedConsole batch_console;
+    run.reporter = Reporter(installation.log_path().string(), batch_console.file(), true);
+    FakeInsertQueue inserts(batch, statuses);
+    run.inserts = &inserts;
+    CollectedRejects rejects;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    const TransferResult result = transfer_bookings(run, file, handlers, &rejects);
+    std::fclose(file);
+    run.inserts = nullptr;
+    SCOPED_TRACE("batch " + std::to_string(batch));
+    EXPECT_EQ(result.ended.outcome, Outcome::kRunMustEnd);
+    EXPECT_EQ(result.lines_read, 6);
+    EXPECT_EQ(run.counters.access_bookings, 2);
+    EXPECT_EQ(run.counters.time_bookings, 1);
+    EXPECT_EQ(run.counters.events, 0);  // the duplicate counts no event
+    EXPECT_THAT(rejects.lines, ElementsAre("3: FEHLERHAFTER BUCHUNGSSATZ !!",
+                                           "4: Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899"));
+    EXPECT_LE(inserts.kept(), 1u);  // answers taken are let go of
+    const std::string console_text = batch_console.text();
+    if (batch == 1) {
+      const std::vector<std::string> lines = [&] {
+        std::vector<std::string> v;
+        for (std::size_t at = 0; at < source.size();) {
+          const std::size_t end = source.find('\n', at) + 1;
+          v.push_back(source.substr(at, end - at));
+          at = end;
+        }
+        return v;
+      }();
+      EXPECT_EQ(console_text, lines[0] + lines[1] + lines[2] + "FEHLERHAFTER BUCHUNGSSATZ !!\n" +
+                                  lines[3] +
+                                  " Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899\n" +
+                                  lines[4] + "time T4\n" + lines[5] +
+                                  " Insert in Kvs402Zpk fehlgeschlagen, Fehler -16000\n" +
+                                  "3 Buchungen uebergeben");
+      first_console = console_text;
+    } else {
+      EXPECT_EQ(console_text, first_console);
+    }
+  }
+}
+
 struct DispatchCase {
   std::string name;
   std::map<int, std::string> fields;

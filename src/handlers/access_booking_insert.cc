@@ -29,13 +29,12 @@ void prefetch_access_booking_master_data(MasterData& master_data,
                                          const std::vector<const BookingLine*>& lines) {
   std::vector<std::string> zone_keys;
   for (const BookingLine* line : lines) {
-    if (line->record_kind() == "62p")
-      zone_keys.push_back(line->zone_prefix() + line->status_number());
+    if (line->record_kind() == "62p") zone_keys.push_back(line->zone_key());
   }
   master_data.prefetch_zones(zone_keys);
 }
 
-HandlerResult queue_access_booking(db::Session& session, MasterData& master_data,
+HandlerResult queue_access_booking(InsertQueue& inserts, MasterData& master_data,
                                    const BookingLine& line) {
   const std::string& record_kind = line.record_kind();
   db::AccessRecord record;
@@ -49,8 +48,7 @@ HandlerResult queue_access_booking(db::Session& session, MasterData& master_data
     record.access_status_code = access_status_code_for_result(line.access_result());
   } else if (record_kind == "62p") {
     std::int32_t zone_number = 0;
-    const std::int32_t status =
-        master_data.zone(line.zone_prefix() + line.status_number(), zone_number);
+    const std::int32_t status = master_data.zone(line.zone_key(), zone_number);
     if (HandlerResult ended = ending_lookup(status); ends_run(ended.outcome)) return ended;
     // Without a single zone row for the key the booking is stored with code 0.
     record.access_status_code = status == db::kSuccess ? zone_number : 0;
@@ -59,7 +57,7 @@ HandlerResult queue_access_booking(db::Session& session, MasterData& master_data
   }
   record.running_number = "001";
   HandlerResult waiting{Outcome::kWaiting, db::kSuccess, {}, {}};
-  waiting.ticket = db::queue_access_record(session, record);
+  waiting.ticket = inserts.queue_access(record);
   return waiting;
 }
 
@@ -70,12 +68,13 @@ HandlerResult access_booking_answered(const Reporter& reporter, std::int32_t sta
   return failed_insert(reporter, "Kvs402Zpk", status);
 }
 
-HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
+HandlerResult insert_access_booking(InsertQueue& inserts, MasterData& master_data,
                                     const Reporter& reporter, const BookingLine& line) {
-  const HandlerResult waiting = queue_access_booking(session, master_data, line);
-  db::send_queued(session);
+  const HandlerResult waiting = queue_access_booking(inserts, master_data, line);
+  if (waiting.outcome != Outcome::kWaiting) return waiting;
+  inserts.flush();
   return access_booking_answered(reporter,
-                                 db::answer(session, waiting.ticket).value_or(db::kInternalError));
+                                 inserts.answer(waiting.ticket).value_or(db::kInternalError));
 }
 
 }  // namespace zarvelt

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "db/session.h"
+#include "handlers/insert_queue.h"
 #include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
@@ -22,12 +23,12 @@ namespace zarvelt {
 void prefetch_access_booking_master_data(MasterData& master_data,
                                          const std::vector<const BookingLine*>& lines);
 
-HandlerResult insert_access_booking(db::Session& session, MasterData& master_data,
+HandlerResult insert_access_booking(InsertQueue& inserts, MasterData& master_data,
                                     const Reporter& reporter, const BookingLine& line);
 
-// The same in two halves: the insert queued in the session (kWaiting with its ticket), and
-// what its status, once it is in, makes of the booking.
-HandlerResult queue_access_booking(db::Session& session, MasterData& master_data,
+// The same in two halves: the insert queued (kWaiting with its ticket), and what its status,
+// once it is in, makes of the booking.
+HandlerResult queue_access_booking(InsertQueue& inserts, MasterData& master_data,
                                    const BookingLine& line);
 HandlerResult access_booking_answered(const Reporter& reporter, std::int32_t status);
 

@@ -61,8 +61,8 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
     const BookingLine line({badge, "", date, time, "", "T01", reader_number, "025", "", "", "",
                             access_result, status_number, zone_prefix, "", record_kind});
     if (master_data_ == nullptr) master_data_ = std::make_unique<MasterData>(*session_);
-    last_ =
-        insert_access_booking(*session_, *master_data_, Reporter("", console_.file(), false), line);
+    last_ = insert_access_booking(session_inserts(), *master_data_,
+                                  Reporter("", console_.file(), false), line);
     if (last_.outcome == Outcome::kDone) ++done_;
   }
 
@@ -76,6 +76,11 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
 
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
+  std::unique_ptr<SessionInsertQueue> inserts_;
+  InsertQueue& session_inserts() {
+    if (inserts_ == nullptr) inserts_ = std::make_unique<SessionInsertQueue>(*session_);
+    return *inserts_;
+  }
   testing::CapturedConsole console_;
   std::unique_ptr<MasterData> master_data_;
   HandlerResult last_;

@@ -5,7 +5,7 @@
 
 namespace zarvelt {
 
-HandlerResult queue_event(db::Session& session, const BookingLine& line) {
+HandlerResult queue_event(InsertQueue& inserts, const BookingLine& line) {
   db::EventRecord record;
   record.terminal = line.terminal();
   record.reader_number = decimal_integer(line.reader_number());
@@ -15,7 +15,7 @@ HandlerResult queue_event(db::Session& session, const BookingLine& line) {
   record.function_code = line.function_code();
   record.result_number = decimal_integer(line.status_number());
   HandlerResult waiting{Outcome::kWaiting, db::kSuccess, {}, {}};
-  waiting.ticket = db::queue_event_record(session, record);
+  waiting.ticket = inserts.queue_event(record);
   return waiting;
 }
 
@@ -25,11 +25,11 @@ HandlerResult event_answered(const Reporter& reporter, std::int32_t status) {
   return failed_insert(reporter, "O2009BuchProt", status);
 }
 
-HandlerResult insert_event(db::Session& session, const Reporter& reporter,
+HandlerResult insert_event(InsertQueue& inserts, const Reporter& reporter,
                            const BookingLine& line) {
-  const HandlerResult waiting = queue_event(session, line);
-  db::send_queued(session);
-  return event_answered(reporter, db::answer(session, waiting.ticket).value_or(db::kInternalError));
+  const HandlerResult waiting = queue_event(inserts, line);
+  inserts.flush();
+  return event_answered(reporter, inserts.answer(waiting.ticket).value_or(db::kInternalError));
 }
 
 }  // namespace zarvelt

@@ -2,7 +2,7 @@
 // a function code other than "024" and a status number other than "100").
 #pragma once
 
-#include "db/session.h"
+#include "handlers/insert_queue.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"
@@ -15,11 +15,11 @@ namespace zarvelt {
 // again, nothing said; any other failure is printed as " Insert in O2009BuchProt fehlgeschlagen,
 // Fehler %d\n" in every mode, and ends the run when the status concerns the run's writes as such.
 // Values longer than their columns are refused by the statement, never cut.
-HandlerResult insert_event(db::Session& session, const Reporter& reporter, const BookingLine& line);
+HandlerResult insert_event(InsertQueue& inserts, const Reporter& reporter, const BookingLine& line);
 
-// The same in two halves: the insert queued in the session (kWaiting with its ticket), and
-// what its status, once it is in, makes of the event.
-HandlerResult queue_event(db::Session& session, const BookingLine& line);
+// The same in two halves: the insert queued (kWaiting with its ticket), and what its status,
+// once it is in, makes of the event.
+HandlerResult queue_event(InsertQueue& inserts, const BookingLine& line);
 HandlerResult event_answered(const Reporter& reporter, std::int32_t status);
 
 }  // namespace zarvelt

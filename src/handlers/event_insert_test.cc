@@ -34,7 +34,7 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
     const BookingLine line({badge, "", "20260107", time, "", "T01", reader, function_code, "", "",
                             "", "", status_number, "", "", "dta"});
     const HandlerResult result =
-        insert_event(*session_, Reporter("", console_.file(), false), line);
+        insert_event(session_inserts(), Reporter("", console_.file(), false), line);
     EXPECT_EQ(result.outcome == Outcome::kDone, result.status == db::kSuccess);
     return result.status;
   }
@@ -48,6 +48,11 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
 
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
+  std::unique_ptr<SessionInsertQueue> inserts_;
+  InsertQueue& session_inserts() {
+    if (inserts_ == nullptr) inserts_ = std::make_unique<SessionInsertQueue>(*session_);
+    return *inserts_;
+  }
   testing::CapturedConsole console_;
 };
 
@@ -71,7 +76,7 @@ TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
   const BookingLine no_date({"4711", "", "20241340", "153005", "", "T01", "2", "025", "", "", "",
                              "", "200", "", "", "dta"});
   const HandlerResult result =
-      insert_event(*session_, Reporter("", console_.file(), false), no_date);
+      insert_event(session_inserts(), Reporter("", console_.file(), false), no_date);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_EQ(console_.text(),
             " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"

@@ -8,6 +8,7 @@
 
 #include "db/session.h"
 #include "handlers/export_file.h"
+#include "handlers/insert_queue.h"
 #include "handlers/master_data.h"
 #include "log/reporter.h"
 
@@ -28,6 +29,7 @@ struct RunContext {
   ExportFile target2;  // cost-centre export
   Counters counters;
   MasterData* master_data = nullptr;  // the lookups of the run, over session
+  InsertQueue* inserts = nullptr;     // where the run's inserts wait, over session
 };
 
 }  // namespace zarvelt

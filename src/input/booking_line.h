@@ -29,6 +29,9 @@ class BookingLine {
   const std::string& access_result() const { return field(kAccessResult); }
   const std::string& status_number() const { return field(kStatusNumber); }
   const std::string& zone_prefix() const { return field(kZonePrefix); }
+  // The key of a "62p" booking's zone lookup: the zone prefix followed by the status number.
+  // The read-ahead and the handler ask for the same key.
+  std::string zone_key() const { return zone_prefix() + status_number(); }
   const std::string& record_kind() const { return field(kRecordKind); }
 
   // Removes trailing blanks and tabs from the badge: terminals pad it.
