@@ -11,16 +11,17 @@ namespace zarvelt {
 
 namespace {
 
-HandlerResult time_booking(RunContext& run, const BookingLine& line) {
-  return export_time_booking(*run.master_data, run.target1, run.reporter, line);
+HandlerResult time_booking(RunContext& run, const Reporter& reporter, const BookingLine& line) {
+  return export_time_booking(*run.master_data, run.target1, reporter, line);
 }
-HandlerResult access_booking(RunContext& run, const BookingLine& line) {
+HandlerResult access_booking(RunContext& run, const Reporter&, const BookingLine& line) {
   return queue_access_booking(*run.inserts, *run.master_data, line);
 }
-HandlerResult cost_centre_booking(RunContext& run, const BookingLine& line) {
-  return export_cost_centre_booking(run.target2, run.reporter, line);
+HandlerResult cost_centre_booking(RunContext& run, const Reporter& reporter,
+                                  const BookingLine& line) {
+  return export_cost_centre_booking(run.target2, reporter, line);
 }
-HandlerResult event(RunContext& run, const BookingLine& line) {
+HandlerResult event(RunContext& run, const Reporter&, const BookingLine& line) {
   return queue_event(*run.inserts, line);
 }
 HandlerResult insert_answered(RunContext& run, Step step, std::int32_t status) {
@@ -48,19 +49,19 @@ constexpr CaseSteps kCases[] = {
     {BookingCase::kUnknown, {}, 0},
 };
 
-HandlerResult run_step(Step step, RunContext& run, const BookingLine& line,
-                       const BookingHandlers& handlers) {
+HandlerResult run_step(Step step, RunContext& run, const Reporter& reporter,
+                       const BookingLine& line, const BookingHandlers& handlers) {
   switch (step) {
     case Step::kTime:
-      return handlers.export_time_booking(run, line);
+      return handlers.export_time_booking(run, reporter, line);
     case Step::kAccess:
-      return handlers.insert_access_booking(run, line);
+      return handlers.insert_access_booking(run, reporter, line);
     case Step::kCostCentre:
-      return handlers.export_cost_centre_booking(run, line);
+      return handlers.export_cost_centre_booking(run, reporter, line);
     case Step::kEvent:
       break;
   }
-  return handlers.insert_event(run, line);
+  return handlers.insert_event(run, reporter, line);
 }
 
 }  // namespace
@@ -127,7 +128,7 @@ HandlerResult LineOutcome::final_result() const {
   return last;
 }
 
-LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
+LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
                              const BookingHandlers& handlers,
                              const std::vector<Reporter::Held>* held) {
   LineOutcome outcome;
@@ -135,7 +136,7 @@ LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
   for (const CaseSteps& c : kCases) {
     if (c.booking_case != outcome.booking_case) continue;
     for (int i = 0; i < c.count; ++i) {
-      HandlerResult result = run_step(c.steps[i], run, line, handlers);
+      HandlerResult result = run_step(c.steps[i], run, reporter, line, handlers);
       outcome.steps[outcome.count++] = {c.steps[i], std::move(result),
                                         held != nullptr ? held->size() : 0};
     }

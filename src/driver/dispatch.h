@@ -19,13 +19,17 @@ namespace zarvelt {
 enum class Step { kTime, kAccess, kCostCentre, kEvent };
 
 // The four handlers, as one seam: the program passes kBookingHandlers, tests a recording fake.
-// Each takes the run's context, picks what it uses and returns its outcome; the caller counts.
+// Each takes the run's context, picks what it uses, reports to the line's reporter (which may
+// keep the lines as data) and returns its outcome; the caller counts.
 // The inserts may give kWaiting: insert_answered then makes the outcome of the step's status.
 struct BookingHandlers {
-  HandlerResult (*export_time_booking)(RunContext& run, const BookingLine& line);
-  HandlerResult (*insert_access_booking)(RunContext& run, const BookingLine& line);
-  HandlerResult (*export_cost_centre_booking)(RunContext& run, const BookingLine& line);
-  HandlerResult (*insert_event)(RunContext& run, const BookingLine& line);
+  HandlerResult (*export_time_booking)(RunContext& run, const Reporter& reporter,
+                                       const BookingLine& line);
+  HandlerResult (*insert_access_booking)(RunContext& run, const Reporter& reporter,
+                                         const BookingLine& line);
+  HandlerResult (*export_cost_centre_booking)(RunContext& run, const Reporter& reporter,
+                                              const BookingLine& line);
+  HandlerResult (*insert_event)(RunContext& run, const Reporter& reporter, const BookingLine& line);
   HandlerResult (*insert_answered)(RunContext& run, Step step, std::int32_t status);
 };
 
@@ -70,7 +74,7 @@ struct LineOutcome {
 // Runs the handlers of the line's case in order. The event's access booking runs whatever the
 // event insert gave. With held (the output the loop holds back), each step notes how far it
 // had come when the step returned.
-LineOutcome dispatch_booking(RunContext& run, const BookingLine& line,
+LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
                              const BookingHandlers& handlers,
                              const std::vector<Reporter::Held>* held = nullptr);
 

@@ -19,8 +19,8 @@ namespace {
 
 constexpr std::string_view kFaultyLine = "FEHLERHAFTER BUCHUNGSSATZ !!";
 
-void report_faulty_line(const RunContext& run) {
-  run.reporter.console(std::string(kFaultyLine) + "\n");
+void report_faulty_line(const Reporter& reporter) {
+  reporter.console(std::string(kFaultyLine) + "\n");
 }
 
 // The line end of a line as read: CR LF, LF or none.
@@ -109,22 +109,22 @@ struct Loop {
   }
 
   // What one line gives, its output held in held_line.
-  void handle_line(HeldLine& held_line, BookingLine&& booking) {
+  void handle_line(HeldLine& held_line, const Reporter& reporter, BookingLine&& booking) {
     const std::string& line = held_line.line;
     // The echo ends where the text does, at a NUL inside the line.
-    run.reporter.verbose_console(line.c_str());
+    reporter.verbose_console(line.c_str());
     if (booking.empty()) return;
     const bool faulty = booking.field_count() < BookingLine::kFewestFields;
     if (!faulty && booking.terminal() != run.terminal_name) return;  // another terminal's
     // A line of this terminal without fields up to 15 is as faulty as a short one: the
     // dispatch and the handlers read them.
     if (faulty || booking.field_count() < BookingLine::kDispatchFieldCount) {
-      report_faulty_line(run);
+      report_faulty_line(reporter);
       held_line.faulty = std::string(kFaultyLine);
       return;
     }
     booking.trim_badge();
-    held_line.outcome = dispatch_booking(run, booking, handlers, &held_line.output);
+    held_line.outcome = dispatch_booking(run, reporter, booking, handlers, &held_line.output);
     held_line.booking = std::move(booking);
   }
 
@@ -213,17 +213,17 @@ struct Loop {
   HandlerResult take(ReadAhead& read_line) {
     HeldLine line;
     line.number = result.lines_read;
-    run.reporter.hold(&line.output);
+    // What the line gives is kept as data until its turn comes.
+    const Reporter reporter = run.reporter.collecting_into(&line.output);
     if (read_line.read == LineRead::kTooLong) {
       // Longer than any booking: faulty, and too long to keep for feeding again.
-      report_faulty_line(run);
+      report_faulty_line(reporter);
       line.faulty =
           std::string(kFaultyLine) + ", l\xE4nger als " + std::to_string(kMaxLineLength) + " Bytes";
     } else {
       line.line = std::move(read_line.bytes);
-      handle_line(line, std::move(read_line.booking));
+      handle_line(line, reporter, std::move(read_line.booking));
     }
-    run.reporter.hold(nullptr);
     // A line that ends the run by itself needs the answers of the lines before: one of them
     // may end it first.
     const bool ends = ends_run(line.outcome.final_result().outcome);

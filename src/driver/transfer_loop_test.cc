@@ -31,22 +31,22 @@ struct Recorder {
 };
 Recorder* recorder = nullptr;
 
-HandlerResult fake_time_booking(RunContext&, const BookingLine& line) {
+HandlerResult fake_time_booking(RunContext&, const Reporter&, const BookingLine& line) {
   recorder->calls.push_back("time");
   recorder->badges.push_back(line.badge());
   return {recorder->time_outcome, 0, {}};
 }
-HandlerResult fake_access_booking(RunContext&, const BookingLine& line) {
+HandlerResult fake_access_booking(RunContext&, const Reporter&, const BookingLine& line) {
   recorder->calls.push_back("access");
   recorder->badges.push_back(line.badge());
   return {};
 }
-HandlerResult fake_cost_centre_booking(RunContext&, const BookingLine& line) {
+HandlerResult fake_cost_centre_booking(RunContext&, const Reporter&, const BookingLine& line) {
   recorder->calls.push_back("cost_centre");
   recorder->badges.push_back(line.badge());
   return {};
 }
-HandlerResult fake_event(RunContext&, const BookingLine& line) {
+HandlerResult fake_event(RunContext&, const Reporter&, const BookingLine& line) {
   recorder->calls.push_back("event");
   recorder->events.push_back({line.terminal(), line.reader_number(), line.badge(), line.date(),
                               line.time(), line.function_code(), line.status_number()});
@@ -144,8 +144,9 @@ class FakeInsertQueue : public InsertQueue {
   db::Ticket next_ = 0;
 };
 
-HandlerResult printing_time_booking(RunContext& run, const BookingLine& line) {
-  run.reporter.console("time " + line.badge() + "\n");
+HandlerResult printing_time_booking(RunContext&, const Reporter& reporter,
+                                    const BookingLine& line) {
+  reporter.console("time " + line.badge() + "\n");
   return {};
 }
 

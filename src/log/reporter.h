@@ -20,9 +20,14 @@ class Reporter {
     enum class To { kLog, kConsole } to;
     std::string text;
   };
-  // While held is set, log and console lines are appended to it in order instead of written;
-  // release() writes them.
-  void hold(std::vector<Held>* held) { held_ = held; }
+  // A reporter that appends each log and console line to held, in order, instead of writing
+  // it: the output of one booking line as data, which the caller writes with release() when
+  // the line's turn comes.
+  Reporter collecting_into(std::vector<Held>* held) const {
+    Reporter collecting(*this);
+    collecting.held_ = held;
+    return collecting;
+  }
   void release(const Held& line) const {
     if (line.to == Held::To::kLog) {
       log(line.text);
