@@ -215,6 +215,14 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20241305143015")), kDateFormat);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240230143015")), kDateFormat);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
+  // No calendar moment, or more or fewer digits than the format takes: refused, never stored
+  // as another moment.
+  for (const char* moment :
+       {"20240005143015", "20240300143015", "00000305143015", "20240305243015", "20240305146015",
+        "20240305143060", "202403051", "2024030514301", "202403051430150", "2024030514301500000"}) {
+    EXPECT_EQ(insert_access_record(*session_, access_record("4711", moment)), kDateFormat)
+        << moment;
+  }
   // hhmm without seconds, as some booking lines carry it.
   ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
   EXPECT_EQ(commit(*session_), kSuccess);
