@@ -51,8 +51,16 @@ std::string_view up_to_terminator(std::string_view value) {
   return value.substr(0, value.find('\0'));
 }
 
+// The bytes that stand for no character in Windows-1252, the booking files' encoding. A
+// database converting from it refuses them (PostgreSQL), another might store anything in their
+// place; so they are refused here, before any backend sees them, alike on every backend.
+bool has_undefined_byte(std::string_view text) {
+  return text.find_first_of("\x81\x8D\x8F\x90\x9D") != std::string_view::npos;
+}
+
 // Binds the inputs as the production client would: an empty text is NULL, and a text that does
-// not fit its host variable is refused (never cut into a key column).
+// not fit its host variable is refused (never cut into a key column), as is one with a byte
+// that is no Windows-1252 character.
 std::int32_t bind_inputs(std::span<const InputVariable> inputs, std::vector<BoundValue>& bound) {
   bound.clear();
   for (const InputVariable& input : inputs) {
@@ -65,6 +73,7 @@ std::int32_t bind_inputs(std::span<const InputVariable> inputs, std::vector<Boun
       if (input.text.capacity == 0 || text.size() > input.text.capacity - 1) {
         return kValueTooLarge;
       }
+      if (has_undefined_byte(text)) return kPartialMultibyte;
       if (!text.empty()) {
         value.kind = BoundValue::Kind::kText;
         value.text = text;

@@ -885,6 +885,21 @@ ArraySupport array_support(SQLHDBC connection) {
   return ArraySupport::kNone;
 }
 
+// Declares the booking files' encoding to a PostgreSQL server (autocommit still on).
+std::int32_t set_client_encoding(SQLHDBC connection, Dialect dialect) {
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement))) {
+    return odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_DBC, connection));
+  }
+  std::string text = "SET client_encoding TO 'WIN1252'";
+  const SQLRETURN result = SQLExecDirect(statement, sql_text(text), SQL_NTS);
+  const std::int32_t status =
+      succeeded(result) ? kSuccess
+                        : odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_STMT, statement));
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return status;
+}
+
 // Connects, picks the dialect and opens the run's transaction; on failure lets go of the
 // handles and sets call.status.
 void connect_with(ConnectCall& call) {
@@ -913,6 +928,14 @@ void connect_with(ConnectCall& call) {
              &product_length);
   const std::optional<Dialect> dialect = dialect_of_product(reinterpret_cast<const char*>(product));
   if (!dialect) return give_up(kFeatureNotEnabled, true);
+
+  // The booking files are Windows-1252: a PostgreSQL server is told so and converts them to and
+  // from its own encoding (psqlODBC's ANSI driver passes the bytes on as they are). Before the
+  // run's transaction, so that no rollback undoes it.
+  if (*dialect == Dialect::kPostgresql) {
+    const std::int32_t status = set_client_encoding(connection, *dialect);
+    if (status != kSuccess) return give_up(status, true);
+  }
 
   // One transaction for the whole run, committed once at its end.
   if (!succeeded(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,

@@ -462,7 +462,8 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   const std::string user(login);
   std::string secret(password);
   // Later entries override earlier ones: the defaults first, then the alias's conninfo, then
-  // LOGIN and PASS.
+  // LOGIN and PASS, then the booking files' encoding (Windows-1252 whatever the alias says; the
+  // server converts to and from its own).
   std::vector<const char*> keys = {
       "connect_timeout",  "keepalives", "keepalives_idle",  "keepalives_interval",
       "keepalives_count", "options",    "application_name", "dbname"};
@@ -478,6 +479,8 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
     keys.push_back("password");
     values.push_back(secret.c_str());
   }
+  keys.push_back("client_encoding");
+  values.push_back("WIN1252");
   keys.push_back(nullptr);
   values.push_back(nullptr);
   PGconn* connection = libpq().PQconnectdbParams(keys.data(), values.data(), 1);

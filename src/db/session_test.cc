@@ -298,6 +298,93 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
 }
 
+// Every byte in every text field of both inserts, sent in batches: the same status and the same
+// stored bytes, read back through the session, as on SQLite. The booking files are
+// Windows-1252: a letter such as 0xFC is stored as it stands, a byte that is no character in it
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) is one refused booking, and a NUL ends its text.
+TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
+  // Each field as text around the byte: dates as digits with the byte last.
+  struct Field {
+    std::string AccessRecord::*access;
+    std::string EventRecord::*event;
+    const char* before;
+    const char* after;
+  };
+  const Field fields[] = {
+      {&AccessRecord::terminal, nullptr, "T", "1"},
+      {&AccessRecord::booking_date, nullptr, "2024030", ""},
+      {&AccessRecord::booking_date_time, nullptr, "2024030514301", ""},
+      {&AccessRecord::badge, nullptr, "M", "ller"},
+      {&AccessRecord::running_number, nullptr, "0", "1"},
+      {nullptr, &EventRecord::terminal, "T", "1"},
+      {nullptr, &EventRecord::badge, "M", "ller"},
+      {nullptr, &EventRecord::event_date, "2026010", ""},
+      {nullptr, &EventRecord::event_date_time, "2026010715300", ""},
+      {nullptr, &EventRecord::function_code, "0", "1"},
+      {nullptr, &EventRecord::variable_text, "V", "1"},
+  };
+  // The statuses in order, then every stored row, as the session reads them.
+  const auto outcome = [&](Session& session) {
+    session.batch_size = 64;
+    std::vector<Ticket> tickets;
+    for (int byte = 0; byte < 256; ++byte) {
+      for (const Field& field : fields) {
+        const std::string value =
+            field.before + std::string(1, static_cast<char>(byte)) + field.after;
+        const int reader = static_cast<int>(tickets.size());
+        if (field.access != nullptr) {
+          AccessRecord record = access_record("4711", "20240305143015");
+          record.reader_number = reader;
+          record.*field.access = value;
+          tickets.push_back(queue_access_record(session, record));
+        } else {
+          EventRecord event{"TERM01", reader, "4711", "20260107", "20260107153000", "025", 200, ""};
+          event.*field.event = value;
+          tickets.push_back(queue_event_record(session, event));
+        }
+      }
+    }
+    send_queued(session);
+    std::vector<std::string> seen;
+    for (const Ticket ticket : tickets) {
+      seen.push_back(std::to_string(answer(session, ticket).value_or(kInternalError)));
+    }
+    const std::string central =
+        session.connection->dialect() == Dialect::kSqlite ? "main." : "KVSYSTEM.";
+    for (const std::string& query :
+         {"select ZpkLes, ZpkTrm, ZpkDtm, ZpkUhr, ZpkAsw, ZpkLfd from " + central +
+              "KVS402ZPK order by ZpkLes",
+          "select BPRZLS, BPRTRM, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRVAR from " + central +
+              "O2009BUCHPROT order by BPRZLS"}) {
+      std::vector<FetchedRow> rows;
+      EXPECT_EQ(session.connection->run(query, {}, 10000, rows), kSuccess) << query;
+      for (const FetchedRow& row : rows) {
+        std::string line;
+        for (const auto& column : row) line += (column ? *column : "<NULL>") + "|";
+        seen.push_back(line);
+      }
+    }
+    EXPECT_EQ(commit(session), kSuccess);
+    return seen;
+  };
+  const std::vector<std::string> here = outcome(*session_);
+  auto sqlite_db = DbInstallation::create(DbBackend::kSqlite, {});
+  SessionPtr sqlite_session;
+  ASSERT_EQ(db::connect(sqlite_session, "", "", sqlite_db->connect_alias(), "KVSYSTEM").status,
+            kSuccess);
+  const std::vector<std::string> expected = outcome(*sqlite_session);
+  EXPECT_EQ(here.size(), expected.size());
+  for (std::size_t i = 0; i < std::min(here.size(), expected.size()); ++i) {
+    EXPECT_EQ(here[i], expected[i]) << "entry " << i;
+  }
+  // The anchors on SQLite: a badge with 0xFC stored as it stands, one with 0x81 refused.
+  const std::size_t fc_badge = 0xFC * std::size(fields) + 3;
+  EXPECT_THAT(expected, ::testing::Contains(std::to_string(fc_badge) +
+                                            "|TERM01|2024-03-05 00:00:00|2024-03-05 14:30:15|"
+                                            "M\xFCller|001|"));
+  EXPECT_EQ(expected[0x81 * std::size(fields) + 3], std::to_string(kPartialMultibyte));
+}
+
 // Which failed inserts end the run: each class the backend has, produced by the database
 // itself. A booking's own values fail that booking; a database that cannot take the run's
 // writes ends the run.
