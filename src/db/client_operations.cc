@@ -206,11 +206,18 @@ std::int32_t own_inputs(std::span<const InputVariable> inputs, std::vector<Owned
   return kSuccess;
 }
 
+// After a status that ends the run, the statements after it are not sent: each would wait out
+// the same lock or timeout, and the run ends at the first anyway. They get that status.
 void Connection::run_batch(std::span<const BatchedInsert> batch,
                            std::vector<std::int32_t>& statuses) {
+  const std::size_t first = statuses.size();
   std::vector<BoundValue> inputs;
   std::vector<FetchedRow> rows;
   for (const BatchedInsert& insert : batch) {
+    if (statuses.size() > first && status_scope(statuses.back()) != StatusScope::kBooking) {
+      statuses.push_back(statuses.back());
+      continue;
+    }
     inputs.clear();
     for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());
     statuses.push_back(run(insert.text, inputs, 0, rows));
@@ -220,11 +227,16 @@ void Connection::run_batch(std::span<const BatchedInsert> batch,
 void Connection::run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
                              std::size_t max_rows, std::vector<std::int32_t>& statuses,
                              std::vector<std::vector<FetchedRow>>& rows) {
+  const std::size_t first = statuses.size();
   std::vector<BoundValue> bound;
   for (const std::vector<OwnedValue>& values : inputs) {
+    rows.emplace_back();
+    if (statuses.size() > first && status_scope(statuses.back()) != StatusScope::kBooking) {
+      statuses.push_back(statuses.back());  // as run_batch
+      continue;
+    }
     bound.clear();
     for (const OwnedValue& value : values) bound.push_back(value.bound());
-    rows.emplace_back();
     statuses.push_back(run(text, bound, max_rows, rows.back()));
   }
 }

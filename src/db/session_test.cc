@@ -736,6 +736,53 @@ TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   EXPECT_TRUE(db->query("select * from KVSYSTEM.O2009BUCHPROT").empty());
 }
 
+// A batch stops at a status that ends the run (here a statement cancelled, as by its timeout):
+// the inserts after the failing one are never sent and get its status. The session has the
+// documented timeouts in force.
+TEST_P(PostgresSessionTest, RunEndingStatusEndsTheBatchAtOnce) {
+  auto db = DbInstallation::create(GetParam(), {});
+  ZARVELT_REQUIRE_DB(db);
+  ASSERT_TRUE(db->execute(
+      "create sequence zt_failing; create sequence zt_after;"
+      "create function zt_count() returns trigger language plpgsql as $$begin "
+      "if new.ZpkAsw = 'FAIL' then perform nextval('kvsystem.zt_failing');"
+      " raise exception using errcode = '57014'; end if;"
+      "if new.ZpkLes > 2 then perform nextval('kvsystem.zt_after'); end if; return new; end$$;"
+      "create trigger zt_count before insert on KVS402ZPK for each row execute function "
+      "zt_count()"));
+  SessionPtr session;
+  ASSERT_EQ(
+      db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
+      kSuccess);
+  std::vector<FetchedRow> rows;
+  for (const auto& [setting, value] :
+       {std::pair{"statement_timeout", "30s"}, std::pair{"lock_timeout", "25s"}}) {
+    ASSERT_EQ(session->connection->run(std::string("show ") + setting, {}, 1, rows), kSuccess);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].value_or(""), value) << setting;
+  }
+  session->batch_size = 6;
+  std::vector<Ticket> tickets;
+  for (int reader = 0; reader < 6; ++reader) {
+    AccessRecord record = access_record(reader == 2 ? "FAIL" : "4711", "20240305143015");
+    record.reader_number = reader;
+    tickets.push_back(queue_access_record(*session, record));
+  }
+  send_queued(*session);
+  std::vector<std::int32_t> statuses;
+  for (const Ticket ticket : tickets) statuses.push_back(answer(*session, ticket).value_or(1));
+  EXPECT_THAT(statuses,
+              ElementsAre(kSuccess, kSuccess, kCancelled, kCancelled, kCancelled, kCancelled));
+  const auto calls = [&](const std::string& sequence) {
+    return db->query("select case when is_called then last_value else 0 end from kvsystem." +
+                     sequence);
+  };
+  // psqlODBC marks every row of a failed array as failed, so the rows run once more one by one
+  // up to the failing one for their own statuses.
+  EXPECT_THAT(calls("zt_failing"), ElementsAre(GetParam() == DbBackend::kPostgresql ? "1" : "2"));
+  EXPECT_THAT(calls("zt_after"), ElementsAre("0"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, PostgresSessionTest, ::testing::ValuesIn(postgresql_backends()),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
