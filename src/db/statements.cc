@@ -36,9 +36,10 @@ std::string postgresql_to_date(const std::string& p) {
 // Oracle's to_date refuses what is no calendar moment itself (ORA-01839 to ORA-01858) but takes
 // fewer digits than its format, and fails a longer text with ORA-01830: so only 8, 10, 12 or
 // 14 digits reach it, padded to 14, and anything else is marked so that it fails as a date.
+// NULL stays NULL (Oracle's || would make 'invalid:' of it).
 std::string oracle_to_date(const std::string& p) {
   return "to_date(CASE WHEN regexp_like(" + p + ",'^[0-9]{8}([0-9]{2}){0,3}$') THEN rpad(" + p +
-         ",14,'0') ELSE 'invalid:'||" + p + " END,'yyyymmddhh24miss')";
+         ",14,'0') WHEN " + p + " IS NOT NULL THEN 'invalid:'||" + p + " END,'yyyymmddhh24miss')";
 }
 
 // What goes into one column of an insert.
