@@ -298,8 +298,9 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
 }
 
-// Every byte in every text field of both inserts, sent in batches: the same status and the same
-// stored bytes, read back through the session, as on SQLite. The booking files are
+// Every byte in every text field of both inserts, sent in batches, and in the keys of the
+// badge and zone lookups: the same status and the same stored bytes, read back through the
+// session, as on SQLite. The booking files are
 // Windows-1252: a letter such as 0xFC is stored as it stands, a byte that is no character in it
 // (0x81, 0x8D, 0x8F, 0x90, 0x9D) is one refused booking, and a NUL ends its text.
 TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
@@ -349,6 +350,19 @@ TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
     for (const Ticket ticket : tickets) {
       seen.push_back(std::to_string(answer(session, ticket).value_or(kInternalError)));
     }
+    // The lookups of the read-ahead, with every byte in their keys.
+    std::vector<BadgeKey> badges;
+    std::vector<std::string> zones;
+    for (int byte = 0; byte < 256; ++byte) {
+      badges.push_back({"M" + std::string(1, static_cast<char>(byte)) + "ller", "20240315"});
+      zones.push_back("Z" + std::string(1, static_cast<char>(byte)));
+    }
+    std::vector<BadgeAnswer> badge_answers;
+    lookup_badges(session, badges, badge_answers);
+    for (const BadgeAnswer& found : badge_answers) seen.push_back(std::to_string(found.status));
+    std::vector<ZoneAnswer> zone_answers;
+    lookup_zones(session, zones, zone_answers);
+    for (const ZoneAnswer& found : zone_answers) seen.push_back(std::to_string(found.status));
     const std::string central =
         session.connection->dialect() == Dialect::kSqlite ? "main." : "KVSYSTEM.";
     for (const std::string& query :
