@@ -1,6 +1,7 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
 
@@ -92,10 +94,72 @@ void drain(int stdout_fd, int stderr_fd, std::string& out, std::string& err) {
   }
 }
 
+// Every program a test runs, with its standard error and how it ended; printed when the test
+// fails, so that a failure shows what the child said (a sanitizer's report, a message), not
+// only that its exit status or output differed.
+class ChildReports : public ::testing::EmptyTestEventListener {
+ public:
+  void add(const std::string& binary, const std::vector<std::string>& arguments,
+           const ProgramRun& run) {
+    std::string report = "--- child " + binary;
+    for (const std::string& argument : arguments) report += " " + argument;
+    report += run.signal != 0 ? " ended by signal " + std::to_string(run.signal)
+                              : " exited with " + std::to_string(run.exit_status);
+    if (run.error_output.empty()) {
+      report += ", nothing on its standard error\n";
+    } else {
+      report += ", its standard error:\n" + run.error_output;
+      if (run.error_output.back() != '\n') report += "\n";
+    }
+    const std::lock_guard<std::mutex> lock(mutex_);
+    reports_.push_back(std::move(report));
+  }
+
+ private:
+  void OnTestStart(const ::testing::TestInfo&) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    reports_.clear();
+  }
+  void OnTestEnd(const ::testing::TestInfo& test) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (test.result() != nullptr && test.result()->Failed()) {
+      for (const std::string& report : reports_) std::fputs(report.c_str(), stdout);
+      std::fflush(stdout);
+    }
+    reports_.clear();
+  }
+
+  std::mutex mutex_;
+  std::vector<std::string> reports_;
+};
+
+// Registered with GoogleTest before its main runs the tests; GoogleTest owns it.
+ChildReports& child_reports() {
+  static ChildReports* const reports = [] {
+    auto* made = new ChildReports;
+    ::testing::UnitTest::GetInstance()->listeners().Append(made);
+    return made;
+  }();
+  return *reports;
+}
+const bool kChildReportsRegistered = (child_reports(), true);
+
+ProgramRun run_one(const std::string& binary, const std::vector<std::string>& arguments,
+                   const fs::path& working_dir, const Environment& environment);
+
 }  // namespace
 
 ProgramRun run_binary(const std::string& binary, const std::vector<std::string>& arguments,
                       const fs::path& working_dir, const Environment& environment) {
+  ProgramRun run = run_one(binary, arguments, working_dir, environment);
+  child_reports().add(binary, arguments, run);
+  return run;
+}
+
+namespace {
+
+ProgramRun run_one(const std::string& binary, const std::vector<std::string>& arguments,
+                   const fs::path& working_dir, const Environment& environment) {
   int out_pipe[2];
   int err_pipe[2];
   if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
@@ -154,6 +218,8 @@ ProgramRun run_binary(const std::string& binary, const std::vector<std::string>&
   }
   return run;
 }
+
+}  // namespace
 
 ProgramRun run_zarvelt(const std::vector<std::string>& arguments, const fs::path& working_dir,
                        const Environment& environment) {

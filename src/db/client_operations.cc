@@ -51,8 +51,16 @@ std::string_view up_to_terminator(std::string_view value) {
   return value.substr(0, value.find('\0'));
 }
 
+// The bytes that stand for no character in Windows-1252, the booking files' encoding. A
+// database converting from it refuses them (PostgreSQL), another might store anything in their
+// place; so they are refused here, before any backend sees them, alike on every backend.
+bool has_undefined_byte(std::string_view text) {
+  return text.find_first_of("\x81\x8D\x8F\x90\x9D") != std::string_view::npos;
+}
+
 // Binds the inputs as the production client would: an empty text is NULL, and a text that does
-// not fit its host variable is refused (never cut into a key column).
+// not fit its host variable is refused (never cut into a key column), as is one with a byte
+// that is no Windows-1252 character.
 std::int32_t bind_inputs(std::span<const InputVariable> inputs, std::vector<BoundValue>& bound) {
   bound.clear();
   for (const InputVariable& input : inputs) {
@@ -65,6 +73,7 @@ std::int32_t bind_inputs(std::span<const InputVariable> inputs, std::vector<Boun
       if (input.text.capacity == 0 || text.size() > input.text.capacity - 1) {
         return kValueTooLarge;
       }
+      if (has_undefined_byte(text)) return kPartialMultibyte;
       if (!text.empty()) {
         value.kind = BoundValue::Kind::kText;
         value.text = text;
@@ -197,11 +206,18 @@ std::int32_t own_inputs(std::span<const InputVariable> inputs, std::vector<Owned
   return kSuccess;
 }
 
+// After a status that ends the run, the statements after it are not sent: each would wait out
+// the same lock or timeout, and the run ends at the first anyway. They get that status.
 void Connection::run_batch(std::span<const BatchedInsert> batch,
                            std::vector<std::int32_t>& statuses) {
+  const std::size_t first = statuses.size();
   std::vector<BoundValue> inputs;
   std::vector<FetchedRow> rows;
   for (const BatchedInsert& insert : batch) {
+    if (statuses.size() > first && status_scope(statuses.back()) != StatusScope::kBooking) {
+      statuses.push_back(statuses.back());
+      continue;
+    }
     inputs.clear();
     for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());
     statuses.push_back(run(insert.text, inputs, 0, rows));
@@ -211,11 +227,16 @@ void Connection::run_batch(std::span<const BatchedInsert> batch,
 void Connection::run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
                              std::size_t max_rows, std::vector<std::int32_t>& statuses,
                              std::vector<std::vector<FetchedRow>>& rows) {
+  const std::size_t first = statuses.size();
   std::vector<BoundValue> bound;
   for (const std::vector<OwnedValue>& values : inputs) {
+    rows.emplace_back();
+    if (statuses.size() > first && status_scope(statuses.back()) != StatusScope::kBooking) {
+      statuses.push_back(statuses.back());  // as run_batch
+      continue;
+    }
     bound.clear();
     for (const OwnedValue& value : values) bound.push_back(value.bound());
-    rows.emplace_back();
     statuses.push_back(run(text, bound, max_rows, rows.back()));
   }
 }

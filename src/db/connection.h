@@ -22,7 +22,7 @@ enum class Dialect { kOracle, kSqlite, kPostgresql };
 // The SQL function the SQLite backend provides for the production database's
 // to_date(x,'yyyymmddhh24miss'): the digits yyyymmdd[hh24[mi[ss]]] as the text
 // 'YYYY-MM-DD HH:MM:SS' that SQLite's date columns hold, anything else marked "invalid:" so
-// that the column's date CHECK refuses it; NULL stays NULL.
+// that the column's date CHECK refuses it (year 0000 too); NULL stays NULL.
 inline constexpr std::string_view kSqliteDateFunction = "zarvelt_date";
 
 // One statement in every dialect. Input placeholders are numbered by the order of the input

@@ -15,6 +15,7 @@
 // backend's own: every call to the driver waits at most 45 s (the connect 15 s), after which the
 // statement is cancelled and the session counts as lost. A driver may enforce its timeouts on
 // the server alone (psqlODBC sends statement_timeout to it), and a stopped server never answers.
+// On PostgreSQL the session also gets a lock timeout of 25 s, as through libpq.
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -44,6 +45,7 @@ namespace {
 constexpr SQLULEN kLoginTimeoutSeconds = 10;
 constexpr SQLULEN kConnectionTimeoutSeconds = 30;
 constexpr SQLULEN kQueryTimeoutSeconds = 30;
+constexpr int kLockTimeoutMs = 25000;  // PostgreSQL only
 // The client's deadlines: a call, and the connect (login timeout and a margin for the driver
 // to report it itself).
 constexpr std::chrono::seconds kCallDeadline{45};
@@ -279,8 +281,15 @@ class OdbcLink {
   // Runs the inserts as one parameter array per text (in the absorbing form) under one
   // savepoint. kAnswered with every answer set when each row's outcome is certain; otherwise
   // everything is rolled back to the savepoint and the caller runs them one by one.
+  //
+  // failed_row and failure: when an array failed with a status that ends the run and the driver
+  // named its row, that row (the insert's index) and the status; else inserts.size().
   ArrayOutcome run_arrays(const std::vector<ArrayInsert>& inserts,
-                          std::vector<std::int32_t>& answers) {
+                          std::vector<std::int32_t>& answers, std::size_t& failed_row,
+                          std::int32_t& failure) {
+    failed_row = inserts.size();
+    array_failed_row_ = inserts.size();
+    array_failure_ = kSuccess;
     if (lost_) return ArrayOutcome::kLost;
     answers.assign(inserts.size(), kSuccess);
     // Rows of one text keep their order; texts go to different tables and do not meet.
@@ -310,6 +319,10 @@ class OdbcLink {
     if (!restore_savepoint()) {
       lose_session();
       return ArrayOutcome::kLost;
+    }
+    if (status_scope(array_failure_) != StatusScope::kBooking) {
+      failed_row = array_failed_row_;
+      failure = array_failure_;
     }
     return ArrayOutcome::kOneByOne;
   }
@@ -435,6 +448,22 @@ class OdbcLink {
       } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
         const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
         if (is_lost_session(dialect_, diagnostic)) lose_session();
+        array_failure_ = odbc_statement_status(dialect_, diagnostic);
+        // The row that failed, when the driver tells it: the one row marked failed, all before
+        // it run (psqlODBC marks every row of a failed array as failed: then it is not known).
+        const auto failed_at =
+            std::find(row_status.begin(), row_status.end(), SQLUSMALLINT{SQL_PARAM_ERROR});
+        const bool named =
+            failed_at != row_status.end() &&
+            std::all_of(row_status.begin(), failed_at,
+                        [](SQLUSMALLINT state) {
+                          return state == SQL_PARAM_SUCCESS || state == SQL_PARAM_SUCCESS_WITH_INFO;
+                        }) &&
+            std::find(failed_at + 1, row_status.end(), SQLUSMALLINT{SQL_PARAM_ERROR}) ==
+                row_status.end();
+        if (named) {
+          array_failed_row_ = rows[static_cast<std::size_t>(failed_at - row_status.begin())];
+        }
       }
     }
     // Nothing stays bound to the buffers of this call.
@@ -685,6 +714,9 @@ class OdbcLink {
   // statement (only queries since it); behind statements that changed something.
   enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
   std::unordered_map<std::string, PreparedStatement> array_statements_;  // as prepared_
+  // The last failed insert array's status and the row the driver said failed (see run_arrays).
+  std::int32_t array_failure_ = kSuccess;
+  std::size_t array_failed_row_ = 0;
   bool lost_ = false;
   std::mutex active_mutex_;
   SQLHSTMT active_ = SQL_NULL_HSTMT;
@@ -820,6 +852,8 @@ class OdbcConnection : public Connection {
       std::vector<ArrayInsert> inserts;
       std::vector<std::int32_t> answers;
       ArrayOutcome outcome = ArrayOutcome::kLost;
+      std::size_t failed_row = 0;
+      std::int32_t failure = kSuccess;
     };
     auto call = std::make_shared<BatchCall>();
     call->inserts.reserve(batch.size());
@@ -827,7 +861,8 @@ class OdbcConnection : public Connection {
       call->inserts.push_back({std::string(insert.absorbing_text), insert.inputs});
     }
     if (!guarded([link = link_, call] {
-          call->outcome = link->run_arrays(call->inserts, call->answers);
+          call->outcome =
+              link->run_arrays(call->inserts, call->answers, call->failed_row, call->failure);
         })) {
       call->outcome = ArrayOutcome::kLost;
     }
@@ -835,8 +870,21 @@ class OdbcConnection : public Connection {
       case ArrayOutcome::kAnswered:
         statuses.insert(statuses.end(), call->answers.begin(), call->answers.end());
         return;
-      case ArrayOutcome::kOneByOne:
-        return Connection::run_batch(batch, statuses);
+      case ArrayOutcome::kOneByOne: {
+        // A status that ends the run, in a row the driver named: the rows before it run one by
+        // one for their exact statuses, and it and the rest are not sent again (as
+        // Connection::run_batch goes on after such a status).
+        const std::size_t failed = std::min(call->failed_row, batch.size());
+        const std::size_t first = statuses.size();
+        Connection::run_batch(batch.first(failed), statuses);
+        const bool ended =
+            statuses.size() > first && status_scope(statuses.back()) != StatusScope::kBooking;
+        if (failed < batch.size()) {
+          statuses.insert(statuses.end(), batch.size() - failed,
+                          ended ? statuses.back() : call->failure);
+        }
+        return;
+      }
       case ArrayOutcome::kLost:
         statuses.insert(statuses.end(), batch.size(), kConnectionLost);
         return;
@@ -885,6 +933,25 @@ ArraySupport array_support(SQLHDBC connection) {
   return ArraySupport::kNone;
 }
 
+// Sets up a PostgreSQL session (autocommit still on): the booking files' encoding, and a lock
+// wait that ends before the statement timeout, as the libpq backend has it.
+std::int32_t set_up_postgresql_session(SQLHDBC connection, Dialect dialect) {
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection, &statement))) {
+    return odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_DBC, connection));
+  }
+  std::int32_t status = kSuccess;
+  for (const std::string& text : {std::string("SET client_encoding TO 'WIN1252'"),
+                                  "SET lock_timeout TO " + std::to_string(kLockTimeoutMs)}) {
+    if (status == kSuccess && !succeeded(SQLExecDirect(statement, sql_text(text), SQL_NTS))) {
+      status = odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_STMT, statement));
+    }
+    SQLFreeStmt(statement, SQL_CLOSE);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return status;
+}
+
 // Connects, picks the dialect and opens the run's transaction; on failure lets go of the
 // handles and sets call.status.
 void connect_with(ConnectCall& call) {
@@ -913,6 +980,14 @@ void connect_with(ConnectCall& call) {
              &product_length);
   const std::optional<Dialect> dialect = dialect_of_product(reinterpret_cast<const char*>(product));
   if (!dialect) return give_up(kFeatureNotEnabled, true);
+
+  // The booking files are Windows-1252: a PostgreSQL server is told so and converts them to and
+  // from its own encoding (psqlODBC's ANSI driver passes the bytes on as they are). Before the
+  // run's transaction, so that no rollback undoes it; the lock timeout alike.
+  if (*dialect == Dialect::kPostgresql) {
+    const std::int32_t status = set_up_postgresql_session(connection, *dialect);
+    if (status != kSuccess) return give_up(status, true);
+  }
 
   // One transaction for the whole run, committed once at its end.
   if (!succeeded(SQLSetConnectAttr(connection, SQL_ATTR_AUTOCOMMIT,

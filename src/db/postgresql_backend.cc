@@ -9,9 +9,10 @@
 // trip of its own: its status is known at once, and nothing else runs in between.
 //
 // Defaults, so that a dead or frozen server cannot hang the run: connect_timeout 10 s,
-// statement_timeout 30 s on the server, TCP keepalives (idle 30 s, interval 10 s, 3 probes),
-// and a client-side deadline of 45 s per round trip after which the session counts as lost.
-// A conninfo in the alias may override the first three.
+// statement_timeout 30 s and lock_timeout 25 s on the server (a lock wait ends with -54 before
+// the statement's own timeout), TCP keepalives (idle 30 s, interval 10 s, 3 probes), and a
+// client-side deadline of 45 s per round trip after which the session counts as lost. A
+// conninfo in the alias may override the first three.
 #include <poll.h>
 
 #include <chrono>
@@ -207,13 +208,28 @@ class PostgresConnection : public Connection {
       rows->resize(first_rows + statements.size());
       fetched = std::span<std::vector<FetchedRow>>(rows->data() + first_rows, statements.size());
     }
+    // A status that ends the run (a lock or statement timeout, a deadlock, the session lost...)
+    // ends the batch where it stands: the statements before it have their answers from the
+    // round trip that met it, and it and every statement after it get that status without
+    // being sent again, each of which would only wait out the same timeout.
+    const auto end_run = [&](std::size_t from, std::int32_t status) {
+      for (std::size_t i = from; i < statements.size(); ++i) {
+        answers[i] = status;
+        if (!fetched.empty()) fetched[i].clear();
+      }
+    };
     std::size_t begin = 0;
     while (begin < statements.size()) {
       std::size_t end = statements.size();
-      std::size_t failed = send_segment(statements, begin, end, answers, max_rows, fetched);
-      while (failed != end && failed > begin) {
+      std::int32_t failure = kSuccess;
+      std::size_t failed =
+          send_segment(statements, begin, end, answers, max_rows, fetched, failure);
+      while (failed != end && failed > begin && status_scope(failure) == StatusScope::kBooking) {
         end = failed;
-        failed = send_segment(statements, begin, end, answers, max_rows, fetched);
+        failed = send_segment(statements, begin, end, answers, max_rows, fetched, failure);
+      }
+      if (failed != end && status_scope(failure) != StatusScope::kBooking) {
+        return end_run(failed, failure);
       }
       if (failed == end) {
         begin = end;
@@ -224,16 +240,21 @@ class PostgresConnection : public Connection {
       std::vector<FetchedRow> single;
       answers[begin] = run(statements[begin].text, inputs, max_rows, single);
       if (rows != nullptr) fetched[begin] = std::move(single);
+      if (status_scope(answers[begin]) != StatusScope::kBooking) {
+        return end_run(begin + 1, answers[begin]);
+      }
       ++begin;
     }
   }
 
   // Sends statements[begin, end) in one round trip under one savepoint. Returns end with answers
   // set when every statement ran; otherwise the index of the first that failed, with the
-  // segment undone (the rollback rides ahead of the next round trip).
+  // segment undone (the rollback rides ahead of the next round trip) and failure set to its
+  // status (kConnectionLost when the session is gone).
   std::size_t send_segment(std::span<const Pipelined> statements, std::size_t begin,
                            std::size_t end, std::span<std::int32_t> answers, std::size_t max_rows,
-                           std::span<std::vector<FetchedRow>> fetched) {
+                           std::span<std::vector<FetchedRow>> fetched, std::int32_t& failure) {
+    failure = kConnectionLost;
     if (lost_) return begin;
     struct Sent {
       Step step;
@@ -300,17 +321,20 @@ class PostgresConnection : public Connection {
         PGresult* result = nullptr;
         if (!next_result(result)) {
           lose_connection();
+          failure = kConnectionLost;
           return begin;
         }
         if (result == nullptr) break;
         const ExecStatusType state = libpq().PQresultStatus(result);
         if (step.step == Step::kRestore && state != PGRES_COMMAND_OK) restored = false;
         if (state == PGRES_FATAL_ERROR) {
-          if (failed == end) failed = step.step == Step::kExecute ? step.index : begin;
-          if (map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE)) ==
-              kConnectionLost) {
-            lost = true;
+          const std::int32_t status =
+              map_sqlstate(libpq().PQresultErrorField(result, PG_DIAG_SQLSTATE));
+          if (failed == end) {
+            failed = step.step == Step::kExecute ? step.index : begin;
+            failure = status;
           }
+          if (status == kConnectionLost) lost = true;
         } else if (state == PGRES_COMMAND_OK || state == PGRES_TUPLES_OK) {
           if (step.step == Step::kBegin) begun = true;
           if (step.step == Step::kSavepoint) savepoint_set = true;
@@ -332,6 +356,7 @@ class PostgresConnection : public Connection {
     PGresult* sync = nullptr;
     if (!next_result(sync) || sync == nullptr) {
       lose_connection();
+      failure = kConnectionLost;
       return begin;
     }
     libpq().PQclear(sync);
@@ -339,11 +364,14 @@ class PostgresConnection : public Connection {
     in_transaction_ = begun;
     if (libpq().PQstatus(connection_) == CONNECTION_BAD || lost || !restored) {
       lose_connection();
+      failure = kConnectionLost;
       return begin;
     }
     if (failed != end) {
       restore_pending_ = savepoint_set;
       if (!savepoint_set) failed = begin;
+    } else {
+      failure = kSuccess;
     }
     return failed;
   }
@@ -462,14 +490,16 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   const std::string user(login);
   std::string secret(password);
   // Later entries override earlier ones: the defaults first, then the alias's conninfo, then
-  // LOGIN and PASS.
+  // LOGIN and PASS, then the booking files' encoding (Windows-1252 whatever the alias says; the
+  // server converts to and from its own).
   std::vector<const char*> keys = {
       "connect_timeout",  "keepalives", "keepalives_idle",  "keepalives_interval",
       "keepalives_count", "options",    "application_name", "dbname"};
-  std::vector<const char*> values = {"10",      "1",
-                                     "30",      "10",
-                                     "3",       "-c statement_timeout=30000 -c DateStyle=ISO,YMD",
-                                     "zarvelt", conninfo.c_str()};
+  std::vector<const char*> values = {
+      "10",      "1",
+      "30",      "10",
+      "3",       "-c statement_timeout=30000 -c lock_timeout=25000 -c DateStyle=ISO,YMD",
+      "zarvelt", conninfo.c_str()};
   if (!user.empty()) {
     keys.push_back("user");
     values.push_back(user.c_str());
@@ -478,6 +508,8 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
     keys.push_back("password");
     values.push_back(secret.c_str());
   }
+  keys.push_back("client_encoding");
+  values.push_back("WIN1252");
   keys.push_back(nullptr);
   values.push_back(nullptr);
   PGconn* connection = libpq().PQconnectdbParams(keys.data(), values.data(), 1);

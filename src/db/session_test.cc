@@ -215,6 +215,14 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20241305143015")), kDateFormat);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240230143015")), kDateFormat);
   EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
+  // No calendar moment, or more or fewer digits than the format takes: refused, never stored
+  // as another moment.
+  for (const char* moment :
+       {"20240005143015", "20240300143015", "00000305143015", "20240305243015", "20240305146015",
+        "20240305143060", "202403051", "2024030514301", "202403051430150", "2024030514301500000"}) {
+    EXPECT_EQ(insert_access_record(*session_, access_record("4711", moment)), kDateFormat)
+        << moment;
+  }
   // hhmm without seconds, as some booking lines carry it.
   ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
   EXPECT_EQ(commit(*session_), kSuccess);
@@ -288,6 +296,107 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_EQ(count("KVS402ZPK"), 3);
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
+}
+
+// Every byte in every text field of both inserts, sent in batches, and in the keys of the
+// badge and zone lookups: the same status and the same stored bytes, read back through the
+// session, as on SQLite. The booking files are
+// Windows-1252: a letter such as 0xFC is stored as it stands, a byte that is no character in it
+// (0x81, 0x8D, 0x8F, 0x90, 0x9D) is one refused booking, and a NUL ends its text.
+TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
+  // Each field as text around the byte: dates as digits with the byte last.
+  struct Field {
+    std::string AccessRecord::*access;
+    std::string EventRecord::*event;
+    const char* before;
+    const char* after;
+  };
+  const Field fields[] = {
+      {&AccessRecord::terminal, nullptr, "T", "1"},
+      {&AccessRecord::booking_date, nullptr, "2024030", ""},
+      {&AccessRecord::booking_date_time, nullptr, "2024030514301", ""},
+      {&AccessRecord::badge, nullptr, "M", "ller"},
+      {&AccessRecord::running_number, nullptr, "0", "1"},
+      {nullptr, &EventRecord::terminal, "T", "1"},
+      {nullptr, &EventRecord::badge, "M", "ller"},
+      {nullptr, &EventRecord::event_date, "2026010", ""},
+      {nullptr, &EventRecord::event_date_time, "2026010715300", ""},
+      {nullptr, &EventRecord::function_code, "0", "1"},
+      {nullptr, &EventRecord::variable_text, "V", "1"},
+  };
+  // The statuses in order, then every stored row, as the session reads them.
+  const auto outcome = [&](Session& session) {
+    session.batch_size = 64;
+    std::vector<Ticket> tickets;
+    for (int byte = 0; byte < 256; ++byte) {
+      for (const Field& field : fields) {
+        const std::string value =
+            field.before + std::string(1, static_cast<char>(byte)) + field.after;
+        const int reader = static_cast<int>(tickets.size());
+        if (field.access != nullptr) {
+          AccessRecord record = access_record("4711", "20240305143015");
+          record.reader_number = reader;
+          record.*field.access = value;
+          tickets.push_back(queue_access_record(session, record));
+        } else {
+          EventRecord event{"TERM01", reader, "4711", "20260107", "20260107153000", "025", 200, ""};
+          event.*field.event = value;
+          tickets.push_back(queue_event_record(session, event));
+        }
+      }
+    }
+    send_queued(session);
+    std::vector<std::string> seen;
+    for (const Ticket ticket : tickets) {
+      seen.push_back(std::to_string(answer(session, ticket).value_or(kInternalError)));
+    }
+    // The lookups of the read-ahead, with every byte in their keys.
+    std::vector<BadgeKey> badges;
+    std::vector<std::string> zones;
+    for (int byte = 0; byte < 256; ++byte) {
+      badges.push_back({"M" + std::string(1, static_cast<char>(byte)) + "ller", "20240315"});
+      zones.push_back("Z" + std::string(1, static_cast<char>(byte)));
+    }
+    std::vector<BadgeAnswer> badge_answers;
+    lookup_badges(session, badges, badge_answers);
+    for (const BadgeAnswer& found : badge_answers) seen.push_back(std::to_string(found.status));
+    std::vector<ZoneAnswer> zone_answers;
+    lookup_zones(session, zones, zone_answers);
+    for (const ZoneAnswer& found : zone_answers) seen.push_back(std::to_string(found.status));
+    const std::string central =
+        session.connection->dialect() == Dialect::kSqlite ? "main." : "KVSYSTEM.";
+    for (const std::string& query :
+         {"select ZpkLes, ZpkTrm, ZpkDtm, ZpkUhr, ZpkAsw, ZpkLfd from " + central +
+              "KVS402ZPK order by ZpkLes",
+          "select BPRZLS, BPRTRM, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRVAR from " + central +
+              "O2009BUCHPROT order by BPRZLS"}) {
+      std::vector<FetchedRow> rows;
+      EXPECT_EQ(session.connection->run(query, {}, 10000, rows), kSuccess) << query;
+      for (const FetchedRow& row : rows) {
+        std::string line;
+        for (const auto& column : row) line += (column ? *column : "<NULL>") + "|";
+        seen.push_back(line);
+      }
+    }
+    EXPECT_EQ(commit(session), kSuccess);
+    return seen;
+  };
+  const std::vector<std::string> here = outcome(*session_);
+  auto sqlite_db = DbInstallation::create(DbBackend::kSqlite, {});
+  SessionPtr sqlite_session;
+  ASSERT_EQ(db::connect(sqlite_session, "", "", sqlite_db->connect_alias(), "KVSYSTEM").status,
+            kSuccess);
+  const std::vector<std::string> expected = outcome(*sqlite_session);
+  EXPECT_EQ(here.size(), expected.size());
+  for (std::size_t i = 0; i < std::min(here.size(), expected.size()); ++i) {
+    EXPECT_EQ(here[i], expected[i]) << "entry " << i;
+  }
+  // The anchors on SQLite: a badge with 0xFC stored as it stands, one with 0x81 refused.
+  const std::size_t fc_badge = 0xFC * std::size(fields) + 3;
+  EXPECT_THAT(expected, ::testing::Contains(std::to_string(fc_badge) +
+                                            "|TERM01|2024-03-05 00:00:00|2024-03-05 14:30:15|"
+                                            "M\xFCller|001|"));
+  EXPECT_EQ(expected[0x81 * std::size(fields) + 3], std::to_string(kPartialMultibyte));
 }
 
 // Which failed inserts end the run: each class the backend has, produced by the database
@@ -639,6 +748,53 @@ TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   EXPECT_EQ(server_time, "");
   EXPECT_NE(commit(*session), kSuccess);
   EXPECT_TRUE(db->query("select * from KVSYSTEM.O2009BUCHPROT").empty());
+}
+
+// A batch stops at a status that ends the run (here a statement cancelled, as by its timeout):
+// the inserts after the failing one are never sent and get its status. The session has the
+// documented timeouts in force.
+TEST_P(PostgresSessionTest, RunEndingStatusEndsTheBatchAtOnce) {
+  auto db = DbInstallation::create(GetParam(), {});
+  ZARVELT_REQUIRE_DB(db);
+  ASSERT_TRUE(db->execute(
+      "create sequence zt_failing; create sequence zt_after;"
+      "create function zt_count() returns trigger language plpgsql as $$begin "
+      "if new.ZpkAsw = 'FAIL' then perform nextval('kvsystem.zt_failing');"
+      " raise exception using errcode = '57014'; end if;"
+      "if new.ZpkLes > 2 then perform nextval('kvsystem.zt_after'); end if; return new; end$$;"
+      "create trigger zt_count before insert on KVS402ZPK for each row execute function "
+      "zt_count()"));
+  SessionPtr session;
+  ASSERT_EQ(
+      db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
+      kSuccess);
+  std::vector<FetchedRow> rows;
+  for (const auto& [setting, value] :
+       {std::pair{"statement_timeout", "30s"}, std::pair{"lock_timeout", "25s"}}) {
+    ASSERT_EQ(session->connection->run(std::string("show ") + setting, {}, 1, rows), kSuccess);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].value_or(""), value) << setting;
+  }
+  session->batch_size = 6;
+  std::vector<Ticket> tickets;
+  for (int reader = 0; reader < 6; ++reader) {
+    AccessRecord record = access_record(reader == 2 ? "FAIL" : "4711", "20240305143015");
+    record.reader_number = reader;
+    tickets.push_back(queue_access_record(*session, record));
+  }
+  send_queued(*session);
+  std::vector<std::int32_t> statuses;
+  for (const Ticket ticket : tickets) statuses.push_back(answer(*session, ticket).value_or(1));
+  EXPECT_THAT(statuses,
+              ElementsAre(kSuccess, kSuccess, kCancelled, kCancelled, kCancelled, kCancelled));
+  const auto calls = [&](const std::string& sequence) {
+    return db->query("select case when is_called then last_value else 0 end from kvsystem." +
+                     sequence);
+  };
+  // psqlODBC marks every row of a failed array as failed, so the rows run once more one by one
+  // up to the failing one for their own statuses.
+  EXPECT_THAT(calls("zt_failing"), ElementsAre(GetParam() == DbBackend::kPostgresql ? "1" : "2"));
+  EXPECT_THAT(calls("zt_after"), ElementsAre("0"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, PostgresSessionTest, ::testing::ValuesIn(postgresql_backends()),

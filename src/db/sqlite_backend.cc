@@ -166,7 +166,9 @@ class DatabaseFile {
 
 // kSqliteDateFunction: byte for byte the text of the SQL expression "CASE WHEN length(p) IN
 // (8,10,12,14) AND p NOT GLOB '*[^0-9]*' THEN substr(p,1,4)||'-'||... (the time from
-// p||'000000') ELSE 'invalid:'||p END", without its dozen allocations per date. Like SQLite's
+// p||'000000') ELSE 'invalid:'||p END", without its dozen allocations per date, and year 0000
+// marked too. The column's CHECK then refuses month or day 00, February 30, hour 24 and minute
+// or second 60 (strftime normalises them into another moment or gives NULL). Like SQLite's
 // length, GLOB and substr it reads the text up to its first NUL byte, and the zeros pad nothing
 // after one; "invalid:" keeps the whole text.
 void date_function(sqlite3_context* context, int, sqlite3_value** arguments) {
@@ -181,9 +183,11 @@ void date_function(sqlite3_context* context, int, sqlite3_value** arguments) {
   }
   const std::string_view text(bytes, static_cast<std::size_t>(sqlite3_value_bytes(arguments[0])));
   const std::string_view digits = text.substr(0, text.find('\0'));
+  // Year 0000 is no year of the calendar (SQLite's date functions would take it).
   const bool convertible =
       (digits.size() == 8 || digits.size() == 10 || digits.size() == 12 || digits.size() == 14) &&
-      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+      !digits.starts_with("0000");
   if (!convertible) {
     const std::string marked = "invalid:" + std::string(text);
     sqlite3_result_text(context, marked.data(), static_cast<int>(marked.size()), SQLITE_TRANSIENT);

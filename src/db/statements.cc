@@ -15,15 +15,31 @@ std::string sqlite_to_date(const std::string& p) {
   return std::string(kSqliteDateFunction) + "(" + p + ")";
 }
 
-// PostgreSQL's to_timestamp works in the session's time zone, and converting back shifts a
-// time in the hour skipped at the change to daylight saving time (02:30 becomes 03:30). Read as
-// UTC and taken back from UTC, the digits stay the wall-clock time they are, like a DATE of the
-// production database. Only 8, 10, 12 or 14 digits are taken, as on SQLite.
+// A booking date and time is a calendar moment of 8, 10, 12 or 14 digits (yyyymmdd[hh24[mi[ss]]])
+// or it is refused, the same on every backend; nothing is stored as another moment.
+//
+// PostgreSQL: to_timestamp is lenient (month or day 00 gives the first, year 0000 the year 1)
+// and the timestamp input takes hour 24, minute 60 and second 60 as the next day, hour or
+// minute; so the digits are checked first and then read as an ISO timestamp
+// (yyyymmddThhmiss), which refuses what is no day of the calendar. Without a time zone, the
+// digits stay the wall-clock time they are, like a DATE of the production database (no shift
+// in the hour skipped when daylight saving time begins). What is refused gives SQLSTATE 22007
+// or 22008, as SQLite's date CHECK gives its refusal.
 std::string postgresql_to_date(const std::string& p) {
   const std::string text = p + "::text";
-  return "(to_timestamp(CASE WHEN length(" + text + ") IN (8,10,12,14) AND " + text +
-         " !~ '[^0-9]' THEN rpad(" + text + ",14,'0')||'+00' ELSE 'invalid:'||" + text +
-         " END,'YYYYMMDDHH24MISSTZH') AT TIME ZONE 'UTC')::timestamp(0)";
+  const std::string digits = "rpad(" + text + ",14,'0')";
+  return "(CASE WHEN " + text +
+         " ~ '^[0-9]{8}(([01][0-9]|2[0-3])([0-5][0-9]([0-5][0-9])?)?)?$' THEN left(" + digits +
+         ",8)||'T'||right(" + digits + ",6) ELSE 'invalid:'||" + text + " END)::timestamp(0)";
+}
+
+// Oracle's to_date refuses what is no calendar moment itself (ORA-01839 to ORA-01858) but takes
+// fewer digits than its format, and fails a longer text with ORA-01830: so only 8, 10, 12 or
+// 14 digits reach it, padded to 14, and anything else is marked so that it fails as a date.
+// NULL stays NULL (Oracle's || would make 'invalid:' of it).
+std::string oracle_to_date(const std::string& p) {
+  return "to_date(CASE WHEN regexp_like(" + p + ",'^[0-9]{8}([0-9]{2}){0,3}$') THEN rpad(" + p +
+         ",14,'0') WHEN " + p + " IS NOT NULL THEN 'invalid:'||" + p + " END,'yyyymmddhh24miss')";
 }
 
 // What goes into one column of an insert.
@@ -54,7 +70,7 @@ std::string value_text(Dialect dialect, const InsertValue& value) {
     case InsertValue::Kind::kDate:
       if (dialect == Dialect::kSqlite) return sqlite_to_date(input);
       if (dialect == Dialect::kPostgresql) return postgresql_to_date(input);
-      return "to_date(" + input + ",'yyyymmddhh24miss')";
+      return oracle_to_date(input);
     case InsertValue::Kind::kNull:
       return "null";
     case InsertValue::Kind::kServerTime:
