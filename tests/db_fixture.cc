@@ -267,13 +267,14 @@ class PostgresInstallation : public DbInstallation {
 
  private:
   // Host and port come from PGHOST/PGPORT (or a service file) as the test script exports them.
+  // Texts in and out are Windows-1252 bytes, as the program's are.
   PGconn* connect(const std::string& database) {
     const char* keys[] = {"dbname", "user", "password", "connect_timeout", "options", nullptr};
     const char* values[] = {database.c_str(),
                             login_.c_str(),
                             password_.c_str(),
                             "5",
-                            "-c DateStyle=ISO,YMD -c client_min_messages=warning",
+                            "-c DateStyle=ISO,YMD -c client_min_messages=warning -c client_encoding=WIN1252",
                             nullptr};
     PGconn* connection = PQconnectdbParams(keys, values, 0);
     if (PQstatus(connection) != CONNECTION_OK) {

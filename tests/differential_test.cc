@@ -188,7 +188,9 @@ std::string join(const std::vector<std::string>& rows) {
 // The first difference between two sights, for the failure message.
 std::string difference(const Seen& a, const Seen& b) {
   const std::pair<const char*, std::pair<std::string, std::string>> parts[] = {
-      {"exit status", {std::to_string(a.exit_status), std::to_string(b.exit_status)}},
+      {"exit status",
+       {std::to_string(a.exit_status) + "\n" + a.console + a.error_output,
+        std::to_string(b.exit_status) + "\n" + b.console + b.error_output}},
       {"console", {a.console, b.console}},
       {"standard error", {a.error_output, b.error_output}},
       {"log", {a.log, b.log}},
@@ -268,12 +270,15 @@ class DifferentialTest : public ::testing::TestWithParam<DbBackend> {
     }
     std::sort(rejects.begin(), rejects.end());  // the lines, then their reasons
     for (const auto& path : rejects) seen.rejects += testing::read_file(path).value_or("") + "--\n";
+    // Sorted here: the backends sort NULL apart.
     seen.access = db->query(
         "select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld, ZpkLfd "
-        "from KVSYSTEM.KVS402ZPK order by ZpkTrm, ZpkLes, ZpkUhr, ZpkAsw");
+        "from KVSYSTEM.KVS402ZPK");
     seen.events = db->query(
         "select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR "
-        "from KVSYSTEM.O2009BUCHPROT order by BPRTRM, BPRZLS, BPRAWV, BPRDTE, BPRFCD");
+        "from KVSYSTEM.O2009BUCHPROT");
+    std::sort(seen.access.begin(), seen.access.end());
+    std::sort(seen.events.begin(), seen.events.end());
     return seen;
   }
 
