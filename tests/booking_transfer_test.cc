@@ -608,8 +608,8 @@ TEST_P(BookingTransferTest, BatchedRunEqualsOneAtATime) {
 }
 
 // A check run does everything against the database and keeps nothing: no rows, the targets as
-// they were, no reject file; the console names what a real run would reject, and the log and
-// the run record say it was a check.
+// they were, no reject file; the console names what a real run would reject and gives the
+// summary, and the log and the run record say it was a check.
 TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
   if (!windows_binary_.empty()) GTEST_SKIP();
   testing::write_file(in_working_dir("target1.txt"), "earlier export 1");
@@ -622,6 +622,16 @@ TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
   EXPECT_THAT(event_rows(), ::testing::IsEmpty());
   EXPECT_THAT(check.console,
               ::testing::HasSubstr("Zeile 7: Schema/Personalnr. nicht gefunden, Fehler 1403\n"));
+  // The summary, without /D too: what the real run would take over.
+  EXPECT_THAT(check.console, ::testing::EndsWith("\n\xFC"
+                                                 "bergeben:\n"
+                                                 "   Zeitbuchungen         : 3\n"
+                                                 "   Zutrittsbuchungen:    : 7\n"
+                                                 "   Kostenstellenbuchungen: 1\n"
+                                                 "   Ereignisse:           : 1\n"
+                                                 "Pr\xFC"
+                                                 "flauf: nichts \xFC"
+                                                 "bernommen\n"));
   EXPECT_THAT(files_named(installation_.log_dir(), "ZarveltReject_"), ::testing::IsEmpty());
   const std::string log = read_file(installation_.log_path()).value_or("");
   EXPECT_THAT(log, ::testing::HasSubstr(": Pr\xFC"
