@@ -594,7 +594,10 @@ TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
   const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
   std::fclose(console);
   EXPECT_EQ(std::string(buffer, size),
-            kNoClientNotice + "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+            "Konfigurationsdatei /nonexistent/velmarion.ini kann nicht gelesen werden, "
+            "Arbeitsverzeichnis: " +
+                std::filesystem::current_path().string() + "\n" + kNoClientNotice +
+                "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
 }
 
 }  // namespace
