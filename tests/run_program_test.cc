@@ -88,7 +88,14 @@ INSTANTIATE_TEST_SUITE_P(Words, VerboseSwitchTest,
                                            VerboseSwitchCase{"/d", true},
                                            VerboseSwitchCase{"/DX", false},
                                            VerboseSwitchCase{"-D", false},
-                                           VerboseSwitchCase{"D", false}));
+                                           VerboseSwitchCase{"D", false}),
+                         [](const ::testing::TestParamInfo<VerboseSwitchCase>& info) {
+                           std::string name;
+                           for (const char c : info.param.word) {
+                             name += c == '/' ? "Slash" : c == '-' ? "Dash" : std::string(1, c);
+                           }
+                           return name;
+                         });
 
 TEST_F(RunProgramTest, UncreatableTargetsGive94AndOneVerboseMessage) {
   write_file(in_working_dir("source.txt"), "");
