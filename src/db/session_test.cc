@@ -549,9 +549,7 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
   constexpr int kSchemas = 34;
   std::vector<std::string> names;
   for (int i = 1; i <= kSchemas; ++i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "C%02d", i);
-    names.push_back(name);
+    names.push_back((i < 10 ? "C0" : "C") + std::to_string(i));
   }
   auto many = DbInstallation::create(GetParam(), names);
   ZARVELT_REQUIRE_DB(many);
