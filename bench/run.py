@@ -255,9 +255,10 @@ class Bench:
         driver = next(p for p in listing if p.endswith("/psqlodbca.so"))
         odbc_ini = os.path.join(self.work, "odbc.ini")
         with open(odbc_ini, "w") as f:
-            # Protocol 7.4-0: the program's own savepoints, without psqlODBC's on top.
+            # Protocol 7.4-0: the program's own savepoints, without psqlODBC's on top. No
+            # communication log or debug log (Debian registers the driver with CommLog=1).
             f.write("[zbodbc]\nDriver=%s\nServername=127.0.0.1\nPort=%d\nDatabase=zbench\n"
-                    "Protocol=7.4-0\n" % (driver, self.args.proxy_port))
+                    "Protocol=7.4-0\nCommLog=0\nDebug=0\n" % (driver, self.args.proxy_port))
         os.environ["ODBCINI"] = odbc_ini
         return "odbc:zbodbc"
 

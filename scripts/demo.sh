@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds zarvelt and runs it once on a demo installation with SQLite as its database, then shows
-# what the run produced: both export files, the new protocol rows and the run's transfer log.
+# what the run produced: both export files, the new protocol rows, the run's transfer log, its
+# reject and reasons files and its run record.
 #
 #   scripts/demo.sh
 #
@@ -103,13 +104,34 @@ log=$demo/Velmarion_php/log/ZarveltLog.txt
 last_header=$(grep -a -n '^>>>>' "$log" | tail -n 1 | cut -d: -f1)
 tail -n +"${last_header:-1}" "$log" | from_1252
 
+# The run record is one JSON line per run; this run's is the last one. Its reject_file names
+# the lines the run did not get through (null when it rejected none).
+runs=$demo/Velmarion_php/log/ZarveltRuns.jsonl
+record=$(tail -n 1 "$runs" 2>/dev/null || true)
+reject=$(printf '%s' "$record" | sed -n 's/.*"reject_file":"\([^"]*\)".*/\1/p')
+
 section "Done"
 cat <<EOF
 The demo installation is in $demo:
   Files/velmarion.ini               configuration (LOGIN, PASS, NET8)
   Velmarion_php/log/ZarveltLog.txt  transfer log (Windows-1252; every run appends)
+  Velmarion_php/log/ZarveltRuns.jsonl
+                                    run record: one JSON line per run (UTF-8)
+EOF
+if [ -n "$reject" ]; then
+  cat <<EOF
+  Velmarion_php/log/$(basename "$reject")
+                                    the lines this run did not get through, as read (feed
+                                    it again once the cause is fixed)
+  Velmarion_php/log/$(basename "${reject%.txt}")_Gruende.txt
+                                    why, one line each (Windows-1252)
+EOF
+fi
+cat <<EOF
   db/KVSYSTEM.db, MAND01.db, ...    the SQLite database, one file per schema
   Transfer/work/                    working directory: booking file and exports
+This run's record (the last line of ZarveltRuns.jsonl):
+  $record
 Run it again by hand:
   cd $work && $build/zarvelt T01 T01.txt T01_time.txt T01_cost.txt /D | iconv -f WINDOWS-1252
 EOF

@@ -11,11 +11,12 @@ demo_packages=(
   g++ cmake make
   libsqlite3-dev sqlite3
 )
-# The tests on top: the other backends, GoogleTest, the Windows build, the fuzzers, formatting,
-# and an Oracle SQL grammar (sqlglot, for Debian's own python3) for the Oracle-only texts.
+# The tests on top: Ninja (the test builds use it), the other backends, GoogleTest, the Windows
+# build, the fuzzers, formatting, and an Oracle SQL grammar (sqlglot, for Debian's own python3)
+# for the Oracle-only texts.
 test_packages=(
   "${demo_packages[@]}"
-  pkg-config clang-format
+  pkg-config clang-format ninja-build
   libgtest-dev libgmock-dev
   libpq-dev postgresql-15 postgresql-client-15
   unixodbc-dev odbc-postgresql libsqliteodbc

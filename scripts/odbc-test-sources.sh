@@ -21,10 +21,14 @@ driver=$(dpkg-query -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | he
 sqlite_driver=$(dpkg-query -L libsqliteodbc 2>/dev/null | grep '/libsqlite3odbc\.so$' | head -n 1 || true)
 
 mkdir -p "$dir"
+# CommLog and Debug off, for the driver and each source: Debian registers psqlODBC with
+# CommLog=1, and every connection would leave a psqlodbc_*.log in /tmp.
 cat >"$dir/odbcinst.ini" <<INST
 [PostgreSQL ANSI]
 Description=PostgreSQL ODBC driver (ANSI)
 Driver=$driver
+CommLog=0
+Debug=0
 INST
 if [ -n "$sqlite_driver" ]; then
   printf '\n[SQLite3]\nDriver=%s\n' "$sqlite_driver" >>"$dir/odbcinst.ini"
@@ -37,6 +41,8 @@ Driver=PostgreSQL ANSI
 Servername=$PGHOST
 Port=$PGPORT
 Protocol=7.4-0
+CommLog=0
+Debug=0
 
 # The same with psqlODBC's defaults (its own statement rollback), as an installation may have
 # it: the differential test runs through it.
@@ -50,6 +56,8 @@ Driver=PostgreSQL ANSI
 Servername=$PGHOST
 Port=$PGPORT
 Database=postgres
+CommLog=0
+Debug=0
 SOURCES
 echo "export ODBCSYSINI='$dir' ODBCINI='$dir/odbc.ini'"
 echo "export ZARVELT_TEST_ODBC_DSN=zpg ZARVELT_TEST_ODBC_ALIAS=ZARVELT_PG"

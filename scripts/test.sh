@@ -1,21 +1,102 @@
 #!/usr/bin/env bash
-# Installs what the tests need, builds, and runs every test. The one command CI runs.
-set -euo pipefail
+# Installs what the tests need, builds, and runs every test. The one command CI runs. Its last
+# line is the verdict: "test.sh: all passed", or "test.sh: FAILED: <stages>" (exit status 1).
+#
+# The stages, each timed: the packages; the build (RelWithDebInfo); the Windows build; the
+# suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC, the Windows build under
+# wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++); the
+# fuzz targets (clang-14, libFuzzer). The suites mostly wait (for the database, for the lock
+# and deadline tests), so the next tree is built beside each suite, at low priority.
+#
+# ZARVELT_TEST_BUILD_DIR, ZARVELT_SANITIZE_BUILD_DIR, ZARVELT_FUZZ_BUILD_DIR and
+# ZARVELT_WINDOWS_BUILD_DIR choose the build directories, ZARVELT_BUILD_JOBS the jobs (default
+# the number of cores), ZARVELT_FUZZ_SECONDS the time per fuzz target (default 60).
+set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
-bash scripts/install-deps.sh
-
+jobs=${ZARVELT_BUILD_JOBS:-$(nproc)}
+export ZARVELT_BUILD_JOBS=$jobs
 build=${ZARVELT_TEST_BUILD_DIR:-build-test}
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build "$build" -j"$(nproc)"
-# The Windows build (mingw-w64, ODBC only); its end-to-end tests run it under wine64.
-windows_binary=$(bash scripts/windows-build.sh)
+sanitize_build=${ZARVELT_SANITIZE_BUILD_DIR:-build-test-sanitize}
+export ZARVELT_FUZZ_BUILD_DIR=${ZARVELT_FUZZ_BUILD_DIR:-build-test-fuzz}
+started=$SECONDS
+failed=()
+
+# stage NAME COMMAND...: runs the command, says how long it took, and records a failure.
+stage() {
+  local name=$1 begun=$SECONDS
+  shift
+  echo "test.sh: -- $name"
+  if "$@"; then
+    echo "test.sh: -- $name: $((SECONDS - begun)) s (load $(cut -d' ' -f1-3 /proc/loadavg))"
+  else
+    echo "test.sh: -- $name FAILED after $((SECONDS - begun)) s" >&2
+    failed+=("$name")
+    return 1
+  fi
+}
+# A stage beside the one in the foreground, at low priority so that the foreground's tests get
+# the processor when they want it: its output goes to a log, shown if it fails.
+background_stage() {
+  local name=$1 log=$2
+  shift 2
+  mkdir -p "$(dirname "$log")"
+  (renice -n 10 -p "$BASHPID" >/dev/null && stage "$name" "$@" >"$log" 2>&1) &
+}
+# Waits for a background stage; prints its log on failure.
+wait_stage() {
+  local name=$1 pid=$2 log=$3
+  if wait "$pid"; then
+    tail -n 1 "$log"
+  else
+    cat "$log" >&2
+    failed+=("$name")
+    return 1
+  fi
+}
+verdict() {
+  local minutes="$(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"
+  if [ ${#failed[@]} -eq 0 ]; then
+    echo "test.sh: all passed ($minutes)"
+  else
+    echo "test.sh: FAILED: ${failed[*]} ($minutes)"
+    exit 1
+  fi
+}
+# Configures a build directory, with Ninja when it is new and Ninja is there.
+configure() {
+  local dir=$1
+  shift
+  local generator=()
+  if [ ! -f "$dir/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
+  cmake -S . -B "$dir" "${generator[@]}" "$@" >/dev/null
+}
+build_tree() {
+  local dir=$1
+  shift
+  configure "$dir" "$@" && cmake --build "$dir" -j"$jobs"
+}
+
+stage packages bash scripts/install-deps.sh || verdict
+
 # The database tests run against SQLite and a throwaway PostgreSQL cluster of this run (its own
 # directory and port, so parallel runs do not meet). Without the cluster they fail under CI=true
 # and are skipped locally.
 export ZARVELT_PG_DIR=/tmp/zarvelt-pg-$$ ZARVELT_PG_PORT=$((50000 + $$ % 10000))
-trap 'bash scripts/postgres-test-cluster.sh stop' EXIT
+# At the end: the wine server of the prefix below ends and its directory in the temporary
+# directory (wine-XXXXXX/server-<device>-<inode of the prefix>) goes, then the cluster.
+end_wine() {
+  [ -d "${WINEPREFIX:-}" ] || return 0
+  /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+  local server
+  server="server-$(stat -c %D "$WINEPREFIX")-$(printf %x "$(stat -c %i "$WINEPREFIX")")"
+  for dir in "${TMPDIR:-/tmp}"/wine-*/"$server"; do
+    [ -d "$dir" ] && rm -rf "$dir" && rmdir "$(dirname "$dir")" 2>/dev/null
+  done
+  return 0
+}
+trap 'end_wine; bash scripts/postgres-test-cluster.sh stop' EXIT
 if pg_exports=$(bash scripts/postgres-test-cluster.sh start); then
   eval "$pg_exports"
 else
@@ -27,26 +108,47 @@ if [ -n "${PGHOST:-}" ] && odbc_exports=$(bash scripts/odbc-test-sources.sh "$ZA
   eval "$odbc_exports"
 fi
 # A private wine prefix beside the cluster (removed with it); wine reaches the data sources
-# above through the host's unixODBC. Its first start takes a while, so it happens here once.
+# above through the host's unixODBC. Its first start takes a while, so it happens once, beside
+# the builds.
 export WINEPREFIX=$ZARVELT_PG_DIR/wine WINEDEBUG=-all
 mkdir -p "$WINEPREFIX"
-timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || echo "test.sh: wineboot failed" >&2
-export ZARVELT_WINDOWS_BINARY=$windows_binary ZARVELT_TEST_WINDOWS=1
-(cd "$build" && ctest --output-on-failure -j2)
+(timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || echo "test.sh: wineboot failed" >&2) &
+wineboot=$!
 
-# The same suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++), against
-# the same cluster: the fault tests run the sanitized program too.
-sanitize_build=${ZARVELT_SANITIZE_BUILD_DIR:-build-test-sanitize}
-cmake -S . -B "$sanitize_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON \
-  -DZARVELT_BUILD_BENCH=OFF
-cmake --build "$sanitize_build" -j"$(nproc)"
+# Line tables only (-g1): they name file and line in a failure's backtrace, and the test
+# sources, heavy with templates, compile in half the time of full debug information.
+stage build build_tree "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" ||
+  verdict
+# The Windows build (mingw-w64, ODBC only); its end-to-end tests run it under wine64.
+windows_binary=
+stage windows-build eval 'windows_binary=$(bash scripts/windows-build.sh)' || verdict
+wait "$wineboot"
+
+# The sanitized tree at -O1 (and -g1): it builds in less than half the time of -O2 -g, and the
+# sanitizers find the same.
+sanitize_log=$sanitize_build/build.log
+background_stage sanitizer-build "$sanitize_log" build_tree "$sanitize_build" \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON -DZARVELT_BUILD_BENCH=OFF \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
+sanitize_pid=$!
+export ZARVELT_WINDOWS_BINARY=$windows_binary ZARVELT_TEST_WINDOWS=1
+stage ctest bash -c "cd '$build' && ctest --output-on-failure -j$jobs"
+wait_stage sanitizer-build "$sanitize_pid" "$sanitize_log" || verdict
+
+# The same suite under the sanitizers, against the same cluster: the fault tests run the
+# sanitized program too. Beside it, the fuzz targets are built.
+fuzz_log=$ZARVELT_FUZZ_BUILD_DIR/build.log
+background_stage fuzz-build "$fuzz_log" bash scripts/fuzz.sh --build-only
+fuzz_pid=$!
 # LeakSanitizer reports what OpenSSL (under libpq, under psqlODBC) keeps until the process ends
 # now and then; those are the libraries' and would fail a run at random.
-(cd "$sanitize_build" &&
-  LSAN_OPTIONS="suppressions=$root/tests/lsan-suppressions.txt:print_suppressions=0" \
-    ctest --output-on-failure -j2)
+stage sanitizer-ctest bash -c "cd '$sanitize_build' &&
+  LSAN_OPTIONS='suppressions=$root/tests/lsan-suppressions.txt:print_suppressions=0' \
+    ctest --output-on-failure -j$jobs"
+wait_stage fuzz-build "$fuzz_pid" "$fuzz_log" || verdict
 
-# Bad input: each fuzz target (clang-14, libFuzzer) for a bounded time from its committed
-# corpus, then every corpus replayed. The replays also run in both ctest runs above.
-ZARVELT_FUZZ_BUILD_DIR=${ZARVELT_FUZZ_BUILD_DIR:-build-test-fuzz} \
-  bash scripts/fuzz.sh "${ZARVELT_FUZZ_SECONDS:-60}"
+# Bad input: each fuzz target for a bounded time from its committed corpus, then every corpus
+# replayed. The replays also run in both ctest runs above.
+stage fuzz bash scripts/fuzz.sh "${ZARVELT_FUZZ_SECONDS:-60}"
+verdict

@@ -634,8 +634,8 @@ TEST_P(BookingTransferTest, BatchedRunEqualsOneAtATime) {
 }
 
 // A check run does everything against the database and keeps nothing: no rows, the targets as
-// they were, no reject file; the console names what a real run would reject, and the log and
-// the run record say it was a check.
+// they were, no reject file; the console names what a real run would reject and gives the
+// summary, and the log and the run record say it was a check.
 TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
   if (!windows_binary_.empty()) GTEST_SKIP();
   testing::write_file(in_working_dir("target1.txt"), "earlier export 1");
@@ -648,6 +648,16 @@ TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
   EXPECT_THAT(event_rows(), ::testing::IsEmpty());
   EXPECT_THAT(check.console,
               ::testing::HasSubstr("Zeile 7: Schema/Personalnr. nicht gefunden, Fehler 1403\n"));
+  // The summary, without /D too: what the real run would take over.
+  EXPECT_THAT(check.console, ::testing::EndsWith("\n\xFC"
+                                                 "bergeben:\n"
+                                                 "   Zeitbuchungen         : 3\n"
+                                                 "   Zutrittsbuchungen:    : 7\n"
+                                                 "   Kostenstellenbuchungen: 1\n"
+                                                 "   Ereignisse:           : 1\n"
+                                                 "Pr\xFC"
+                                                 "flauf: nichts \xFC"
+                                                 "bernommen\n"));
   EXPECT_THAT(files_named(installation_.log_dir(), "ZarveltReject_"), ::testing::IsEmpty());
   const std::string log = read_file(installation_.log_path()).value_or("");
   EXPECT_THAT(log, ::testing::HasSubstr(": Pr\xFC"
@@ -676,9 +686,11 @@ TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
 }
 
 // A person watching a run on a terminal sees its progress on standard error; a caller that
-// reads standard error through a pipe gets nothing there (the other tests check that).
-TEST_P(BookingTransferTest, ProgressOnlyOnATerminal) {
-  if (!windows_binary_.empty() || GetParam() != DbBackend::kSqlite) GTEST_SKIP();
+// reads standard error through a pipe gets nothing there (the other tests check that). The
+// progress line does not depend on the backend: SQLite only.
+class ProgressTest : public BookingTransferTest {};
+
+TEST_P(ProgressTest, ProgressOnlyOnATerminal) {
   int terminal = -1;
   int terminal_side = -1;
   ASSERT_EQ(openpty(&terminal, &terminal_side, nullptr, nullptr, nullptr), 0);
@@ -706,6 +718,8 @@ TEST_P(BookingTransferTest, ProgressOnlyOnATerminal) {
 
 INSTANTIATE_TEST_SUITE_P(Backends, BookingTransferTest,
                          ::testing::ValuesIn(testing::database_backends()),
+                         [](const auto& info) { return testing::backend_name(info.param); });
+INSTANTIATE_TEST_SUITE_P(Backends, ProgressTest, ::testing::Values(DbBackend::kSqlite),
                          [](const auto& info) { return testing::backend_name(info.param); });
 
 // The Windows build: exports byte for byte (binary files), the console and the log in text

@@ -126,6 +126,10 @@ TEST_F(DemoTest, RunsTheProgramOnADemoInstallationAndShowsWhatItProduced) {
   EXPECT_THAT(first.console, HasSubstr("\xC3\xBC"
                                        "bergeben:\n   Zeitbuchungen         : 5\n"));
   EXPECT_THAT(first.console, HasSubstr("NET8  deciphered: sqlite3:../../db/KVSYSTEM.db\n"));
+  // The closing lines name the operators' files and show the run's record.
+  EXPECT_THAT(first.console, ::testing::ContainsRegex("Velmarion_php/log/ZarveltReject_T01_[0-9_-]+"
+                                                      "_Gruende.txt\n"));
+  EXPECT_THAT(first.console, HasSubstr("\"lines_rejected\":2,\"reject_file\":"));
   EXPECT_EQ(first.console.find("\xFC"), std::string::npos) << "Windows-1252 shown unconverted";
 
   // Again: the database is created anew, so the same rows; the log gains the second run.

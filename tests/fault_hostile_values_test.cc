@@ -49,10 +49,10 @@ TEST_P(HostileSchemaTest, NameNeverReachesAStatement) {
   std::string source = time_booking_line("4711", 0);
   for (std::size_t i = 0; i < kHostileSchemaNames.size(); ++i) {
     const std::string client = std::to_string(i + 10);
-    std::string quoted_name = kHostileSchemaNames[i];
-    for (std::size_t at = quoted_name.find('\''); at != std::string::npos;
-         at = quoted_name.find('\'', at + 2)) {
-      quoted_name.insert(at, "'");
+    std::string quoted_name;
+    for (const char c : kHostileSchemaNames[i]) {
+      quoted_name += c;
+      if (c == '\'') quoted_name += '\'';
     }
     ASSERT_TRUE(installation.db().execute("insert into KVSYSTEM.KVS112MND values (1, " + client +
                                           ", '" + quoted_name + "')"));

@@ -1,5 +1,5 @@
-// "zarvelt --help" and "zarvelt --version" as the built program answers them, and the command
-// lines near them that must still be parameter errors or runs.
+// "zarvelt --help" (-h, /?) and "zarvelt --version" as the built program answers them, and the
+// command lines near them that must still be parameter errors or runs.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,16 +30,22 @@ class HelpVersionTest : public ::testing::Test {
 };
 
 TEST_F(HelpVersionTest, HelpPrintsTheUsageAndEndsWithZero) {
-  const ProgramRun result = run({"--help"});
-  EXPECT_EQ(result.exit_status, 0);
-  EXPECT_EQ(
-      result.console.rfind(
-          "usage: zarvelt <terminal> <source file> <target file 1> <target file 2> [/D]\n", 0),
-      0u)
-      << result.console;
-  EXPECT_NE(result.console.find("../../Files/velmarion.ini"), std::string::npos);
-  EXPECT_NE(result.console.find("Exit status: 0"), std::string::npos);
-  for (const char c : result.console) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+  const ProgramRun help = run({"--help"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.console.rfind(
+                "usage: zarvelt <terminal> <source file> <target file 1> <target file 2> [/D]\n"
+                "       zarvelt --check <terminal>",
+                0),
+            0u)
+      << help.console;
+  EXPECT_NE(help.console.find("../../Files/velmarion.ini"), std::string::npos);
+  EXPECT_NE(help.console.find("Exit status: 0"), std::string::npos);
+  for (const char c : help.console) EXPECT_LT(static_cast<unsigned char>(c), 0x80);
+  for (const char* other : {"-h", "/?"}) {
+    const ProgramRun result = run({other});
+    EXPECT_EQ(result.exit_status, 0) << other;
+    EXPECT_EQ(result.console, help.console) << other;
+  }
   expect_nothing_touched();
 }
 
@@ -53,7 +59,7 @@ TEST_F(HelpVersionTest, VersionPrintsTheProjectVersionAndEndsWithZero) {
 TEST_F(HelpVersionTest, OtherShortCommandLinesAreStillParameterErrors) {
   const std::vector<std::vector<std::string>> command_lines = {{},
                                                                {"--HELP"},
-                                                               {"-h"},
+                                                               {"-H"},
                                                                {"--Version"},
                                                                {"help"},
                                                                {"--help", "--version"},

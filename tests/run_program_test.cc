@@ -88,7 +88,14 @@ INSTANTIATE_TEST_SUITE_P(Words, VerboseSwitchTest,
                                            VerboseSwitchCase{"/d", true},
                                            VerboseSwitchCase{"/DX", false},
                                            VerboseSwitchCase{"-D", false},
-                                           VerboseSwitchCase{"D", false}));
+                                           VerboseSwitchCase{"D", false}),
+                         [](const ::testing::TestParamInfo<VerboseSwitchCase>& info) {
+                           std::string name;
+                           for (const char c : info.param.word) {
+                             name += c == '/' ? "Slash" : c == '-' ? "Dash" : std::string(1, c);
+                           }
+                           return name;
+                         });
 
 TEST_F(RunProgramTest, UncreatableTargetsGive94AndOneVerboseMessage) {
   write_file(in_working_dir("source.txt"), "");
@@ -116,7 +123,8 @@ TEST_F(RunProgramTest, OneUncreatableTargetStillCreatesTheOther) {
 }
 
 TEST_F(RunProgramTest, FailedConnectionIsLoggedAndEndsWith75) {
-  // No configuration file: the connection step cannot succeed.
+  // No configuration file (as when run from the wrong directory): the connection step cannot
+  // succeed.
   write_file(in_working_dir("source.txt"), "a,b,c\n");
   write_file(in_working_dir("target2.txt"), "old export 2");
   ProgramRun result = run({"T1", "source.txt", "target1.txt", "target2.txt"});
@@ -128,7 +136,13 @@ TEST_F(RunProgramTest, FailedConnectionIsLoggedAndEndsWith75) {
       log, logged, std::regex("\n\nDatenbankverbindung fehlgeschlagen, Fehler: (-?[0-9]+)\n")))
       << log;
   EXPECT_NE(logged[1], "0");
-  // The connection step prints its own message; the line of the source is never echoed.
+  // The console names the file it looked for and where it was run from, in every mode; the
+  // connection step prints its own message; the line of the source is never echoed.
+  EXPECT_TRUE(result.console.starts_with(
+      "Konfigurationsdatei ../../Files/velmarion.ini kann nicht gelesen werden, "
+      "Arbeitsverzeichnis: " +
+      fs::canonical(installation.working_dir()).string() + "\n"))
+      << result.console;
   EXPECT_TRUE(result.console.ends_with(
       "Datenbankverbindung fehlgeschlagen, Fehler: " + logged[1].str() + "\n"))
       << result.console;

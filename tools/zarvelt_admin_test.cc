@@ -56,8 +56,8 @@ std::vector<std::string> sqlite_rows(const fs::path& database, const std::string
     std::string row;
     for (int i = 0; i < sqlite3_column_count(statement); ++i) {
       const unsigned char* text = sqlite3_column_text(statement, i);
-      row +=
-          (i > 0 ? "|" : "") + std::string(text ? reinterpret_cast<const char*>(text) : "<NULL>");
+      if (i > 0) row += '|';
+      row += text ? reinterpret_cast<const char*>(text) : "<NULL>";
     }
     rows.push_back(row);
   }
@@ -282,8 +282,8 @@ class AdminPostgresTest : public ::testing::Test {
     for (int r = 0; r < PQntuples(result); ++r) {
       std::string row;
       for (int c = 0; c < PQnfields(result); ++c) {
-        row += (c > 0 ? "|" : "") +
-               std::string(PQgetisnull(result, r, c) ? "<NULL>" : PQgetvalue(result, r, c));
+        if (c > 0) row += '|';
+        row += PQgetisnull(result, r, c) ? "<NULL>" : PQgetvalue(result, r, c);
       }
       found.push_back(row);
     }

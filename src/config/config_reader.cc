@@ -82,9 +82,14 @@ ConfigLookup read_config_value(std::string_view section, std::string_view key, s
     if (!read_bounded_line(contents, position, kSectionLineBuffer, section_line)) {
       section_line.clear();
     }
-    if (!read_bounded_line(contents, position, kEntryLineBuffer, entry_line)) return {};
+    if (!read_bounded_line(contents, position, kEntryLineBuffer, entry_line)) {
+      ConfigLookup none;
+      none.file_read = true;
+      return none;
+    }
 
     ConfigLookup record = record_fields(section_line, entry_line);
+    record.file_read = true;
     // Any one of the three is enough; callers pass the empty section and 0 and rely on it.
     if (record.section == section || record.key == key || record.number == number) {
       // Deciphered straight into the result, so that no temporary holds the plain text.

@@ -22,12 +22,13 @@ struct ConfigLookup {
   std::string section;
   std::string key;
   std::int32_t number = 0;
+  bool file_read = false;  // the file could be opened and read (whether or not a record matched)
 };
 
 // Looks up the first record that matches section, key or number (any one of the three) in
 // the file at path (host path) and deciphers its value with the credential key. A missing
-// file or key gives the empty value, silently. The value is the deciphered text up to its first
-// zero byte.
+// file or key gives the empty value, silently (file_read tells the two apart). The value is the
+// deciphered text up to its first zero byte.
 ConfigLookup read_config_value(std::string_view section, std::string_view key, std::int32_t number,
                                const std::string& path);
 // The same, reading the file through the given file system.

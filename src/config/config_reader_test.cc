@@ -53,7 +53,9 @@ TEST_F(ConfigReaderTest, MissingFileOrKeyGivesEmptyResults) {
   const ConfigLookup missing =
       read_config_value("", "PASS", 0, (dir_ / "no-such-file.ini").string());
   EXPECT_EQ(missing.value, "");
+  EXPECT_FALSE(missing.file_read);
   const ConfigLookup unknown = read_config_value("", "USER", 0, write(kWellFormed));
+  EXPECT_TRUE(unknown.file_read);
   EXPECT_EQ(unknown.value, "");
   EXPECT_EQ(unknown.section, "");
   EXPECT_EQ(unknown.key, "");
@@ -221,6 +223,7 @@ TEST_F(ConfigReaderTest, UnreadableFileGivesEmptyResultsLikeAMissingOne) {
   const ConfigLookup failed = read_config_value("", "PASS", 0, path, file_system);
   EXPECT_EQ(failed.value, "");
   EXPECT_EQ(failed.key, "");
+  EXPECT_FALSE(failed.file_read);
   EXPECT_EQ(read_config_value("", "PASS", 0, (dir_ / "missing.ini").string(), file_system).value,
             "");
 }

@@ -658,9 +658,7 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
   constexpr int kSchemas = 34;
   std::vector<std::string> names;
   for (int i = 1; i <= kSchemas; ++i) {
-    char name[8];
-    std::snprintf(name, sizeof name, "C%02d", i);
-    names.push_back(name);
+    names.push_back((i < 10 ? "C0" : "C") + std::to_string(i));
   }
   auto many = DbInstallation::create(GetParam(), names);
   ZARVELT_REQUIRE_DB(many);
@@ -703,7 +701,10 @@ TEST(SessionConnectStepTest, AliasWithoutBuiltInClientIsReportedOnConsole) {
   const std::size_t size = std::fread(buffer, 1, sizeof buffer - 1, console);
   std::fclose(console);
   EXPECT_EQ(std::string(buffer, size),
-            kNoClientNotice + "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
+            "Konfigurationsdatei /nonexistent/velmarion.ini kann nicht gelesen werden, "
+            "Arbeitsverzeichnis: " +
+                std::filesystem::current_path().string() + "\n" + kNoClientNotice +
+                "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n");
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
 #include "driver/connect_step.h"
 
+#include <string>
 #include <string_view>
+
+#ifdef _WIN32
+#include <direct.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "config/config_reader.h"
 #include "text/text.h"
@@ -10,6 +17,16 @@ namespace zarvelt {
 namespace {
 // Followed by the status of the connection step.
 constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgeschlagen, Fehler: ";
+
+// The working directory as the system names it, empty when it cannot say.
+std::string working_directory() {
+  char buffer[4096];
+#ifdef _WIN32
+  return _getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+#else
+  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
+#endif
+}
 }  // namespace
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
@@ -17,6 +34,13 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
   ConfigLookup login = read_config_value("", "LOGIN", 0, config_path);
   ConfigLookup password = read_config_value("", "PASS", 0, config_path);
   ConfigLookup alias = read_config_value("", "NET8", 0, config_path);
+  // Its path is relative: a run started from the wrong directory finds no file and no
+  // credentials, and the connection failure that follows would not say why.
+  if (!login.file_read) {
+    reporter.console("Konfigurationsdatei " + config_path +
+                     " kann nicht gelesen werden, Arbeitsverzeichnis: " + working_directory() +
+                     "\n");
+  }
   // A NET8 value longer than its host variable is left empty, so that no alias is resolved.
   if (alias.value.size() > db::kMaxAliasLength) alias.value.clear();
   db::ConnectResult result =

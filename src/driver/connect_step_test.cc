@@ -21,6 +21,9 @@
 namespace zarvelt {
 namespace {
 
+// The memory scan means nothing under AddressSanitizer: its quarantine and its own stack frames
+// keep bytes the program no longer has.
+#ifndef __SANITIZE_ADDRESS__
 constexpr unsigned char kMask = 0x5A;
 
 // Counts the places in the process's readable memory that hold the masked text unmasked. The
@@ -65,10 +68,6 @@ int count_in_memory(const std::string& masked) {
 // whether the connection was made or failed. The configuration is written by a child process,
 // so that only the program's own reading brings the password into this one.
 TEST(ConnectStepTest, LeavesNoPlainPasswordInMemory) {
-#ifdef __SANITIZE_ADDRESS__
-  // Its quarantine and its own stack frames keep bytes the program no longer has.
-  GTEST_SKIP() << "not meaningful under AddressSanitizer";
-#endif
   auto db = testing::DbInstallation::create(testing::DbBackend::kSqlite, {});
   ZARVELT_REQUIRE_DB(db);
   const std::filesystem::path directory = testing::make_temp_dir();
@@ -96,6 +95,7 @@ TEST(ConnectStepTest, LeavesNoPlainPasswordInMemory) {
   }
   std::filesystem::remove_all(directory);
 }
+#endif
 
 TEST(CoreDumpTest, TheProgramCannotDumpCore) {
   EXPECT_EXIT(

@@ -96,6 +96,8 @@ constexpr std::string_view kNothingTakenOver =
 int finish_run(RunContext& run, std::FILE* source, const std::string& source_path,
                const HandlerResult& transfer, bool check, RunOutcome& outcome) {
   const Reporter& reporter = run.reporter;
+  // A check run is read on the console: it shows what the real run would have taken over.
+  if (check) reporter.console(summary_text(run.counters));
   const bool source_read = std::ferror(source) == 0;
   const bool target1_written = export_finish(run.target1);
   const bool target2_written = export_finish(run.target2);
@@ -133,6 +135,7 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
         "flauf: nichts \xFC"
         "bernommen";
     run.reporter.log("\n\n" + text);
+    run.reporter.console(text + "\n");
     outcome.reason = text;
     return kExitCompleted;
   }

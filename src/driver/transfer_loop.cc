@@ -241,6 +241,12 @@ void write_summary(const RunContext& run) {
         std::int64_t{c.time_bookings} + c.access_bookings + c.cost_centre_bookings + c.events;
     run.reporter.console(std::to_string(total) + " Buchungen uebergeben");
   }
+  run.reporter.log(summary_text(c));
+}
+
+}  // namespace
+
+std::string summary_text(const Counters& c) {
   char summary[256];
   std::snprintf(summary, sizeof summary,
                 "\n\xFC"
@@ -251,10 +257,8 @@ void write_summary(const RunContext& run) {
                 "   Ereignisse:           : %d\n",
                 static_cast<int>(c.time_bookings), static_cast<int>(c.access_bookings),
                 static_cast<int>(c.cost_centre_bookings), static_cast<int>(c.events));
-  run.reporter.log(summary);
+  return summary;
 }
-
-}  // namespace
 
 std::string line_to_feed_again(const std::string& line, const BookingLine& booking,
                                const LineOutcome& outcome) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "driver/dispatch.h"
@@ -42,6 +43,10 @@ struct TransferResult {
 TransferResult transfer_bookings(RunContext& run, std::FILE* source,
                                  const BookingHandlers& handlers = kBookingHandlers,
                                  RejectSink* rejects = nullptr, ProgressSink* progress = nullptr);
+
+// The summary of the counters, as the log gets it at the end of the loop (a check run prints it
+// on the console as well).
+std::string summary_text(const Counters& counters);
 
 // The line to feed again for a line whose handlers gave outcome: the line as read, or, where
 // one of its two destinations was reached, the line rebuilt with that part switched off (the

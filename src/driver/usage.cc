@@ -9,12 +9,16 @@ namespace {
 // Plain ASCII, so that it reads the same on a Windows-1252 console and a UTF-8 terminal.
 constexpr const char* kUsage =
     "usage: zarvelt <terminal> <source file> <target file 1> <target file 2> [/D]\n"
-    "       zarvelt --help | --version\n"
+    "       zarvelt --check <terminal> <source file> <target file 1> <target file 2> [/D]\n"
+    "       zarvelt --help | -h | /? | --version\n"
     "\n"
     "Transfers the booking lines of one terminal from the source file: time bookings to\n"
     "target file 1, cost-centre bookings to target file 2, access bookings and events into\n"
     "the database, committed once at the end. /D (any letter case) echoes every line read\n"
     "and prints the details of bookings that could not be resolved.\n"
+    "--check as the first word does the same against the database, then keeps nothing: no\n"
+    "row, the targets untouched, no reject file; it prints the summary and the lines a real\n"
+    "run would reject, and ends with the exit status the real run would give.\n"
     "\n"
     "Run it from a directory two levels below the installation root:\n"
     "  ../../Files/velmarion.ini               configuration: LOGIN, PASS, NET8, enciphered\n"
@@ -30,7 +34,8 @@ constexpr const char* kUsage =
 
 bool answer_help_or_version(int argc, char** argv, std::FILE* console) {
   if (argc != 2) return false;
-  if (std::strcmp(argv[1], "--help") == 0) {
+  if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0 ||
+      std::strcmp(argv[1], "/?") == 0) {
     std::fputs(kUsage, console);
     return true;
   }

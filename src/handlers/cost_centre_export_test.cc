@@ -64,6 +64,7 @@ TEST_F(CostCentreExportTest, RecordsFollowEachOtherWithoutLineBreaks) {
 }
 
 struct LimitCase {
+  std::string name;
   std::string badge;
   std::string cost_centre;
   std::string record_tail;            // badge and cost centre columns
@@ -90,19 +91,25 @@ TEST_P(CostCentreLimitTest, OverLongValuesAreReportedAndLeftOut) {
 INSTANTIATE_TEST_SUITE_P(
     BadgeAndCostCentre, CostCentreLimitTest,
     ::testing::Values(
-        LimitCase{"1234567890123", "1234567", "12345678901231234567", {}},
-        LimitCase{"12345678901234",
+        LimitCase{"BothAtTheirLimit", "1234567890123", "1234567", "12345678901231234567", {}},
+        LimitCase{"BadgeTooLong",
+                  "12345678901234",
                   "4711",
                   "             0004711",
                   {"----> Ausweis-ID zu lang :12345678901234"}},
+        LimitCase{"CostCentreTooLong",
+                  "12345",
+                  "12345678",
+                  "12345        0000000",
+                  {"----> Kostenstelle zu lang :12345678"}},
         LimitCase{
-            "12345", "12345678", "12345        0000000", {"----> Kostenstelle zu lang :12345678"}},
-        LimitCase{
+            "BothTooLong",
             "12345678901234",
             "12345678",
             "             0000000",
             {"----> Ausweis-ID zu lang :12345678901234", "----> Kostenstelle zu lang :12345678"}},
-        LimitCase{"", "", "             0000000", {}}));
+        LimitCase{"BothEmpty", "", "", "             0000000", {}}),
+    [](const ::testing::TestParamInfo<LimitCase>& info) { return info.param.name; });
 
 TEST_F(CostCentreExportTest, DatesAndTimesThatAreNoneAreRefusedAndLogged) {
   const std::string date = ", Datum ung\xFCltig :\n";

@@ -56,7 +56,26 @@ INSTANTIATE_TEST_SUITE_P(
         // A tab is not a blank: it begins a field.
         SplitCase{"\t,a", Fields{"\t", "a"}},
         // Blanks inside quotes stay.
-        SplitCase{"\" a \",b", Fields{" a ", "b"}}));
+        SplitCase{"\" a \",b", Fields{" a ", "b"}}),
+    [](const ::testing::TestParamInfo<SplitCase>& info) {
+      // Its index and the line spelt out ("a,b" is 0_a_Comma_b); several lines spell alike.
+      std::string name = std::to_string(info.index);
+      bool in_word = false;
+      for (const char c : info.param.line) {
+        const bool alphanumeric =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!alphanumeric || !in_word) name += '_';
+        in_word = alphanumeric;
+        name += alphanumeric ? std::string(1, c)
+                : c == ','   ? "Comma"
+                : c == '"'   ? "Quote"
+                : c == ' '   ? "Blank"
+                : c == '\t'  ? "Tab"
+                : c == '\0'  ? "Nul"
+                             : "Other";
+      }
+      return info.param.line.empty() ? name + "_Empty" : name;
+    });
 
 TEST(SplitterTest, LineEndsAtItsFirstLineEnd) {
   EXPECT_EQ(split("\na,b"), std::nullopt);
