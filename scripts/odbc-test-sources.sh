@@ -50,6 +50,8 @@ Debug=0
 Driver=PostgreSQL ANSI
 Servername=$PGHOST
 Port=$PGPORT
+CommLog=0
+Debug=0
 
 [ZARVELT_PG]
 Driver=PostgreSQL ANSI
