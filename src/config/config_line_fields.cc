@@ -1,3 +1,4 @@
+// Bounded line reads and the field rules of the configuration file's section and entry lines.
 #include "config/config_line_fields.h"
 
 namespace zarvelt {

@@ -1,3 +1,5 @@
+// Reading one key's value from the configuration file: its two-line records scanned in order, the
+// value deciphered from its hexadecimal text.
 #include "config/config_reader.h"
 
 #include <cstring>

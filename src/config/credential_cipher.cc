@@ -1,3 +1,5 @@
+// The credential cipher: the block cipher's rounds, its key schedule and the hexadecimal text
+// around it; the deciphered bytes are wiped by the callers.
 #include "config/credential_cipher.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The connection step: the credentials read and deciphered, the session opened in the central
+// schema, and the console and log lines of a failure.
 #include "driver/connect_step.h"
 
 #include <string>

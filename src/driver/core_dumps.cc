@@ -1,3 +1,4 @@
+// Keeping the password out of core images and crash dumps, per platform.
 #include "driver/core_dumps.h"
 
 #ifdef _WIN32

@@ -1,3 +1,5 @@
+// The dispatch table (case to handlers, in order), the program's own handlers, and the counting of
+// the bookings a line got through.
 #include "driver/dispatch.h"
 
 #include <utility>

@@ -1,3 +1,4 @@
+// The fixed relative paths mapped to the host's separators.
 #include "driver/fixed_paths.h"
 
 namespace zarvelt {

@@ -1,3 +1,5 @@
+// The run from the command line to the exit status: files, session, transfer, commit, publishing
+// the exports, and the run record.
 #include "driver/program.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The progress line on a terminal: throttled rewrites of one line on standard error.
 #include "driver/progress.h"
 
 #ifdef _WIN32

@@ -1,3 +1,5 @@
+// The reject file and its reasons file, created exclusively at the first rejected line, and the
+// console report of a check run.
 #include "driver/reject_file.h"
 
 #include <fcntl.h>

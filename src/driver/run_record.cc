@@ -1,3 +1,4 @@
+// The run record's JSON line, its texts escaped, appended in one write.
 #include "driver/run_record.h"
 
 #include <fcntl.h>

@@ -1,3 +1,20 @@
+// The transfer loop and what waits in it.
+//
+// A booking line's life: read (with up to 499 more, at most 1 MiB, where the backend sends
+// statements together: their master data is asked for at once); handled by the handlers of its
+// case, which write the exports at once, queue their inserts in the run's InsertQueue and
+// report to a reporter that keeps the line's console and log lines as data; held until the
+// answers of its inserts are in and every line before it is through; then completed: its held
+// lines written with each insert's answer in its place, its bookings counted, what did not get
+// through passed to the reject file, and its answers forgotten. A line whose answer ends the
+// run stops the loop there: the lines after it were handled but are never shown, counted or
+// rejected, so that the output ends where a run answering each insert at once would end.
+//
+// The three bounds on what waits, together: the read-ahead (kReadAheadLines, kReadAheadBytes,
+// below), the held lines (kMaxHeldLines, kMaxHeldBytes, below: beyond them the queue is sent),
+// and the session's batch (ZARVELT_BATCH_SIZE, 1000 by default, 1 to 10000: a full batch is
+// sent). A batch size of 1 reads nothing ahead and answers each insert before the next line.
+// Invariant: nothing a user sees depends on these bounds.
 #include "driver/transfer_loop.h"
 
 #include <cinttypes>

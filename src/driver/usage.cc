@@ -1,3 +1,4 @@
+// The help and version texts.
 #include "driver/usage.h"
 
 #include <cstring>

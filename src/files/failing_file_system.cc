@@ -1,3 +1,4 @@
+// The failing test file system: calls passed on, and the chosen ones failed with the chosen error.
 #include "files/failing_file_system.h"
 
 #include <cerrno>

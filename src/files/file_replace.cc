@@ -1,3 +1,4 @@
+// Replacing a file in one step and forcing its bytes to the disk, per platform.
 #include "files/file_replace.h"
 
 #ifdef _WIN32

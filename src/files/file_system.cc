@@ -1,3 +1,4 @@
+// The real file system, POSIX and Windows.
 #include "files/file_system.h"
 
 #include <cerrno>

@@ -1,3 +1,5 @@
+// Access booking insert: the access record built from the line (the access status code by record
+// kind), queued, and what its answer makes of the booking.
 #include "handlers/access_booking_insert.h"
 
 #include <string>

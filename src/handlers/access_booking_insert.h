@@ -15,14 +15,15 @@
 
 namespace zarvelt {
 
-// Builds the access record and inserts it: kDone when it is stored (status 0) or was stored
-// already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
-// %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
-// run's writes as such (a read-only database, for example).
 // Asks for the zones the access bookings of lines will look up, all at once.
 void prefetch_access_booking_master_data(MasterData& master_data,
                                          const std::vector<const BookingLine*>& lines);
 
+// Builds the access record and inserts it: kDone when it is stored (status 0) or was stored
+// already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
+// %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
+// run's writes as such (a read-only database, for example), as does a zone lookup that fails
+// for the database's sake.
 HandlerResult insert_access_booking(InsertQueue& inserts, MasterData& master_data,
                                     const Reporter& reporter, const BookingLine& line);
 

@@ -1,3 +1,4 @@
+// The calendar checks of a booking's date and time before they fill export columns.
 #include "handlers/booking_moment.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Cost-centre booking export: the fixed-width record and its refusals.
 #include "handlers/cost_centre_export.h"
 
 #include <string>

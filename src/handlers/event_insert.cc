@@ -1,3 +1,5 @@
+// Event protocol insert: the event record built from the line, queued, and what its answer makes of
+// the event.
 #include "handlers/event_insert.h"
 
 #include "db/statements.h"

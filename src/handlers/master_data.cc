@@ -1,3 +1,5 @@
+// The run's master data: the caches, their bounds, the current schema in line order, and the
+// read-ahead's lookups of many keys at once.
 #include "handlers/master_data.h"
 
 #include <set>

@@ -1,3 +1,4 @@
+// What failed inserts and lookups make of a booking or of the run.
 #include "handlers/outcome.h"
 
 namespace zarvelt {

@@ -1,3 +1,4 @@
+// Time booking export: the lookups in their order, the record's columns and its refusals.
 #include "handlers/time_booking_export.h"
 
 #include <cstdio>

@@ -15,15 +15,16 @@
 
 namespace zarvelt {
 
-// Handles one "40p" time booking or "dta" time booking: kDone when the record was written to
-// target1, kRefused when the booking was refused (badge not valid on the date, schema switch
-// failed, or a value that would shift the record's columns), each reported. The lookups go
-// through the run's master data.
 // Asks for the master data the time bookings of lines will look up (badges on their dates,
 // then the function codes in the badges' client schemas), all at once.
 void prefetch_time_booking_master_data(MasterData& master_data,
                                        const std::vector<const BookingLine*>& lines);
 
+// Handles one "40p" time booking or "dta" time booking: kDone when the record was written to
+// target1, kRefused when the booking was refused (badge not valid on the date, schema switch
+// failed, or a value that would shift the record's columns), each reported; kSessionLost or
+// kRunMustEnd when a lookup failed for the session's or the database's sake. The lookups go
+// through the run's master data.
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
                                   const Reporter& reporter, const BookingLine& line);
 

@@ -1,3 +1,4 @@
+// Zero fill of a text column.
 #include "handlers/zero_fill.h"
 
 namespace zarvelt {

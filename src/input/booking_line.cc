@@ -1,3 +1,4 @@
+// A booking line's fields by role, and the badge trimmed as the dispatch reads it.
 #include "input/booking_line.h"
 
 #include "text/text.h"

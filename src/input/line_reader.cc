@@ -1,3 +1,4 @@
+// Reading one booking line, bounded, a longer one skipped to its end.
 #include "input/line_reader.h"
 
 namespace zarvelt {

@@ -1,3 +1,4 @@
+// Splitting a booking line into fields: commas, double quotes, the line end.
 #include "input/splitter.h"
 
 #include <string>

@@ -1,3 +1,4 @@
+// Writing a report line to the log or the console, or keeping it as data for later.
 #include "log/reporter.h"
 
 #include "log/transfer_log.h"

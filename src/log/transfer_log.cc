@@ -1,3 +1,4 @@
+// Appending a line to the transfer log, with its rotation into the backup.
 #include "log/transfer_log.h"
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// The decimal value of a text, upper case, trailing blanks, wiping.
 #include "text/text.h"
 
 #include <limits>

@@ -1,3 +1,4 @@
+// zarvelt_admin's commands: init, create, load, and their usage.
 #include "admin/admin_tool.h"
 
 #include <algorithm>

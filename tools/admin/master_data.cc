@@ -1,3 +1,4 @@
+// Loading master data from CSV files: each file checked whole, then inserted.
 #include "admin/master_data.h"
 
 #include <algorithm>

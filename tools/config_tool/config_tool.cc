@@ -1,3 +1,4 @@
+// zarvelt_config's commands: encrypt, decrypt, write, read and the usage.
 #include "config_tool/config_tool.h"
 
 #include <filesystem>
