@@ -63,19 +63,29 @@ SQLCHAR* sql_text(const std::string& text) {
 // Runs calls on a thread of its own and waits for each at most a deadline. A call past its
 // deadline is left running: everything it uses is shared with it (never the caller's stack),
 // so that it may return whenever it likes, and the worker takes no further call.
+//
+// A worker without such a call is joined when it ends: a thread still ending while the process
+// exits would race its own teardown (the driver's and its libraries' per-thread memory) with
+// the process's, which the sanitizers' leak check at exit reports now and then.
 class DeadlineWorker {
  public:
-  DeadlineWorker() : state_(std::make_shared<State>()) {
-    std::thread([state = state_] { serve(*state); }).detach();
-  }
+  DeadlineWorker()
+      : state_(std::make_shared<State>()), thread_([state = state_] { serve(*state); }) {}
   DeadlineWorker(const DeadlineWorker&) = delete;
   DeadlineWorker& operator=(const DeadlineWorker&) = delete;
   ~DeadlineWorker() {
+    bool busy = false;
     {
       const std::lock_guard<std::mutex> lock(state_->mutex);
       state_->stop = true;
+      busy = state_->busy;
     }
     state_->wake.notify_all();
+    if (busy) {
+      thread_.detach();  // a call past its deadline: it may never return
+    } else {
+      thread_.join();
+    }
   }
 
   // Runs call on the worker; false when it has not returned within deadline.
@@ -115,6 +125,7 @@ class DeadlineWorker {
   }
 
   std::shared_ptr<State> state_;
+  std::thread thread_;
 };
 
 // The first diagnostic record of a failed call on handle.
