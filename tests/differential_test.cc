@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -251,9 +252,18 @@ class DifferentialTest : public ::testing::TestWithParam<DbBackend> {
     testing::write_file(installation.working_dir() / "bookings.txt", source);
     testing::Environment environment;
     if (!batch_size.empty()) environment.emplace_back("ZARVELT_BATCH_SIZE", batch_size);
-    const testing::ProgramRun run =
-        testing::run_zarvelt({"T01", "bookings.txt", "target1.txt", "target2.txt", "/D"},
-                             installation.working_dir(), environment);
+    const std::vector<std::string> arguments = {"T01", "bookings.txt", "target1.txt", "target2.txt",
+                                                "/D"};
+    testing::ProgramRun run =
+        testing::run_zarvelt(arguments, installation.working_dir(), environment);
+    // Seen twice in some thousand runs on a machine loaded far past its cores: psqlODBC's
+    // connect to a database created a moment before failed. That says nothing about what lines
+    // produce; the run is made once more, and the failure is shown on standard error.
+    if (run.exit_status == 75 && run.console.starts_with("Datenbankverbindung fehlgeschlagen")) {
+      std::fprintf(stderr, "connection failed, run once more: %s\n", run.console.c_str());
+      std::filesystem::remove(installation.log_path());
+      run = testing::run_zarvelt(arguments, installation.working_dir(), environment);
+    }
     seen.exit_status = run.exit_status;
     seen.console = run.console;
     seen.error_output = run.error_output;
