@@ -89,6 +89,10 @@ class Connection {
   // together without waiting for each answer does so; this one runs them one by one.
   virtual void run_batch(std::span<const BatchedInsert> batch, std::vector<std::int32_t>& statuses);
 
+  // kSuccess while the batches' duplicate-absorbing form is taken; once the database refused
+  // it, the status it refused it with, and from then on the batches run one by one.
+  virtual std::int32_t duplicate_hint_refusal() const { return kSuccess; }
+
   // Runs the query text once for each inputs[i], each with the status and at most max_rows
   // rows run() would give it, appended to statuses and rows. Sent together where the backend
   // can; this one runs them one by one.

@@ -32,7 +32,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "db/connection.h"
@@ -51,6 +50,8 @@ constexpr int kLockTimeoutMs = 25000;  // PostgreSQL only
 constexpr std::chrono::seconds kCallDeadline{45};
 constexpr std::chrono::seconds kConnectDeadline{kLoginTimeoutSeconds + 5};
 constexpr std::string_view kSavepoint = "zarvelt_statement";
+// Prepared statements kept in each of the two caches of a connection.
+constexpr std::size_t kStatementsKept = 24;
 
 bool succeeded(SQLRETURN result) {
   return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
@@ -188,15 +189,17 @@ class OdbcLink {
   OdbcLink(const OdbcLink&) = delete;
   OdbcLink& operator=(const OdbcLink&) = delete;
 
-  // Rolls back what is not committed and lets go of the connection.
+  // Rolls back what is not committed and lets go of the connection. When the rollback fails
+  // the connection is left as it is, never disconnected: Oracle commits the open transaction
+  // of a session that ends gracefully, whereas one that ends with the process is rolled back
+  // by the server.
   void close() {
-    for (auto& [text, statement] : prepared_) free_statement(statement.handle);
-    prepared_.clear();
-    for (auto& [text, statement] : array_statements_) free_statement(statement.handle);
-    array_statements_.clear();
+    const auto free = [this](PreparedStatement& statement) { free_statement(statement.handle); };
+    prepared_.clear(free);
+    array_statements_.clear(free);
     free_statement(control_);
     // Only a commit keeps work; a driver refuses to disconnect inside a transaction.
-    SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_ROLLBACK);
+    if (!succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_ROLLBACK))) return;
     SQLDisconnect(connection_);
     SQLFreeHandle(SQL_HANDLE_DBC, connection_);
     SQLFreeHandle(SQL_HANDLE_ENV, environment_);
@@ -204,6 +207,8 @@ class OdbcLink {
 
   Dialect dialect() const { return dialect_; }
   bool takes_arrays() const { return arrays_ != ArraySupport::kNone; }
+  // kSuccess, or the status with which Oracle refused the absorbing inserts' hint.
+  std::int32_t hint_refusal() const { return hint_refusal_; }
 
   // Cancels the statement that is running, if any (ODBC allows it from another thread).
   void cancel() {
@@ -238,7 +243,12 @@ class OdbcLink {
   // The production database's own schema switch (its name is a checked plain identifier).
   std::int32_t set_oracle_schema(const std::string& schema) {
     if (lost_) return kConnectionLost;
-    return run_control(oracle_schema_switch_text(schema));
+    const std::int32_t status = run_control(oracle_schema_switch_text(schema));
+    if (status == kSuccess) {
+      prepared_.set_schema(schema);
+      array_statements_.set_schema(schema);
+    }
+    return status;
   }
 
   std::int32_t commit() {
@@ -365,7 +375,10 @@ class OdbcLink {
                  std::size_t max_rows = 0,
                  std::vector<std::vector<FetchedRow>>* fetched = nullptr) {
     PreparedStatement* statement = nullptr;
-    if (array_statement(text, statement) != kSuccess) return false;
+    if (const std::int32_t status = array_statement(text, statement); status != kSuccess) {
+      note_hint_refusal(status);
+      return false;
+    }
     const SQLHSTMT handle = statement->handle;
     const std::size_t count = rows.size();
     const std::size_t markers = statement->input_of_marker.size();
@@ -459,6 +472,7 @@ class OdbcLink {
       } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
         const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
         if (is_lost_session(dialect_, diagnostic)) lose_session();
+        note_hint_refusal(odbc_statement_status(dialect_, diagnostic));
         array_failure_ = odbc_statement_status(dialect_, diagnostic);
         // The row that failed, when the driver tells it: the one row marked failed, all before
         // it run (psqlODBC marks every row of a failed array as failed: then it is not known).
@@ -484,6 +498,11 @@ class OdbcLink {
     SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
     if (!certain) forget_array(text);  // prepared again next time, against the schema of then
     return certain;
+  }
+
+  // Oracle refusing the hint of the absorbing inserts refuses it in every later batch too.
+  void note_hint_refusal(std::int32_t status) {
+    if (dialect_ == Dialect::kOracle && is_duplicate_hint_refused(status)) hint_refusal_ = status;
   }
 
   // Each row's result set in turn; false when one of them is missing or fails.
@@ -579,13 +598,13 @@ class OdbcLink {
   }
   void forget(const std::string& text) { forget_in(prepared_, text); }
 
-  using StatementCache = std::unordered_map<std::string, PreparedStatement>;
+  using Statements = StatementCache<PreparedStatement>;
 
-  // The statement of text in cache, prepared on first use.
-  std::int32_t prepare_in(StatementCache& cache, const std::string& text,
+  // The statement of text in cache, prepared on first use in the session schema.
+  std::int32_t prepare_in(Statements& cache, const std::string& text,
                           PreparedStatement*& statement) {
-    if (const auto cached = cache.find(text); cached != cache.end()) {
-      statement = &cached->second;
+    if (PreparedStatement* cached = cache.find(text)) {
+      statement = cached;
       return kSuccess;
     }
     OdbcStatementText converted = odbc_statement_text(text, dialect_);
@@ -607,14 +626,14 @@ class OdbcLink {
       return status;
     }
     made.input_of_marker = std::move(converted.input_of_marker);
-    statement = &cache.emplace(text, std::move(made)).first->second;
+    statement = &cache.add(text, std::move(made),
+                           [this](PreparedStatement& freed) { free_statement(freed.handle); });
     return kSuccess;
   }
 
-  void forget_in(StatementCache& cache, const std::string& text) {
-    if (const auto cached = cache.find(text); cached != cache.end()) {
-      free_statement(cached->second.handle);
-      cache.erase(cached);
+  void forget_in(Statements& cache, const std::string& text) {
+    if (const std::optional<PreparedStatement> cached = cache.take(text)) {
+      free_statement(cached->handle);
     }
   }
 
@@ -718,17 +737,20 @@ class OdbcLink {
   SQLHDBC connection_;
   Dialect dialect_;
   SQLHSTMT control_;
-  std::unordered_map<std::string, PreparedStatement> prepared_;  // by the dialect's text
+  // By session schema and the dialect's text; together with the arrays' ones and the control
+  // handle below Oracle's default limit of open cursors.
+  Statements prepared_{kStatementsKept};
   ArraySupport arrays_;
   int query_arrays_ = -1;  // takes_query_arrays(): not asked yet
   // Where PostgreSQL's savepoint stands: none in this transaction; right before the next
   // statement (only queries since it); behind statements that changed something.
   enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
-  std::unordered_map<std::string, PreparedStatement> array_statements_;  // as prepared_
+  Statements array_statements_{kStatementsKept};  // as prepared_
   // The last failed insert array's status and the row the driver said failed (see run_arrays).
   std::int32_t array_failure_ = kSuccess;
   std::size_t array_failed_row_ = 0;
   bool lost_ = false;
+  std::int32_t hint_refusal_ = kSuccess;
   std::mutex active_mutex_;
   SQLHSTMT active_ = SQL_NULL_HSTMT;
 };
@@ -807,6 +829,7 @@ class OdbcConnection : public Connection {
   }
 
   bool sends_together() const override { return link_->takes_arrays(); }
+  std::int32_t duplicate_hint_refusal() const override { return hint_refusal_; }
 
   // Queries in one parameter array where the driver answers it with a result set per row.
   void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
@@ -854,7 +877,8 @@ class OdbcConnection : public Connection {
   // their outcome is in doubt, one by one in the batch's order, each for its exact status.
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
-    const bool arrays = batch.size() > 1 && link_->takes_arrays() &&
+    // Once the database refused the absorbing form, every batch goes one by one.
+    const bool arrays = batch.size() > 1 && link_->takes_arrays() && hint_refusal_ == kSuccess &&
                         std::none_of(batch.begin(), batch.end(), [](const BatchedInsert& insert) {
                           return insert.absorbing_text.empty();
                         });
@@ -865,6 +889,7 @@ class OdbcConnection : public Connection {
       ArrayOutcome outcome = ArrayOutcome::kLost;
       std::size_t failed_row = 0;
       std::int32_t failure = kSuccess;
+      std::int32_t hint_refusal = kSuccess;
     };
     auto call = std::make_shared<BatchCall>();
     call->inserts.reserve(batch.size());
@@ -874,9 +899,11 @@ class OdbcConnection : public Connection {
     if (!guarded([link = link_, call] {
           call->outcome =
               link->run_arrays(call->inserts, call->answers, call->failed_row, call->failure);
+          call->hint_refusal = link->hint_refusal();
         })) {
       call->outcome = ArrayOutcome::kLost;
     }
+    hint_refusal_ = call->hint_refusal;
     switch (call->outcome) {
       case ArrayOutcome::kAnswered:
         statuses.insert(statuses.end(), call->answers.begin(), call->answers.end());
@@ -917,6 +944,7 @@ class OdbcConnection : public Connection {
   Dialect dialect_;
   bool lost_ = false;  // a call went past its deadline
   bool switching_schema_ = false;
+  std::int32_t hint_refusal_ = kSuccess;  // as the link told it after a batch
 };
 
 }  // namespace

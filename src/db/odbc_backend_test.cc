@@ -88,6 +88,32 @@ TEST(OdbcTranslationTest, OracleSchemaSwitchText) {
   EXPECT_EQ(oracle_schema_switch_text("KVSYSTEM"), "ALTER SESSION SET CURRENT_SCHEMA=KVSYSTEM");
 }
 
+// A statement prepared in one schema never serves another: Oracle parses a handle once, so a
+// lookup prepared before a switch would read the previous client's tables, without an error.
+// PostgreSQL plans again when search_path changes, so no run against it here could show that;
+// this cache, keyed by text alone, fails here.
+TEST(OdbcTranslationTest, PreparedStatementsServeTheirOwnSchema) {
+  std::vector<int> freed;
+  const auto free = [&freed](int handle) { freed.push_back(handle); };
+  StatementCache<int> cache(3);
+  const std::string lookup = "select FCDBUA from KVS131FCD where FCDNUM=:1";
+  cache.set_schema("KVSYSTEM");
+  cache.add(lookup, 1, free);
+  cache.set_schema("MAND01");
+  EXPECT_EQ(cache.find(lookup), nullptr);
+  cache.add(lookup, 2, free);
+  cache.set_schema("KVSYSTEM");
+  ASSERT_NE(cache.find(lookup), nullptr);
+  EXPECT_EQ(*cache.find(lookup), 1);
+  // Full, it lets go of the other schemas' statements (open cursors) before it adds one.
+  cache.add("select 2 from dual", 3, free);
+  cache.add("select 3 from dual", 4, free);
+  EXPECT_EQ(freed, std::vector<int>{2});
+  EXPECT_EQ(cache.size(), 3u);
+  EXPECT_EQ(cache.take(lookup), 1);
+  EXPECT_EQ(cache.find(lookup), nullptr);
+}
+
 TEST(OdbcTranslationTest, ProductPicksTheDialect) {
   EXPECT_EQ(dialect_of_product("Oracle"), Dialect::kOracle);
   EXPECT_EQ(dialect_of_product("PostgreSQL"), Dialect::kPostgresql);
@@ -135,6 +161,24 @@ TEST(OdbcTranslationTest, StatementStatuses) {
   for (const Case& c : cases) {
     EXPECT_EQ(odbc_statement_status(c.dialect, c.diagnostic), c.status) << c.diagnostic.message;
     EXPECT_EQ(is_lost_session(c.dialect, c.diagnostic), c.lost) << c.diagnostic.message;
+  }
+}
+
+// What one booking's values can make Oracle say fails that booking alone: were any of these
+// to end the run, every retry would fail alike and the terminal's file would never go.
+TEST(OdbcTranslationTest, OracleNumbersOfOneBookingFailOnlyThatBooking) {
+  const std::int32_t numbers[] = {1830, 1839, 1840, 1841, 1843,  1847, 1850, 1851,
+                                  1858, 1861, 1862, 1722, 12899, 1400, 2290, 2291};
+  for (const std::int32_t number : numbers) {
+    const std::string message =
+        "[Oracle][ODBC][Ora]ORA-" + std::to_string(100000 + number).substr(1);
+    // Oracle's driver gives the number as the native error; the message has it too.
+    for (const std::int32_t native : {number, 0}) {
+      const std::int32_t status =
+          odbc_statement_status(Dialect::kOracle, {"HY000", native, message});
+      EXPECT_EQ(status, -number) << message;
+      EXPECT_EQ(status_scope(status), StatusScope::kBooking) << message;
+    }
   }
 }
 

@@ -5,9 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "db/connection.h"
@@ -32,6 +34,65 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect);
 // The production database's schema switch for a checked plain identifier. It is the one
 // Oracle text that the grammar check of the tests cannot parse, so it is checked by hand.
 std::string oracle_schema_switch_text(std::string_view schema);
+
+// The prepared statements of a run, each under the session schema it was prepared in. Oracle
+// resolves a statement's unprefixed table names when it parses it, and a handle executed again
+// is not parsed again: a handle prepared before a schema switch would go on reading the tables
+// of the schema before. So a statement serves only the schema it was prepared in. Each one is
+// an open cursor on Oracle (its OPEN_CURSORS limit is 50 by default): once the cache holds
+// max_statements, the statements of the other schemas are let go before another is added.
+template <typename Statement>
+class StatementCache {
+ public:
+  explicit StatementCache(std::size_t max_statements) : max_statements_(max_statements) {}
+
+  // Where unprefixed names resolve from now on (after a successful switch).
+  void set_schema(std::string_view schema) { schema_ = schema; }
+
+  Statement* find(std::string_view text) {
+    const auto found = statements_.find({schema_, std::string(text)});
+    return found == statements_.end() ? nullptr : &found->second;
+  }
+
+  // free lets go of a statement that makes room.
+  template <typename Free>
+  Statement& add(std::string_view text, Statement statement, Free free) {
+    if (statements_.size() >= max_statements_) {
+      for (auto kept = statements_.begin(); kept != statements_.end();) {
+        if (kept->first.first == schema_) {
+          ++kept;
+        } else {
+          free(kept->second);
+          kept = statements_.erase(kept);
+        }
+      }
+    }
+    return statements_.insert_or_assign({schema_, std::string(text)}, std::move(statement))
+        .first->second;
+  }
+
+  // The statement of text in the current schema, taken out of the cache.
+  std::optional<Statement> take(std::string_view text) {
+    const auto found = statements_.find({schema_, std::string(text)});
+    if (found == statements_.end()) return std::nullopt;
+    Statement statement = std::move(found->second);
+    statements_.erase(found);
+    return statement;
+  }
+
+  template <typename Free>
+  void clear(Free free) {
+    for (auto& [key, statement] : statements_) free(statement);
+    statements_.clear();
+  }
+
+  std::size_t size() const { return statements_.size(); }
+
+ private:
+  std::size_t max_statements_;
+  std::string schema_;
+  std::map<std::pair<std::string, std::string>, Statement> statements_;  // by schema and text
+};
 
 // The dialect for SQLGetInfo's SQL_DBMS_NAME; none for a product without statement texts.
 std::optional<Dialect> dialect_of_product(std::string_view dbms_name);

@@ -81,6 +81,11 @@ Ticket queue_insert(Session& session, BatchedInsert insert);
 inline bool sends_together(const Session& session) {
   return session.batch_size > 1 && session.connection->sends_together();
 }
+// kSuccess, or the status with which the database refused the form of the inserts that sends
+// them together: the run went on with each insert on its own, for the run record to say.
+inline std::int32_t duplicate_hint_refusal(const Session& session) {
+  return session.connection ? session.connection->duplicate_hint_refusal() : kSuccess;
+}
 // A ticket answered at once with status, for an insert refused before it could be sent.
 Ticket answer_at_once(Session& session, std::int32_t status);
 // Sends the queued inserts and waits for their statuses.

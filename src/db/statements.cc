@@ -51,7 +51,7 @@ struct InsertValue {
 // An insert into a central table, from which each dialect's text is built.
 struct InsertDescription {
   std::string_view table;
-  std::string_view key;  // the table's unique key
+  std::string_view key;  // the columns of the table's unique key
   std::string_view columns;
   std::vector<InsertValue> values;
 };
@@ -100,8 +100,10 @@ std::string absorbing_insert_text(Dialect dialect, const InsertDescription& inse
   const std::string text = insert_text(dialect, insert);
   if (dialect == Dialect::kPostgresql) return text + " on conflict do nothing";
   if (dialect == Dialect::kSqlite) return {};
-  return "insert /*+ IGNORE_ROW_ON_DUPKEY_INDEX(" + std::string(insert.table) + "," +
-         std::string(insert.key) + ") */" + text.substr(std::string_view("insert").size());
+  // Oracle: the hint names the key by its columns, so that it holds whatever name the index has
+  // on an installation.
+  return "insert /*+ IGNORE_ROW_ON_DUPKEY_INDEX(" + std::string(insert.table) + "(" +
+         std::string(insert.key) + ")) */" + text.substr(std::string_view("insert").size());
 }
 
 // The texts of an insert, built once and kept for the run.
@@ -129,7 +131,7 @@ using Kind = InsertValue::Kind;
 const InsertTexts& access_insert() {
   static const InsertTexts texts({
       "KVS402ZPK",
-      "KVS402ZPK_KEY",
+      "ZpkTrm,ZpkLes,ZpkUhr,ZpkAsw,ZpkLfd",
       "ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,ZpkDat,ZpkLfd",
       {{Kind::kInput, 1},
        {Kind::kInput, 2},
@@ -148,7 +150,7 @@ const InsertTexts& access_insert() {
 const InsertTexts& event_insert() {
   static const InsertTexts texts({
       "O2009BUCHPROT",
-      "O2009BUCHPROT_KEY",
+      "BPRTRM,BPRZLS,BPRAWV,BPRDTE,BPRFCD",
       "BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR",
       {{Kind::kInput, 1},
        {Kind::kInput, 2},

@@ -30,6 +30,7 @@ constexpr std::int32_t kBookingStatuses[] = {
     kParentKeyMissing,
     kPartialMultibyte,
     // A date or time the format does not take.
+    kDatePictureEnds,
     kDateNotValidForMonth,
     kDateTooShort,
     kYearOutOfRange,
@@ -40,6 +41,7 @@ constexpr std::int32_t kBookingStatuses[] = {
     kSecondOutOfRange,
     kNonNumericInDate,
     kDateFormat,
+    kNumberLengthInDate,
 };
 
 }  // namespace

@@ -23,7 +23,8 @@ inline constexpr std::int32_t kPrecisionTooLarge = -1438;  // ORA-01438 value la
 inline constexpr std::int32_t kIntegerOverflow = -1455;    // ORA-01455 column overflows integer
 inline constexpr std::int32_t kInvalidNumber = -1722;      // ORA-01722
 inline constexpr std::int32_t kPartialMultibyte = -29275;  // ORA-29275 partial multibyte character
-// Dates and times that do not fit the format (ORA-01839 to ORA-01861).
+// Dates and times that do not fit the format (ORA-01830 to ORA-01862).
+inline constexpr std::int32_t kDatePictureEnds = -1830;       // ORA-01830 input longer than format
 inline constexpr std::int32_t kDateNotValidForMonth = -1839;  // ORA-01839
 inline constexpr std::int32_t kDateTooShort = -1840;          // ORA-01840
 inline constexpr std::int32_t kYearOutOfRange = -1841;        // ORA-01841
@@ -34,6 +35,7 @@ inline constexpr std::int32_t kMinuteOutOfRange = -1851;      // ORA-01851
 inline constexpr std::int32_t kSecondOutOfRange = -1852;      // ORA-01852
 inline constexpr std::int32_t kNonNumericInDate = -1858;      // ORA-01858
 inline constexpr std::int32_t kDateFormat = -1861;            // ORA-01861 date not matching format
+inline constexpr std::int32_t kNumberLengthInDate = -1862;    // ORA-01862 item of wrong length
 
 // The database cannot take the run's writes.
 inline constexpr std::int32_t kReadOnly = -16000;               // ORA-16000 database open read-only
@@ -54,6 +56,11 @@ inline constexpr std::int32_t kIoError = -1115;                // ORA-01115 IO e
 inline constexpr std::int32_t kBlockCorrupted = -1578;         // ORA-01578
 inline constexpr std::int32_t kNotAllVariablesBound = -1008;   // ORA-01008
 inline constexpr std::int32_t kInternalError = -600;           // ORA-00600: anything unmapped
+// The duplicate-absorbing hint of the batch inserts refused (ORA-38911 to ORA-38917).
+inline constexpr std::int32_t kHintIndexInvalid = -38913;  // ORA-38913 no such unique index
+inline bool is_duplicate_hint_refused(std::int32_t status) {
+  return status <= -38911 && status >= -38917;
+}
 
 // Connecting.
 inline constexpr std::int32_t kCannotResolveAlias = -12154;  // ORA-12154

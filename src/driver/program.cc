@@ -173,6 +173,7 @@ struct RunFacts {
   std::int64_t lines_rejected = 0;
   std::string backend;
   std::string reject_file;
+  std::int32_t duplicate_hint_refused = 0;
 };
 
 std::string log_directory() {
@@ -251,6 +252,7 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
   // A run that is not taken over is fed again whole: its reject file would only mislead.
   if (!outcome.committed) reject_file.discard();
   facts.reject_file = reject_file.path();
+  facts.duplicate_hint_refused = db::duplicate_hint_refusal(*session);
   run.session = nullptr;
   run.master_data = nullptr;
   run.inserts = nullptr;
@@ -355,6 +357,7 @@ RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
                                          : outcome.reason;
   record.backend = facts.backend;
   record.reject_file = facts.reject_file;
+  record.duplicate_hint_refused = facts.duplicate_hint_refused;
   append_run_record(log_directory() + std::string(kRunRecordFileName), record);
   return outcome;
 }

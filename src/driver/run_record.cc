@@ -101,6 +101,9 @@ std::string run_record_json(const RunRecord& r) {
   }
   number_field(out, "exit_status", r.exit_status);
   text_field(out, "reason", r.reason);
+  if (r.duplicate_hint_refused != 0) {
+    number_field(out, "duplicate_hint_refused", r.duplicate_hint_refused);
+  }
   return out + "}\n";
 }
 

@@ -27,6 +27,9 @@ struct RunRecord {
   std::string reason;  // why the run ended so, in the console's words
   std::string backend;
   std::string reject_file;  // empty: none
+  // The status with which the database refused the inserts' duplicate-absorbing form, after
+  // which they ran one by one; 0: not refused (and not in the record).
+  std::int32_t duplicate_hint_refused = 0;
 };
 
 // The record as one line of JSON, UTF-8 (texts are taken as Windows-1252), with its LF.
