@@ -238,12 +238,8 @@ class BookingTransferTest : public ::testing::TestWithParam<DbBackend> {
     EXPECT_TRUE(db->execute(kCentralData));
     EXPECT_TRUE(db->execute(kMand01Data, "MAND01"));
     EXPECT_TRUE(db->execute(kMand02Data, "MAND02"));
-    const ConfigWriteResult written = write_config_values(
-        installation.config_path().string(),
-        {{"LOGIN", db->login()},
-         {"PASS", db->password()},
-         {"NET8", db->connect_alias_from(installation.working_dir().string())}});
-    EXPECT_TRUE(written.ok) << written.error;
+    testing::write_installation_config(installation.config_path().string(),
+                                       installation.working_dir().string(), *db);
     return db;
   }
 

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "config/config_writer.h"
+
 namespace zarvelt::testing {
 namespace {
 
@@ -270,12 +272,13 @@ class PostgresInstallation : public DbInstallation {
   // Texts in and out are Windows-1252 bytes, as the program's are.
   PGconn* connect(const std::string& database) {
     const char* keys[] = {"dbname", "user", "password", "connect_timeout", "options", nullptr};
-    const char* values[] = {database.c_str(),
-                            login_.c_str(),
-                            password_.c_str(),
-                            "5",
-                            "-c DateStyle=ISO,YMD -c client_min_messages=warning -c client_encoding=WIN1252",
-                            nullptr};
+    const char* values[] = {
+        database.c_str(),
+        login_.c_str(),
+        password_.c_str(),
+        "5",
+        "-c DateStyle=ISO,YMD -c client_min_messages=warning -c client_encoding=WIN1252",
+        nullptr};
     PGconn* connection = PQconnectdbParams(keys, values, 0);
     if (PQstatus(connection) != CONNECTION_OK) {
       reason_ = "no PostgreSQL test cluster (PGHOST=" + environment("PGHOST", "") +
@@ -369,6 +372,15 @@ std::unique_ptr<DbInstallation> DbInstallation::create(
   }
   return std::make_unique<PostgresInstallation>(client_schemas,
                                                 backend == DbBackend::kOdbcPostgresql);
+}
+
+void write_installation_config(const std::string& config_path, const std::string& working_dir,
+                               const DbInstallation& db) {
+  const ConfigWriteResult written =
+      write_config_values(config_path, {{"LOGIN", db.login()},
+                                        {"PASS", db.password()},
+                                        {"NET8", db.connect_alias_from(working_dir)}});
+  EXPECT_TRUE(written.ok) << written.error;
 }
 
 }  // namespace zarvelt::testing

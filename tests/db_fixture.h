@@ -67,6 +67,11 @@ class DbInstallation {
                                          const std::string& schema = "KVSYSTEM") = 0;
 };
 
+// Writes the configuration file at config_path for a program run in working_dir: the LOGIN,
+// PASS and NET8 of db. Records a test failure when it cannot.
+void write_installation_config(const std::string& config_path, const std::string& working_dir,
+                               const DbInstallation& db);
+
 // Each row of a query on the SQLite file at path (opened read-only) as its columns joined by
 // "|", NULL shown as "<NULL>". Records a test failure on error and returns no rows.
 std::vector<std::string> sqlite_file_query(const std::string& path, const std::string& sql);

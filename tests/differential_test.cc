@@ -9,7 +9,8 @@
 // user sees must be the same byte for byte, and the same as on SQLite but for the backends'
 // own status numbers. A file that differs is shrunk to the fewest lines that still differ.
 //
-// ZARVELT_DIFFERENTIAL_FILES and ZARVELT_DIFFERENTIAL_LINES make a longer campaign.
+// ZARVELT_DIFFERENTIAL_FILES and ZARVELT_DIFFERENTIAL_LINES make a longer campaign,
+// ZARVELT_DIFFERENTIAL_SEED one of other files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -243,12 +244,8 @@ class DifferentialTest : public ::testing::TestWithParam<DbBackend> {
     EXPECT_TRUE(db->execute(kCentralData));
     EXPECT_TRUE(db->execute(kMand01Data, "MAND01"));
     EXPECT_TRUE(db->execute(kMand02Data, "MAND02"));
-    const ConfigWriteResult written = write_config_values(
-        installation.config_path().string(),
-        {{"LOGIN", db->login()},
-         {"PASS", db->password()},
-         {"NET8", db->connect_alias_from(installation.working_dir().string())}});
-    EXPECT_TRUE(written.ok) << written.error;
+    testing::write_installation_config(installation.config_path().string(),
+                                       installation.working_dir().string(), *db);
     testing::write_file(installation.working_dir() / "bookings.txt", source);
     testing::Environment environment;
     if (!batch_size.empty()) environment.emplace_back("ZARVELT_BATCH_SIZE", batch_size);
@@ -345,7 +342,9 @@ TEST_P(DifferentialTest, LineOutcomesDependOnlyOnTheLinesBefore) {
   // ZARVELT_DIFFERENTIAL_REPLAY: the file shown by a failure, saved, instead of generated ones.
   const char* replay = std::getenv("ZARVELT_DIFFERENTIAL_REPLAY");
   for (int file = 0; file < (replay != nullptr ? 1 : files); ++file) {
-    const unsigned seed = 7919u * static_cast<unsigned>(file + 1);
+    // ZARVELT_DIFFERENTIAL_SEED: other files than the suite's own.
+    const unsigned seed = 7919u * static_cast<unsigned>(file + 1) +
+                          static_cast<unsigned>(environment_number("ZARVELT_DIFFERENTIAL_SEED", 0));
     std::vector<std::string> lines;
     if (replay != nullptr) {
       std::string text = testing::read_file(replay).value_or("");

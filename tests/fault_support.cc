@@ -67,12 +67,8 @@ FaultInstallation::FaultInstallation(DbBackend backend)
   if (!db_->available()) return;
   db_->execute(kCentralData);
   db_->execute(kClientData, "MAND01");
-  const ConfigWriteResult written =
-      write_config_values(tree_.config_path().string(),
-                          {{"LOGIN", db_->login()},
-                           {"PASS", db_->password()},
-                           {"NET8", db_->connect_alias_from(tree_.working_dir().string())}});
-  EXPECT_TRUE(written.ok) << written.error;
+  testing::write_installation_config(tree_.config_path().string(), tree_.working_dir().string(),
+                                     *db_);
 }
 
 void FaultInstallation::write_source(const std::string& bytes) {

@@ -29,12 +29,8 @@ TEST(MemoryBoundTest, MillionDistinctKeysOfEachKindStayBelow32MiB) {
   ASSERT_TRUE(db->execute(
       "insert into KVSYSTEM.KVS112MND values (1, 1, 'MAND01');"
       "insert into KVSYSTEM.KVS301ASW values ('B1', 1, 1, 'P1', '2024-01-01 00:00:00', null)"));
-  ASSERT_TRUE(
-      write_config_values(installation.config_path().string(),
-                          {{"LOGIN", db->login()},
-                           {"PASS", db->password()},
-                           {"NET8", db->connect_alias_from(installation.working_dir().string())}})
-          .ok);
+  testing::write_installation_config(installation.config_path().string(),
+                                     installation.working_dir().string(), *db);
   // Time bookings of distinct function codes (none found: the record is written all the
   // same), then zone access bookings of distinct zone keys.
   std::string source;
