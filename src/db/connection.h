@@ -61,6 +61,11 @@ struct BatchedInsert {
 // A fetched row: each column as text, nullopt for NULL.
 using FetchedRow = std::vector<std::optional<std::string>>;
 
+// What an ODBC driver says about arrays of parameters (SQL_PARAM_ARRAY_ROW_COUNTS): kPerRow, a
+// row count for each row of an array; kTotal, one count for the whole array; kNone, it takes
+// no arrays. kNoDriver for the backends that reach their database directly.
+enum class ParameterArrays { kNoDriver, kNone, kTotal, kPerRow };
+
 // One open connection of one backend. Implementations map their errors to negated Oracle
 // numbers with one table each, keep prepared statements for the whole run, and keep the
 // run's transaction open across failed statements (statement-level rollback).
@@ -92,6 +97,8 @@ class Connection {
   // kSuccess while the batches' duplicate-absorbing form is taken; once the database refused
   // it, the status it refused it with, and from then on the batches run one by one.
   virtual std::int32_t duplicate_hint_refusal() const { return kSuccess; }
+
+  virtual ParameterArrays parameter_arrays() const { return ParameterArrays::kNoDriver; }
 
   // Runs the query text once for each inputs[i], each with the status and at most max_rows
   // rows run() would give it, appended to statuses and rows. Sent together where the backend

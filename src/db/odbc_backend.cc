@@ -207,6 +207,11 @@ class OdbcLink {
 
   Dialect dialect() const { return dialect_; }
   bool takes_arrays() const { return arrays_ != ArraySupport::kNone; }
+  ParameterArrays parameter_arrays() const {
+    if (arrays_ == ArraySupport::kCountPerRow) return ParameterArrays::kPerRow;
+    if (arrays_ == ArraySupport::kTotalCount) return ParameterArrays::kTotal;
+    return ParameterArrays::kNone;
+  }
   // kSuccess, or the status with which Oracle refused the absorbing inserts' hint.
   std::int32_t hint_refusal() const { return hint_refusal_; }
 
@@ -830,6 +835,7 @@ class OdbcConnection : public Connection {
 
   bool sends_together() const override { return link_->takes_arrays(); }
   std::int32_t duplicate_hint_refusal() const override { return hint_refusal_; }
+  ParameterArrays parameter_arrays() const override { return link_->parameter_arrays(); }
 
   // Queries in one parameter array where the driver answers it with a result set per row.
   void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,

@@ -190,17 +190,6 @@ std::int64_t file_size(std::FILE* file) {
 }
 
 // Connects, logs the header, transfers, commits and publishes. Returns the exit status.
-// Inserts sent to the database together: ZARVELT_BATCH_SIZE, 1 to 10000, or 1000. With 1 each
-// insert waits for its answer before the run goes on; what the run writes is the same.
-std::size_t insert_batch_size() {
-  constexpr std::size_t kDefault = 1000;
-  const char* text = std::getenv("ZARVELT_BATCH_SIZE");
-  if (text == nullptr) return kDefault;
-  const std::int32_t size = decimal_integer(text);
-  return size >= 1 && size <= 10000 && std::to_string(size) == text ? static_cast<std::size_t>(size)
-                                                                    : kDefault;
-}
-
 int transfer_with_session(RunContext& run, std::FILE* source, const std::string& source_path,
                           const std::string& start_time, RunFacts& facts, RunOutcome& outcome) {
   db::SessionPtr session;
@@ -318,6 +307,15 @@ RunOutcome run_with_arguments(int argc, char** argv, std::FILE* console,
 }
 
 }  // namespace
+
+std::size_t insert_batch_size() {
+  constexpr std::size_t kDefault = 1000;
+  const char* text = std::getenv("ZARVELT_BATCH_SIZE");
+  if (text == nullptr) return kDefault;
+  const std::int32_t size = decimal_integer(text);
+  return size >= 1 && size <= 10000 && std::to_string(size) == text ? static_cast<std::size_t>(size)
+                                                                    : kDefault;
+}
 
 RunOutcome run_transfer(int argc, char** argv, std::FILE* console) {
   RunOutcome outcome;

@@ -2,6 +2,7 @@
 // loop, the commit and the exit status.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -35,6 +36,10 @@ struct RunOutcome {
 // The first word that makes a run a check run: everything a run does against the real
 // database, then the session ends without its commit; the targets are not touched.
 inline constexpr std::string_view kCheckOption = "--check";
+
+// Inserts sent to the database together: ZARVELT_BATCH_SIZE, 1 to 10000, or 1000. With 1 each
+// insert waits for its answer before the run goes on; what the run writes is the same.
+std::size_t insert_batch_size();
 
 // Runs the program with the given command line, printing to console. The exports reach their
 // targets only after a successful commit; a run that fails leaves the targets empty and no
