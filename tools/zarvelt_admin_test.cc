@@ -1,6 +1,7 @@
 // zarvelt_admin as an administrator runs it: an installation laid out, schemas created from
 // sql/, master data loaded from CSV files, and faulty files refused whole with the file and
-// line named. The commands run in-process; the usage test runs the built program.
+// line named; the self-test of an installation on every backend. The commands run in-process;
+// the usage test and the self-test run the built program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -22,13 +23,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 using testing::ProgramRun;
 using testing::write_file;
 
-ProgramRun run_admin_binary(const std::vector<std::string>& arguments) {
+ProgramRun run_admin_binary(const std::vector<std::string>& arguments,
+                            const fs::path& working_dir = ZARVELT_BINARY_DIR) {
   return testing::run_binary(std::string(ZARVELT_BINARY_DIR) + "/zarvelt_admin", arguments,
-                             ZARVELT_BINARY_DIR,
+                             working_dir,
                              {{"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"}});
 }
 
@@ -328,6 +331,74 @@ TEST_F(AdminPostgresTest, CreatesTheSchemasAndLoadsMasterDataInOneTransaction) {
   EXPECT_EQ(replaced.exit_status, 0) << replaced.error_output;
   EXPECT_THAT(rows("select count(*) from kvsystem.KVS301ASW"), ElementsAre("0"));
 }
+
+// ---- selftest, from an installation's working directory, on every backend.
+
+class AdminSelfTest : public ::testing::TestWithParam<testing::DbBackend> {};
+
+// The check each line names, its text up to ": ".
+std::vector<std::string> checks_of(const std::string& console) {
+  std::vector<std::string> checks;
+  std::istringstream lines(console);
+  for (std::string line; std::getline(lines, line);)
+    checks.push_back(line.substr(0, line.find(": ")));
+  return checks;
+}
+
+TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
+  testing::TempInstallation installation;
+  const auto db = testing::DbInstallation::create(GetParam(), {"MAND01", "MAND02"},
+                                                  (installation.root() / "db").string());
+  ZARVELT_REQUIRE_DB(db);
+  // The two schemas' tables answer K1 and K3 differently, and K2 (a NULL type) with -1405.
+  ASSERT_TRUE(
+      db->execute("insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 1, 'MAND01');"
+                  "insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 2, 'MAND02')"));
+  ASSERT_TRUE(
+      db->execute("insert into KVS131FCD (FCDNUM, FCDTYP) values ('K1', 3);"
+                  "insert into KVS131FCD (FCDNUM, FCDTYP) values ('K2', NULL);"
+                  "insert into KVS131FCDUEB (FCDOLD, FCDNEW) values ('K1', 'Q1')",
+                  "MAND01"));
+  ASSERT_TRUE(
+      db->execute("insert into KVS131FCD (FCDNUM, FCDTYP) values ('K1', 5);"
+                  "insert into KVS131FCD (FCDNUM, FCDTYP) values ('K3', 7)",
+                  "MAND02"));
+  testing::write_installation_config(installation.config_path().string(),
+                                     installation.working_dir().string(), *db);
+
+  const ProgramRun passed = run_admin_binary({"selftest"}, installation.working_dir());
+  EXPECT_EQ(passed.exit_status, 0) << passed.console << passed.error_output;
+  std::vector<std::string> expected = {
+      "connection",  "server time",  "status 0", "status -1",
+      "status 1403", "status -1405", "dates",    "duplicate-absorbing insert"};
+  if (GetParam() == testing::DbBackend::kOdbcPostgresql) expected.push_back("parameter arrays");
+  for (const char* check :
+       {"client schema MAND01", "client schema MAND02", "client schema MAND01 again", "encoding",
+        "failed statements", "rollback"}) {
+    expected.push_back(check);
+  }
+  EXPECT_THAT(checks_of(passed.console), ElementsAreArray(expected)) << passed.console;
+  for (const std::string& check : expected) {
+    EXPECT_THAT(passed.console, HasSubstr(check + ": ok")) << passed.console;
+  }
+  EXPECT_THAT(passed.console, HasSubstr("client schema MAND02: ok (its own rows for 4 function "
+                                        "codes, 4 of them other than MAND01's)"));
+  EXPECT_THAT(db->query("select count(*) from KVS402ZPK"), ElementsAre("0"));
+
+  // A client row naming a schema that is not there: the one line that differs says so.
+  ASSERT_TRUE(
+      db->execute("insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 9, 'MAND09')"));
+  const ProgramRun failed = run_admin_binary({"selftest"}, installation.working_dir());
+  EXPECT_EQ(failed.exit_status, 1) << failed.console << failed.error_output;
+  EXPECT_THAT(failed.console,
+              HasSubstr("client schema MAND09: the switch gives status -1435: the program refuses "
+                        "every time booking of this client's badges (\"!!! Schema konnte nicht "
+                        "gewechselt werden: MAND09 !!!\") and goes on\n"));
+  EXPECT_THAT(failed.console, HasSubstr("client schema MAND02: ok")) << failed.console;
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, AdminSelfTest, ::testing::ValuesIn(testing::database_backends()),
+                         [](const auto& info) { return testing::backend_name(info.param); });
 
 }  // namespace
 }  // namespace zarvelt

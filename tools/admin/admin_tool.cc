@@ -1,4 +1,4 @@
-// zarvelt_admin's commands: init, create, load, and their usage.
+// zarvelt_admin's commands: init, create, load, selftest, and their usage.
 #include "admin/admin_tool.h"
 
 #include <algorithm>
@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "admin/master_data.h"
+#include "admin/selftest.h"
 #include "db/connection.h"
 #include "db/status.h"
 
@@ -26,6 +27,7 @@ constexpr const char* kUsage =
     "       zarvelt_admin create postgresql <conninfo> [--replace] <CLIENT_SCHEMA>...\n"
     "       zarvelt_admin load sqlite <directory> <csv directory>\n"
     "       zarvelt_admin load postgresql <conninfo> <csv directory>\n"
+    "       zarvelt_admin selftest\n"
     "       zarvelt_admin --help\n";
 
 constexpr const char* kHelp =
@@ -56,8 +58,20 @@ constexpr const char* kHelp =
     "        zone prefix followed by the status number of a booking (Z1 and 200: Z1200).\n"
     "        All files are checked before anything is written; a SQLite file, or the whole\n"
     "        PostgreSQL database, takes its rows in one transaction.\n"
-    "Database errors are reported with the transfer program's status numbers (see its manual).\n"
-    "Exit status: 0 done, 1 refused (message names file and line), 2 usage error.\n";
+    "selftest\n"
+    "        Run in an installation's working directory, as zarvelt is: connects with\n"
+    "        ../../Files/velmarion.ini like a run, and checks with the program's own statements,\n"
+    "        in one transaction that it never commits, what the transfer relies on: the\n"
+    "        statuses 0, -1, 1403 and -1405, the server time, the date conversions and the\n"
+    "        refusal of a day that is none, the duplicate handling of batched inserts, what an\n"
+    "        ODBC driver says about parameter arrays, the switch to each client schema that\n"
+    "        KVSYSTEM.KVS112MND names with the lookups after it, the Windows-1252 round trip\n"
+    "        of 0xFC, and that a new session finds none of its rows. It writes only rows of\n"
+    "        terminal ZARVELT-SELFTEST into KVS402ZPK and O2009BUCHPROT, reads master data and\n"
+    "        runs no DDL. One line per check: \"ok\", or what differs and what the program does\n"
+    "        about it. The first command of a new installation (Oracle above all).\n"
+    "Exit status: 0 done (selftest: every check holds), 1 refused (message names file and line;\n"
+    "selftest: a check does not hold), 2 usage error.\n";
 
 constexpr const char* kCentralSchema = "KVSYSTEM";
 
@@ -413,7 +427,8 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
         << " LOGIN=<user> PASS=<password> NET8=postgresql:<conninfo>\n";
   }
   out << "  cd " << (base / "Transfer" / "work").string()
-      << " && zarvelt <terminal> <source file> <target file 1> <target file 2>\n";
+      << " && zarvelt_admin selftest && zarvelt <terminal> <source file> <target file 1> "
+         "<target file 2>\n";
   return true;
 }
 
@@ -447,6 +462,10 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
                              error)
                ? kAdminSuccess
                : fail(err, error);
+  }
+  if (command == "selftest") {
+    if (arguments.size() != 1) return usage_error(err, "selftest takes no arguments");
+    return run_self_test(out);
   }
   if (command != "create" && command != "load") {
     return usage_error(err, "unknown command \"" + command + "\"");

@@ -1,8 +1,9 @@
 // zarvelt_admin's commands, apart from main so that tests can run them in-process: "init" lays
 // out an installation's directories, "create" builds the central schema KVSYSTEM and the client
-// schemas from sql/<backend>/*.sql, "load" replaces master data with the rows of CSV files.
-// Both database commands go through the program's own database layer, so they reach the
-// database exactly as the transfer does.
+// schemas from sql/<backend>/*.sql, "load" replaces master data with the rows of CSV files,
+// "selftest" checks an installation's database as the transfer uses it (selftest.h). The
+// database commands go through the program's own database layer, so they reach the database
+// exactly as the transfer does.
 #pragma once
 
 #include <ostream>

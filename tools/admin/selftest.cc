@@ -1,0 +1,516 @@
+// The self-test's checks, in the order a run meets what they check: the connection, the server
+// time, the statuses, the dates, the batched inserts, the client schemas, the encoding, the
+// transaction across failed statements, and the rollback of a session ended without a commit.
+#include "admin/selftest.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "admin/admin_tool.h"
+#include "db/probes.h"
+#include "db/session.h"
+#include "db/statements.h"
+#include "db/status.h"
+#include "driver/connect_step.h"
+#include "driver/fixed_paths.h"
+#include "driver/program.h"
+#include "log/reporter.h"
+
+namespace zarvelt::admin {
+
+namespace {
+
+// A badge with a Windows-1252 letter (0xFC, u with diaeresis), as booking files carry it.
+constexpr std::string_view kEncodedBadge = "SELFTEST M\xFCller";
+// Function codes compared per client table: enough to tell two schemas' tables apart.
+constexpr std::size_t kCodesPerTable = 8;
+
+std::string status_text(std::int32_t status) { return "status " + std::to_string(status); }
+
+// What a run does when a statement gives status where it expected another.
+std::string consequence(std::int32_t status) {
+  switch (db::status_scope(status)) {
+    case db::StatusScope::kBooking:
+      return "the program refuses that booking alone and goes on";
+    case db::StatusScope::kRun:
+      return "the program ends the run there (exit status 75, nothing committed)";
+    case db::StatusScope::kSessionLost:
+      break;
+  }
+  return "the session counts as lost: the run ends (exit status 75, nothing committed)";
+}
+
+std::string hex_bytes(std::string_view text) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  std::string hex;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!hex.empty()) hex += ' ';
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 0xF];
+  }
+  return hex;
+}
+
+bool is_server_time(const std::string& text) {
+  // dd.mm.yyyy hh24:mi:ss
+  static constexpr std::string_view kShape = "99.99.9999 99:99:99";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kShape[i] == '9' ? !digit : text[i] != kShape[i]) return false;
+  }
+  const auto number = [&](std::size_t at) { return std::stoi(text.substr(at, 2)); };
+  return number(0) >= 1 && number(0) <= 31 && number(3) >= 1 && number(3) <= 12 &&
+         number(11) <= 23 && number(14) <= 59 && number(17) <= 59;
+}
+
+db::AccessRecord probe_access(std::int32_t reader, std::string_view date_time,
+                              std::string_view badge = "SELFTEST") {
+  db::AccessRecord record;
+  record.terminal = kSelfTestTerminal;
+  record.reader_number = reader;
+  record.booking_date = std::string(date_time.substr(0, 8));
+  record.booking_date_time = std::string(date_time);
+  record.badge = std::string(badge);
+  record.access_status_code = 100;
+  record.running_number = "001";
+  return record;
+}
+
+std::string answer_text(const db::TextAnswer& answer) {
+  return answer.status == db::kSuccess ? "\"" + answer.text + "\"" : status_text(answer.status);
+}
+
+bool same(const db::TextAnswer& a, const db::TextAnswer& b) {
+  return a.status == b.status && (a.status != db::kSuccess || a.text == b.text);
+}
+
+class SelfTest {
+ public:
+  explicit SelfTest(std::ostream& out) : out_(out) {}
+
+  int run() {
+    if (!connect()) return kAdminFailure;
+    check_server_time();
+    check_statuses();
+    check_dates();
+    check_batched_inserts();
+    check_parameter_arrays();
+    check_client_schemas();
+    check_encoding();
+    check_failed_statements();
+    check_rollback();
+    return failed_ ? kAdminFailure : kAdminSuccess;
+  }
+
+ private:
+  void ok(std::string_view check, const std::string& detail = "") {
+    out_ << check << ": ok" << (detail.empty() ? "" : " (" + detail + ")") << "\n";
+  }
+  void differs(std::string_view check, const std::string& what) {
+    out_ << check << ": " << what << "\n";
+    failed_ = true;
+  }
+
+  // As a run connects: its configuration file, its connection step, its batch size.
+  std::int32_t open(db::SessionPtr& session, std::string* backend) {
+    std::vector<Reporter::Held> held;
+    const Reporter reporter = Reporter().collecting_into(&held);
+    const std::int32_t status =
+        connect_step(host_path(kConfigFileWindowsPath), reporter, session, backend);
+    for (const Reporter::Held& line : held) {
+      if (line.to == Reporter::Held::To::kConsole) out_ << line.text;
+    }
+    if (session != nullptr) session->batch_size = insert_batch_size();
+    return status;
+  }
+
+  bool connect() {
+    std::string backend;
+    const std::int32_t status = open(session_, &backend);
+    if (status != db::kSuccess) {
+      differs("connection", status_text(status) + " with " + host_path(kConfigFileWindowsPath) +
+                                ": every run ends with exit status 75 and transfers nothing");
+      return false;
+    }
+    ok("connection", backend + ", " + std::string(db::database_product(*session_)) +
+                         ", session schema " + db::session_schema(*session_));
+    return true;
+  }
+
+  void check_server_time() {
+    std::string time;
+    const std::int32_t status = db::read_server_time(*session_, time);
+    if (status != db::kSuccess) {
+      differs("server time", status_text(status) +
+                                 ": the program takes the session for a failed connection "
+                                 "(exit status 75, nothing transferred)");
+    } else if (!is_server_time(time)) {
+      differs("server time", "\"" + time +
+                                 "\" is not dd.mm.yyyy hh24:mi:ss: the transfer log's header "
+                                 "line carries it as it is");
+    } else {
+      ok("server time", time);
+    }
+  }
+
+  // 0 and -1 by the access insert, 1403 by the badge lookup, -1405 by a NULL column.
+  void check_statuses() {
+    const db::AccessRecord record = probe_access(1, "20260301123456");
+    const std::int32_t inserted = db::insert_access_record(*session_, record);
+    if (inserted == db::kSuccess) {
+      ok("status 0", "an access row inserted");
+      ++rows_;
+    } else {
+      differs("status 0",
+              "an access row gives " + status_text(inserted) + ": " + consequence(inserted));
+    }
+    const std::int32_t duplicate = db::insert_access_record(*session_, record);
+    if (duplicate == db::kUniqueConstraint) {
+      ok("status -1", "the same row again: a duplicate, which the program counts as stored");
+    } else {
+      differs("status -1", "the same row again gives " + status_text(duplicate) +
+                               " instead of -1: " +
+                               (duplicate == db::kSuccess ? "the program stores a booking twice"
+                                                          : consequence(duplicate)));
+    }
+    std::string personnel_number;
+    std::string client_schema;
+    const std::int32_t missing =
+        db::lookup_badge(*session_, kSelfTestTerminal, "20260301", personnel_number, client_schema);
+    if (missing == db::kNoRow) {
+      ok("status 1403", std::string("badge ") + kSelfTestTerminal + " not found");
+    } else {
+      differs("status 1403",
+              std::string("badge ") + kSelfTestTerminal + " gives " + status_text(missing) +
+                  " instead of 1403: " +
+                  (missing == db::kSuccess ? "it is in KVSYSTEM.KVS301ASW" : consequence(missing)));
+    }
+    const std::int32_t null_fetched =
+        db::read_back_access_null_column(*session_, kSelfTestTerminal, 1);
+    if (null_fetched == db::kNullFetched) {
+      ok("status -1405", "a NULL column without an indicator");
+    } else {
+      differs("status -1405",
+              "a NULL column without an indicator gives " + status_text(null_fetched) +
+                  " instead of -1405: a booking type or translation that is NULL would not be "
+                  "taken for a missing one");
+    }
+  }
+
+  // The access and event inserts' conversions of 8 and 14 digits, read back, and dates that
+  // are none refused as one booking's fault.
+  void check_dates() {
+    std::string problems;
+    db::AccessReadBack access;
+    const std::int32_t read = db::read_back_access(*session_, kSelfTestTerminal, 1, access);
+    if (read != db::kSuccess) {
+      problems += "; the access row reads back with " + status_text(read);
+    } else if (access.date != "20260301000000" || access.date_time != "20260301123456") {
+      problems += "; 20260301 and 20260301123456 were stored as " + access.date + " and " +
+                  access.date_time;
+    }
+    db::EventRecord event;
+    event.terminal = kSelfTestTerminal;
+    event.reader_number = 1;
+    event.badge = "SELFTEST";
+    event.event_date = "20260302";
+    event.event_date_time = "20260302071500";
+    event.function_code = "K1";
+    event.result_number = 0;
+    const std::int32_t inserted = db::insert_event_record(*session_, event);
+    std::string date;
+    std::string date_time;
+    if (inserted != db::kSuccess) {
+      problems +=
+          "; an event row gives " + status_text(inserted) + " (" + consequence(inserted) + ")";
+    } else {
+      ++rows_;
+      const std::int32_t read_event =
+          db::read_back_event(*session_, kSelfTestTerminal, 1, date, date_time);
+      if (read_event != db::kSuccess) {
+        problems += "; the event row reads back with " + status_text(read_event);
+      } else if (date != "20260302000000" || date_time != "20260302071500") {
+        problems += "; the event's 20260302 and 20260302071500 were stored as " + date + " and " +
+                    date_time;
+      }
+    }
+    // Moments that are none, as a terminal may send them.
+    struct Impossible {
+      std::string_view date_time;
+      std::string_view name;
+    };
+    std::string refusals;
+    std::int32_t reader = 2;
+    for (const Impossible& impossible :
+         {Impossible{"20230229120000", "February 29 of 2023"},
+          Impossible{"20240001120000", "month 00"}, Impossible{"20240101240000", "hour 24"}}) {
+      const std::string name(impossible.name);
+      const std::int32_t status =
+          db::insert_access_record(*session_, probe_access(reader++, impossible.date_time));
+      if (status == db::kSuccess) {
+        ++rows_;
+        problems += "; " + name + " was stored as another moment";
+      } else if (db::status_scope(status) != db::StatusScope::kBooking) {
+        problems +=
+            "; " + name + " gives " + status_text(status) + " (" + consequence(status) + ")";
+      } else {
+        refusals += (refusals.empty() ? "" : ", ") + name + " " + std::to_string(status);
+      }
+    }
+    if (problems.empty()) {
+      ok("dates", "8 and 14 digits stored as given; refused as one booking's fault: " + refusals);
+    } else {
+      differs("dates", problems.substr(2));
+    }
+  }
+
+  // The batch form of the inserts: a duplicate in a batch absorbed, with the exact statuses.
+  void check_batched_inserts() {
+    const db::AccessRecord first = probe_access(10, "20260303080000");
+    const db::AccessRecord second = probe_access(11, "20260303080000");
+    const db::Ticket tickets[] = {db::queue_access_record(*session_, first),
+                                  db::queue_access_record(*session_, first),
+                                  db::queue_access_record(*session_, second)};
+    db::send_queued(*session_);
+    std::string statuses;
+    for (const db::Ticket ticket : tickets) {
+      const std::optional<std::int32_t> answer = db::answer(*session_, ticket);
+      statuses += (statuses.empty() ? "" : ", ") +
+                  (answer ? std::to_string(*answer) : std::string("no answer"));
+      if (answer == db::kSuccess) ++rows_;
+    }
+    const std::string how =
+        db::sends_together(*session_)
+            ? "sent together in batches of up to " + std::to_string(session_->batch_size)
+            : "this backend or batch size runs each insert on its own";
+    const std::int32_t refusal = db::duplicate_hint_refusal(*session_);
+    if (refusal != db::kSuccess) {
+      differs("duplicate-absorbing insert",
+              "the database refuses the batch form with " + status_text(refusal) +
+                  ": every later batch of a run goes one insert at a time (statuses exact, "
+                  "slower), and the run record says duplicate_hint_refused");
+    } else if (statuses != "0, -1, 0") {
+      differs("duplicate-absorbing insert", "a row, its duplicate and another row give " +
+                                                statuses + " instead of 0, -1, 0 (" + how +
+                                                "): the bookings of a batch get others' "
+                                                "statuses");
+    } else {
+      ok("duplicate-absorbing insert", how + ": 0, -1, 0");
+    }
+  }
+
+  void check_parameter_arrays() {
+    switch (db::parameter_arrays(*session_)) {
+      case db::ParameterArrays::kNoDriver:
+        return;  // no driver between the program and its database
+      case db::ParameterArrays::kPerRow:
+        return ok("parameter arrays", "the driver counts each row: a duplicate is told by its row");
+      case db::ParameterArrays::kTotal:
+        return ok("parameter arrays",
+                  "the driver gives one count per array: an array with a duplicate or a failed "
+                  "row runs again one insert at a time");
+      case db::ParameterArrays::kNone:
+        break;
+    }
+    ok("parameter arrays",
+       "the driver takes none: every insert and lookup is a round trip of its own");
+  }
+
+  // Each client schema of the client table switched to, and the program's lookups after each
+  // switch compared with what that schema's tables hold, read by texts that name the schema:
+  // a statement prepared in the schema before would answer from the wrong tables.
+  void check_client_schemas() {
+    std::vector<std::string> schemas;
+    const std::int32_t status = db::read_client_schemas(*session_, schemas);
+    if (status != db::kSuccess) {
+      return differs("client schemas", "reading KVSYSTEM.KVS112MND gives " + status_text(status) +
+                                           ": " + consequence(status));
+    }
+    if (schemas.empty()) {
+      return ok("client schemas",
+                "KVSYSTEM.KVS112MND names none yet: every time booking is refused until it does");
+    }
+    constexpr db::CodeTable kTables[] = {db::CodeTable::kBookingTypes,
+                                         db::CodeTable::kTranslations};
+    std::vector<std::string> codes[2];  // of every schema, per table
+    std::vector<std::string> switchable;
+    for (const std::string& schema : schemas) {
+      const std::int32_t switched = db::switch_schema(*session_, schema);
+      if (switched != db::kSuccess) {
+        const bool refused = switched == db::kSchemaMissing || switched == db::kInvalidIdentifier;
+        differs("client schema " + schema,
+                "the switch gives " + status_text(switched) + ": " +
+                    (refused ? "the program refuses every time booking of this client's badges "
+                               "(\"!!! Schema konnte nicht gewechselt werden: " +
+                                   schema + " !!!\") and goes on"
+                             : "a time booking of this client ends the run (exit status 75, "
+                               "nothing committed)"));
+        continue;
+      }
+      switchable.push_back(schema);
+      for (std::size_t t = 0; t < 2; ++t) {
+        std::vector<std::string> sample;
+        // A table that is missing gives nothing to compare; its lookups say so alike.
+        db::sample_function_codes(*session_, kTables[t], kCodesPerTable, sample);
+        for (std::string& code : sample) {
+          if (std::find(codes[t].begin(), codes[t].end(), code) == codes[t].end()) {
+            codes[t].push_back(std::move(code));
+          }
+        }
+      }
+    }
+    // Once more the first: back to a schema whose statements were prepared before.
+    std::vector<std::string> order = switchable;
+    if (order.size() > 1) order.push_back(order.front());
+    std::vector<db::TextAnswer> before[2];
+    std::string previous;
+    for (std::size_t s = 0; s < order.size(); ++s) {
+      const std::string& schema = order[s];
+      const std::string check =
+          "client schema " + schema + (s > 0 && s + 1 == order.size() ? " again" : "");
+      const std::int32_t switched = db::switch_schema(*session_, schema);
+      if (switched != db::kSuccess) {
+        differs(check,
+                "the second switch gives " + status_text(switched) + ": " + consequence(switched));
+        continue;
+      }
+      std::string wrong;
+      std::size_t compared = 0;
+      std::size_t other = 0;
+      for (std::size_t t = 0; t < 2 && wrong.empty(); ++t) {
+        std::vector<db::TextAnswer> held;
+        db::read_function_codes_by_name(*session_, kTables[t], codes[t], held);
+        std::vector<db::TextAnswer> together;  // as a run reading ahead asks
+        if (kTables[t] == db::CodeTable::kBookingTypes) {
+          db::lookup_booking_types(*session_, codes[t], together);
+        } else {
+          db::translate_function_codes(*session_, codes[t], together);
+        }
+        for (std::size_t c = 0; c < codes[t].size() && wrong.empty(); ++c) {
+          db::TextAnswer alone;  // as a run one line at a time asks
+          alone.status = kTables[t] == db::CodeTable::kBookingTypes
+                             ? db::lookup_booking_type(*session_, codes[t][c], alone.text)
+                             : db::translate_function_code(*session_, codes[t][c], alone.text);
+          if (alone.status != db::kSuccess) alone.text.clear();
+          for (const db::TextAnswer* answer : {&alone, &together[c]}) {
+            if (!same(*answer, held[c])) {
+              wrong =
+                  "function code " + codes[t][c] + " reads as " + answer_text(*answer) + " where " +
+                  schema +
+                  (kTables[t] == db::CodeTable::kBookingTypes ? ".KVS131FCD" : ".KVS131FCDUEB") +
+                  " holds " + answer_text(held[c]);
+            }
+          }
+          ++compared;
+          if (!before[t].empty() && !same(held[c], before[t][c])) ++other;
+        }
+        before[t] = std::move(held);
+      }
+      if (!wrong.empty()) {
+        differs(check, wrong +
+                           ": the program would export this client's time bookings with another "
+                           "schema's booking types or translations, without an error");
+      } else if (compared == 0) {
+        ok(check, "switched; its tables hold no function code to compare");
+      } else if (previous.empty()) {
+        ok(check, "its own rows for " + std::to_string(compared) + " function codes");
+      } else if (other == 0) {
+        ok(check, "its own rows for " + std::to_string(compared) +
+                      " function codes, none other "
+                      "than " +
+                      previous + "'s: reading " + previous + "'s tables would not show");
+      } else {
+        ok(check, "its own rows for " + std::to_string(compared) + " function codes, " +
+                      std::to_string(other) + " of them other than " + previous + "'s");
+      }
+      previous = schema;
+    }
+  }
+
+  // A badge with 0xFC stored and read back as the same bytes.
+  void check_encoding() {
+    std::string detail = "0xFC stored and read back as the same byte";
+    std::string advice;
+    if (db::database_product(*session_) == "Oracle") {
+      const char* nls_lang = std::getenv("NLS_LANG");
+      detail += nls_lang != nullptr && *nls_lang != '\0'
+                    ? std::string(", NLS_LANG=") + nls_lang
+                    : ", NLS_LANG not set here (the Oracle client's default or registry applies)";
+      advice = "; set NLS_LANG=GERMAN_GERMANY.WE8MSWIN1252 for the program";
+    }
+    const std::int32_t inserted =
+        db::insert_access_record(*session_, probe_access(20, "20260304090000", kEncodedBadge));
+    if (inserted != db::kSuccess) {
+      return differs("encoding", "a badge with 0xFC gives " + status_text(inserted) + ": " +
+                                     consequence(inserted) + advice);
+    }
+    ++rows_;
+    db::AccessReadBack row;
+    const std::int32_t read = db::read_back_access(*session_, kSelfTestTerminal, 20, row);
+    if (read != db::kSuccess) {
+      differs("encoding", "the badge with 0xFC reads back with " + status_text(read));
+    } else if (row.badge != kEncodedBadge) {
+      differs("encoding",
+              "the badge " + hex_bytes(kEncodedBadge) + " reads back as " + hex_bytes(row.badge) +
+                  ": letters such as \xFC in booking lines are stored as others" + advice);
+    } else {
+      ok("encoding", detail);
+    }
+  }
+
+  // The rows before and after the refused statements are all still there.
+  void check_failed_statements() {
+    std::int32_t count = -1;
+    const std::int32_t status = db::count_rows_of_terminal(*session_, kSelfTestTerminal, count);
+    if (status == db::kSuccess && count == rows_) {
+      ok("failed statements",
+         "the transaction kept all " + std::to_string(rows_) + " rows inserted around them");
+    } else {
+      differs("failed statements",
+              status != db::kSuccess
+                  ? "counting the self-test's rows gives " + status_text(status)
+                  : std::to_string(count) + " of the " + std::to_string(rows_) +
+                        " rows inserted are there: a refused booking undoes others, and the "
+                        "program would commit a run without them");
+    }
+  }
+
+  // The session ended without a commit, as a failed run's; a new one finds nothing of it.
+  void check_rollback() {
+    session_.reset();
+    db::SessionPtr again;
+    const std::int32_t connected = open(again, nullptr);
+    std::int32_t count = -1;
+    const std::int32_t status = connected == db::kSuccess
+                                    ? db::count_rows_of_terminal(*again, kSelfTestTerminal, count)
+                                    : connected;
+    again.reset();
+    if (status != db::kSuccess) {
+      differs("rollback", "a new session to look gives " + status_text(status));
+    } else if (count != 0) {
+      differs("rollback", "a new session finds " + std::to_string(count) + " rows of terminal " +
+                              kSelfTestTerminal +
+                              ": a session that ends without a commit keeps its work, so a "
+                              "failed run would keep part of its bookings (delete these rows)");
+    } else {
+      ok("rollback", "a new session finds none of the self-test's rows");
+    }
+  }
+
+  std::ostream& out_;
+  db::SessionPtr session_;
+  std::int32_t rows_ = 0;  // the self-test's rows the transaction holds
+  bool failed_ = false;
+};
+
+}  // namespace
+
+int run_self_test(std::ostream& out) { return SelfTest(out).run(); }
+
+}  // namespace zarvelt::admin

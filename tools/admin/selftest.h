@@ -1,0 +1,20 @@
+// zarvelt_admin selftest: what the transfer relies on from an installation's database and its
+// driver, checked with the program's own statements in one transaction that is never committed.
+// It connects as a run does (the configuration file ..\..\Files\velmarion.ini of the working
+// directory, the same backend for the same NET8) and writes only rows of its own terminal
+// ZARVELT-SELFTEST into the two protocol tables; master data is only read; no DDL.
+#pragma once
+
+#include <ostream>
+
+namespace zarvelt::admin {
+
+// The terminal name of the self-test's rows.
+inline constexpr const char* kSelfTestTerminal = "ZARVELT-SELFTEST";
+
+// Runs every check from the working directory and prints one line each, "<check>: ok" or what
+// differs and what the program does about it. kAdminSuccess only when every check holds,
+// kAdminFailure otherwise.
+int run_self_test(std::ostream& out);
+
+}  // namespace zarvelt::admin
