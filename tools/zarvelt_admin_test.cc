@@ -197,7 +197,8 @@ TEST(AdminUsageTest, WrongCommandLinesAreUsageErrors) {
                                              {"create", "sqlite", "/tmp/x", "1MAND"},
                                              {"create", "sqlite", "/tmp/x", "MAND01;DROP"},
                                              {"create", "sqlite", "/tmp/x", "kvsystem"},
-                                             {"load", "sqlite", "/tmp/x"}}) {
+                                             {"load", "sqlite", "/tmp/x"},
+                                             {"selftest", "/tmp/x"}}) {
     const ProgramRun result = run_admin(arguments);
     EXPECT_EQ(result.exit_status, 2) << ::testing::PrintToString(arguments);
     EXPECT_THAT(result.error_output, HasSubstr("usage: zarvelt_admin"));
