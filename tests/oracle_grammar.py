@@ -80,7 +80,8 @@ class Checker:
                 self.same_kind(node.this, node.expression, node.sql(dialect="oracle"))
             elif isinstance(node, exp.Anonymous) or isinstance(node, exp.RegexpLike):
                 self.kind(node)
-        used = {int(p.name) if p.name.isdigit() else p.name for p in tree.find_all(exp.Placeholder)}
+        used = {int(p.name) if p.name.isdigit() else p.name
+                for p in tree.find_all(exp.Placeholder)}
         if inputs is not None and used != set(range(1, len(inputs) + 1)):
             self.problems.append(f"placeholders {sorted(used)} for {len(inputs)} inputs")
 
