@@ -118,15 +118,15 @@ TEST(OracleTextsTest, EveryOracleTextParsesAndNamesTheOracleTables) {
     std::size_t text;
     std::string from, to;
   } kFaults[] = {
-      {8, "values", "valus"},                          // no SQL
-      {1, "ASWPNR ", "ASWPRN "},                       // no such column
-      {4, "KVS405ZZS", "KVS405ZZ"},                    // no such table
-      {3, "KVS131FCDUEB", "KVSYSTEM.KVS131FCDUEB"},    // a client table in the central schema
-      {5, ":7)", ":8)"},                               // an input left out, one that is not there
-      {5, ":1,:2,", ":2,:1,"},                         // a number into a text column
-      {6, "'yyyymmddhh24miss'", "'yyyymmddhh24mis'"},  // no Oracle date format mask
-      {1, "to_char(ASWGVO", "to_char(ASWNUM"},         // a date function given a text
-      {7, "ZpkLes,ZpkUhr", "ZpkLes,ZpkDtm"},           // the hint's columns no unique key
+      {8, "values", "valus"},                        // no SQL
+      {1, "ASWPNR ", "ASWPRN "},                     // no such column
+      {4, "KVS405ZZS", "KVS405ZZ"},                  // no such table
+      {3, "KVS131FCDUEB", "KVSYSTEM.KVS131FCDUEB"},  // a client table in the central schema
+      {5, ":7)", ":8)"},                             // an input left out, one that is not there
+      {5, ":1,:2,", ":2,:1,"},                       // a number into a text column
+      {6, "hh24miss'", "hh24mis'"},                  // no Oracle date format mask
+      {1, "to_char(ASWGVO", "to_char(ASWNUM"},       // a date function given a text
+      {7, "ZpkLes,ZpkUhr", "ZpkLes,ZpkDtm"},         // the hint's columns no unique key
       {8, "IGNORE_ROW_ON_DUPKEY", "IGNORE_ROWS_ON_DUPKEY"},  // a misspelled hint
   };
   std::vector<std::string> faulty;
