@@ -68,7 +68,7 @@ TEST(OracleGrammarTest, EveryOracleTextParses) {
   insert_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
   insert_event_record(session,
                       {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "text"});
-  session.batch_size = 2;  // the inserts' batch forms
+  session.set_batch_size(2);  // the inserts' batch forms
   queue_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
   queue_event_record(session, {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, ""});
   ASSERT_EQ(texts.size(), 9u);
