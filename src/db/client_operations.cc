@@ -1,3 +1,5 @@
+// The client operations over any connection (see client_operations.h), the table of backends
+// the connect alias chooses from, and the one-by-one forms of Connection's batch calls.
 #include "db/client_operations.h"
 
 #include <charconv>
@@ -6,8 +8,11 @@
 namespace zarvelt::db {
 namespace {
 
-// The backends, chosen by the prefix of the connect alias. A new backend is one file with its
-// ConnectFunction and one row here.
+// The backends, chosen by the prefix of the connect alias. A new backend is its own file with
+// a ConnectFunction (declared in connection.h) and one row here, plus, where it speaks SQL of
+// its own, one dialect object (dialect.cc) and its DDL in sql/<backend>/; a backend whose
+// client library is optional also gets a ZARVELT_WITH_ switch in CMakeLists.txt. The steps:
+// doc/design-backend.md.
 struct BackendEntry {
   std::string_view alias_prefix;
   ConnectFunction connect;
@@ -29,22 +34,6 @@ constexpr BackendEntry kBackends[] = {
 };
 
 constexpr std::size_t kMaxIdentifierLength = 30;
-
-}  // namespace
-
-std::string_view text_for(const StatementText& text, Dialect dialect) {
-  switch (dialect) {
-    case Dialect::kSqlite:
-      return text.sqlite;
-    case Dialect::kPostgresql:
-      return text.postgresql;
-    case Dialect::kOracle:
-      break;
-  }
-  return text.oracle;
-}
-
-namespace {
 
 // The production client binds a text up to its terminator, so a NUL inside ends it too.
 std::string_view up_to_terminator(std::string_view value) {
@@ -144,14 +133,14 @@ std::unique_ptr<Connection> open_connection(std::string_view connect_string, std
   return nullptr;
 }
 
-std::int32_t select_one_row(Connection& connection, const StatementText& text,
+std::int32_t select_one_row(Connection& connection, std::string_view text,
                             std::span<const OutputVariable> outputs,
                             std::span<const InputVariable> inputs, std::int16_t* indicator) {
   std::vector<BoundValue> bound;
   std::int32_t status = bind_inputs(inputs, bound);
   if (status != kSuccess) return status;
   std::vector<FetchedRow> rows;
-  status = connection.run(text_for(text, connection.dialect()), bound, 2, rows);
+  status = connection.run(text, bound, 2, rows);
   return one_row(status, rows, outputs, indicator);
 }
 
@@ -241,13 +230,13 @@ void Connection::run_queries(std::string_view text, std::span<const std::vector<
   }
 }
 
-std::int32_t execute(Connection& connection, const StatementText& text,
+std::int32_t execute(Connection& connection, std::string_view text,
                      std::span<const InputVariable> inputs) {
   std::vector<BoundValue> bound;
   const std::int32_t status = bind_inputs(inputs, bound);
   if (status != kSuccess) return status;
   std::vector<FetchedRow> rows;
-  return connection.run(text_for(text, connection.dialect()), bound, 0, rows);
+  return connection.run(text, bound, 0, rows);
 }
 
 }  // namespace zarvelt::db

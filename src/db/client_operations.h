@@ -71,13 +71,10 @@ inline OutputVariable int16_output(std::int16_t& value) {
 // A NULL column sets the indicator to -1 and leaves its output empty (text) or unchanged
 // (integer); without an indicator it gives kNullFetched. Outputs are filled only on 0 (and
 // non-NULL columns on kNullFetched).
-std::int32_t select_one_row(Connection& connection, const StatementText& text,
+std::int32_t select_one_row(Connection& connection, std::string_view text,
                             std::span<const OutputVariable> outputs,
                             std::span<const InputVariable> inputs,
                             std::int16_t* indicator = nullptr);
-
-// The text of a statement in a dialect.
-std::string_view text_for(const StatementText& text, Dialect dialect);
 
 // The inputs bound as the production client binds them, each with its own copy of its text:
 // kSuccess, or the status that refuses them (owned then empty).
@@ -88,7 +85,7 @@ std::int32_t one_row(std::int32_t status, const std::vector<FetchedRow>& rows,
                      std::span<const OutputVariable> outputs, std::int16_t* indicator = nullptr);
 
 // An insert (or any statement without outputs).
-std::int32_t execute(Connection& connection, const StatementText& text,
+std::int32_t execute(Connection& connection, std::string_view text,
                      std::span<const InputVariable> inputs);
 
 }  // namespace zarvelt::db

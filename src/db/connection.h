@@ -1,5 +1,5 @@
 // The connection interface: one open connection of one backend, which runs statement texts in
-// its own dialect and maps its own errors to the production client's statuses. The client
+// its dialect (dialect.h) and maps its own errors to the production client's statuses. The client
 // operations (client_operations.h) are built on it; nothing above src/db sees it.
 #pragma once
 
@@ -12,28 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "db/dialect.h"
 #include "db/status.h"
 
 namespace zarvelt::db {
-
-// The SQL dialect a backend speaks; every statement carries one text per dialect.
-enum class Dialect { kOracle, kSqlite, kPostgresql };
-
-// The SQL function the SQLite backend provides for the production database's
-// to_date(x,'yyyymmddhh24miss'): the digits yyyymmdd[hh24[mi[ss]]] as the text
-// 'YYYY-MM-DD HH:MM:SS' that SQLite's date columns hold, anything else marked "invalid:" so
-// that the column's date CHECK refuses it (year 0000 too); NULL stays NULL.
-inline constexpr std::string_view kSqliteDateFunction = "zarvelt_date";
-
-// One statement in every dialect. Input placeholders are numbered by the order of the input
-// host variables (Oracle :b<n> in its own order; SQLite ?1, ?2; PostgreSQL $1, $2), so a
-// value used twice is bound once. In SQLite texts "{S}." stands where the session schema
-// qualifies an unprefixed table name, because SQLite has no current schema.
-struct StatementText {
-  std::string_view oracle;
-  std::string_view sqlite;
-  std::string_view postgresql;
-};
 
 // A value handed to a backend: NULL, a text or a 32-bit integer.
 struct BoundValue {
@@ -72,6 +54,7 @@ enum class ParameterArrays { kNoDriver, kNone, kTotal, kPerRow };
 class Connection {
  public:
   virtual ~Connection() = default;
+  // The dialect of the texts it runs (its object: sql_dialect).
   virtual Dialect dialect() const = 0;
 
   // Runs text with inputs. A query fills rows with at most max_rows rows (the caller asks for

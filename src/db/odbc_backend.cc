@@ -1,31 +1,29 @@
 // The ODBC backend: alias "odbc:<data source name or connection string>", and any alias
 // without a backend prefix as the name of a data source (an installation's NET8 alias names
 // the data source that the administrator defines for Oracle's driver). LOGIN and PASS go in as
-// UID and PWD.
+// UID and PWD. This file holds the driver's connection (OdbcLink), the connection as the
+// client operations see it (OdbcConnection) and connecting; the link's three helpers have
+// files of their own:
+//   odbc_deadline.*    every driver call runs on a worker and is waited for at most 45 s (the
+//                      connect 15 s); past that the statement is cancelled and the session
+//                      counts as lost (deadlines.h);
+//   odbc_arrays.*      a batch of inserts goes as parameter arrays where the driver takes them
+//                      and counts each row (psqlODBC sends a chunk of rows in one round trip);
+//                      when an array's outcome leaves any doubt, it is rolled back and its
+//                      inserts run one by one for their exact statuses;
+//   odbc_savepoints.*  on PostgreSQL a failed statement would abort the whole transaction, so
+//                      there every statement runs after a savepoint and is rolled back to it
+//                      when it fails; the production database needs none.
 //
-// The product behind the data source (SQL_DBMS_NAME) picks the statement texts. On PostgreSQL a
-// failed statement would abort the whole transaction, so there every statement runs under a
-// savepoint and is rolled back to it when it fails; the production database needs none. A
-// batch of inserts goes as parameter arrays where the driver takes them and counts each row
-// (psqlODBC sends a chunk of rows in one round trip); when an array's outcome leaves any doubt,
-// it is rolled back and its inserts run one by one for their exact statuses.
-//
-// Defaults, so that a dead or frozen server cannot hang the run: login timeout 10 s, connection
-// and query timeouts 30 s (set through the ODBC attributes), and a client-side deadline of the
-// backend's own: every call to the driver waits at most 45 s (the connect 15 s), after which the
-// statement is cancelled and the session counts as lost. A driver may enforce its timeouts on
-// the server alone (psqlODBC sends statement_timeout to it), and a stopped server never answers.
-// On PostgreSQL the session also gets a lock timeout of 25 s, as through libpq.
-#ifdef _WIN32
-#include <windows.h>
-#endif
-#include <sql.h>
-#include <sqlext.h>
-
+// The product behind the data source (SQL_DBMS_NAME) picks the dialect. Defaults, so that a
+// dead or frozen server cannot hang the run: login timeout 10 s, connection and query timeouts
+// 30 s (set through the ODBC attributes) and the client-side deadline above. A driver may
+// enforce its timeouts on the server alone (psqlODBC sends statement_timeout to it), and a
+// stopped server never answers. On PostgreSQL the session also gets a lock timeout of 25 s, as
+// through libpq.
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -35,99 +33,27 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/deadlines.h"
+#include "db/odbc_arrays.h"
+#include "db/odbc_calls.h"
+#include "db/odbc_deadline.h"
+#include "db/odbc_savepoints.h"
 #include "db/odbc_translation.h"
 #include "db/postgresql_errors.h"
 
 namespace zarvelt::db {
 namespace {
 
-constexpr SQLULEN kLoginTimeoutSeconds = 10;
-constexpr SQLULEN kConnectionTimeoutSeconds = 30;
-constexpr SQLULEN kQueryTimeoutSeconds = 30;
-constexpr int kLockTimeoutMs = 25000;  // PostgreSQL only
-// The client's deadlines: a call, and the connect (login timeout and a margin for the driver
-// to report it itself).
-constexpr std::chrono::seconds kCallDeadline{45};
-constexpr std::chrono::seconds kConnectDeadline{kLoginTimeoutSeconds + 5};
-constexpr std::string_view kSavepoint = "zarvelt_statement";
-// Prepared statements kept in each of the two caches of a connection.
+// The timeouts of deadlines.h as the ODBC attributes take them. The connection's timeout
+// bounds any request on it, as the statement timeout bounds a statement.
+constexpr auto kLoginTimeoutSeconds = static_cast<SQLULEN>(kLoginTimeout.count());
+constexpr auto kConnectionTimeoutSeconds = static_cast<SQLULEN>(kStatementTimeout.count());
+constexpr auto kQueryTimeoutSeconds = static_cast<SQLULEN>(kStatementTimeout.count());
+// The connect's deadline: the login timeout and a margin for the driver to report it itself.
+constexpr std::chrono::seconds kConnectDeadline = kLoginTimeout + std::chrono::seconds(5);
+// Prepared statements kept in each of the two caches of a connection (see StatementCache):
+// 2 x 24 and the control handle stay below Oracle's default limit of 50 open cursors.
 constexpr std::size_t kStatementsKept = 24;
-
-bool succeeded(SQLRETURN result) {
-  return result == SQL_SUCCESS || result == SQL_SUCCESS_WITH_INFO;
-}
-
-SQLCHAR* sql_text(const std::string& text) {
-  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str()));
-}
-
-// Runs calls on a thread of its own and waits for each at most a deadline. A call past its
-// deadline is left running: everything it uses is shared with it (never the caller's stack),
-// so that it may return whenever it likes, and the worker takes no further call.
-//
-// A worker without such a call is joined when it ends: a thread still ending while the process
-// exits would race its own teardown (the driver's and its libraries' per-thread memory) with
-// the process's, which the sanitizers' leak check at exit reports now and then.
-class DeadlineWorker {
- public:
-  DeadlineWorker()
-      : state_(std::make_shared<State>()), thread_([state = state_] { serve(*state); }) {}
-  DeadlineWorker(const DeadlineWorker&) = delete;
-  DeadlineWorker& operator=(const DeadlineWorker&) = delete;
-  ~DeadlineWorker() {
-    bool busy = false;
-    {
-      const std::lock_guard<std::mutex> lock(state_->mutex);
-      state_->stop = true;
-      busy = state_->busy;
-    }
-    state_->wake.notify_all();
-    if (busy) {
-      thread_.detach();  // a call past its deadline: it may never return
-    } else {
-      thread_.join();
-    }
-  }
-
-  // Runs call on the worker; false when it has not returned within deadline.
-  bool run(std::function<void()> call, std::chrono::steady_clock::duration deadline) {
-    std::unique_lock<std::mutex> lock(state_->mutex);
-    if (state_->busy) return false;  // an earlier call never returned
-    state_->call = std::move(call);
-    state_->busy = true;
-    state_->wake.notify_all();
-    return state_->done.wait_for(lock, deadline, [this] { return !state_->busy; });
-  }
-
- private:
-  struct State {
-    std::mutex mutex;
-    std::condition_variable wake;
-    std::condition_variable done;
-    std::function<void()> call;
-    bool busy = false;
-    bool stop = false;
-  };
-
-  static void serve(State& state) {
-    std::unique_lock<std::mutex> lock(state.mutex);
-    for (;;) {
-      state.wake.wait(lock, [&state] { return state.stop || state.call != nullptr; });
-      if (state.call == nullptr) return;  // stopped
-      std::function<void()> call = std::move(state.call);
-      state.call = nullptr;
-      lock.unlock();
-      call();
-      call = nullptr;  // what it holds is let go outside the lock
-      lock.lock();
-      state.busy = false;
-      state.done.notify_all();
-    }
-  }
-
-  std::shared_ptr<State> state_;
-  std::thread thread_;
-};
 
 // The first diagnostic record of a failed call on handle.
 OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
@@ -144,18 +70,6 @@ OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
   }
   return diagnostic;
 }
-
-// Whether the driver takes arrays of parameters, and how it counts the rows they store: one
-// total for the array, or one count per row (SQL_PARAM_ARRAY_ROW_COUNTS).
-enum class ArraySupport { kNone, kTotalCount, kCountPerRow };
-
-// One insert of a batch as an array row: its absorbing text and its own inputs.
-struct ArrayInsert {
-  std::string text;
-  std::vector<OwnedValue> inputs;
-};
-
-enum class ArrayOutcome { kAnswered, kOneByOne, kLost };
 
 // One prepared statement, kept for the whole run.
 struct PreparedStatement {
@@ -184,6 +98,7 @@ class OdbcLink {
       : environment_(environment),
         connection_(connection),
         dialect_(dialect),
+        savepoints_(sql_dialect(dialect).aborts_transaction_on_failure()),
         control_(control),
         arrays_(arrays) {}
   OdbcLink(const OdbcLink&) = delete;
@@ -227,7 +142,7 @@ class OdbcLink {
                    bool reads, std::vector<FetchedRow>& rows) {
     rows.clear();
     if (lost_) return kConnectionLost;
-    const bool savepoints = dialect_ == Dialect::kPostgresql;
+    const bool savepoints = savepoints_;
     if (savepoints) {
       const std::int32_t status = set_savepoint();
       if (status != kSuccess) return status;
@@ -241,7 +156,7 @@ class OdbcLink {
       forget(statement_text);  // prepared again next time, against the schema of then
       return restored ? status : lose_session();
     }
-    if (savepoints && !reads) savepoint_ = Savepoint::kBehind;
+    if (savepoints && !reads) savepoint_.leave_behind();
     return kSuccess;
   }
 
@@ -258,7 +173,7 @@ class OdbcLink {
 
   std::int32_t commit() {
     if (lost_) return kConnectionLost;
-    savepoint_ = Savepoint::kNone;  // the transaction ends with or without the commit
+    savepoint_.transaction_ended();  // with or without the commit
     if (succeeded(SQLEndTran(SQL_HANDLE_DBC, connection_, SQL_COMMIT))) return kSuccess;
     const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_DBC, connection_);
     if (is_lost_session(dialect_, diagnostic)) return lose_session();
@@ -268,11 +183,7 @@ class OdbcLink {
   // True when the driver answers a parameter array of a query with one result set per row.
   bool takes_query_arrays() {
     if (query_arrays_ < 0) {
-      SQLUINTEGER selects = 0;
-      query_arrays_ = arrays_ != ArraySupport::kNone &&
-                      succeeded(SQLGetInfo(connection_, SQL_PARAM_ARRAY_SELECTS, &selects,
-                                           sizeof selects, nullptr)) &&
-                      selects == SQL_PAS_BATCH;
+      query_arrays_ = arrays_ != ArraySupport::kNone && answers_query_arrays(connection_);
     }
     return query_arrays_ == 1;
   }
@@ -288,7 +199,7 @@ class OdbcLink {
     rows.assign(queries.size(), {});
     // A failed query ends a PostgreSQL transaction unless it is rolled back to a savepoint;
     // queries change nothing, so the savepoint stays where it stands.
-    const bool savepoints = dialect_ == Dialect::kPostgresql;
+    const bool savepoints = savepoints_;
     if (savepoints && set_savepoint() != kSuccess) {
       return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
     }
@@ -326,10 +237,9 @@ class OdbcLink {
       if (group == groups.end()) group = groups.insert(groups.end(), {&inserts[i].text, {}});
       group->second.push_back(i);
     }
-    // Oracle erases an earlier savepoint of the same name and needs no release.
-    const bool oracle = dialect_ == Dialect::kOracle;
-    if ((oracle ? run_control("SAVEPOINT " + std::string(kSavepoint)) : set_savepoint()) !=
-        kSuccess) {
+    // Without statement savepoints (Oracle) a plain one for the array: Oracle erases an earlier
+    // savepoint of the same name and needs no release.
+    if ((savepoints_ ? set_savepoint() : run_control(savepoint_text())) != kSuccess) {
       return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
     }
     bool certain = true;
@@ -339,7 +249,7 @@ class OdbcLink {
     }
     if (lost_) return ArrayOutcome::kLost;
     if (certain) {
-      if (!oracle) savepoint_ = Savepoint::kBehind;
+      if (savepoints_) savepoint_.leave_behind();
       return ArrayOutcome::kAnswered;
     }
     if (!restore_savepoint()) {
@@ -354,20 +264,9 @@ class OdbcLink {
   }
 
  private:
-  // PostgreSQL: makes the savepoint stand right here, where the next statement starts. It
-  // stays there while only queries run (a failed one is rolled back to it and it stays), so
-  // that a query costs no round trip of its own for it; a statement that changes something
-  // leaves it behind, and the next statement moves it up (release and set in one trip).
-  std::int32_t set_savepoint() {
-    if (savepoint_ == Savepoint::kHere) return kSuccess;
-    const std::string set = "SAVEPOINT " + std::string(kSavepoint);
-    const std::int32_t status =
-        run_control(savepoint_ == Savepoint::kNone
-                        ? set
-                        : "RELEASE SAVEPOINT " + std::string(kSavepoint) + ";" + set);
-    savepoint_ = status == kSuccess ? Savepoint::kHere : Savepoint::kNone;
-    return status;
-  }
+  // The statement-level rollback (odbc_savepoints.h), where the dialect needs it.
+  std::int32_t set_savepoint() { return savepoint_.set(); }
+  bool restore_savepoint() { return !lost_ && savepoint_.restore(); }
 
   // One parameter array: inserts[rows] with text. True when every row ran and its answer is
   // set (absorbed duplicates kUniqueConstraint); false when a row failed or the driver cannot
@@ -385,78 +284,9 @@ class OdbcLink {
       return false;
     }
     const SQLHSTMT handle = statement->handle;
-    const std::size_t count = rows.size();
-    const std::size_t markers = statement->input_of_marker.size();
-
-    // Column-wise buffers, one per marker: integers, or texts in slots of the longest one.
-    struct Column {
-      bool integer = false;
-      std::vector<SQLINTEGER> integers;
-      std::vector<char> texts;
-      SQLLEN width = 1;
-      std::vector<SQLLEN> indicators;
-    };
-    std::vector<Column> columns(markers);
-    for (std::size_t k = 0; k < markers; ++k) {
-      Column& column = columns[k];
-      const std::size_t input = statement->input_of_marker[k];
-      bool text = false;
-      for (const std::size_t row : rows) {
-        if (input >= inserts[row].inputs.size()) return false;  // run() tells the status
-        const OwnedValue& value = inserts[row].inputs[input];
-        if (value.kind == BoundValue::Kind::kInteger) column.integer = true;
-        if (value.kind == BoundValue::Kind::kText) {
-          text = true;
-          column.width = std::max(column.width, static_cast<SQLLEN>(value.text.size()));
-        }
-      }
-      if (column.integer && text) return false;  // one marker, two types: run() binds each
-      column.indicators.assign(count, 0);
-      if (column.integer) {
-        column.integers.assign(count, 0);
-      } else {
-        column.texts.assign(count * static_cast<std::size_t>(column.width), '\0');
-      }
-      for (std::size_t r = 0; r < count; ++r) {
-        const OwnedValue& value = inserts[rows[r]].inputs[input];
-        if (value.kind == BoundValue::Kind::kNull) {
-          column.indicators[r] = SQL_NULL_DATA;
-        } else if (column.integer) {
-          column.integers[r] = value.integer;
-        } else {
-          std::memcpy(column.texts.data() + r * static_cast<std::size_t>(column.width),
-                      value.text.data(), value.text.size());
-          column.indicators[r] = static_cast<SQLLEN>(value.text.size());
-        }
-      }
-    }
-
-    std::vector<SQLUSMALLINT> row_status(count, SQL_PARAM_UNUSED);
-    SQLULEN processed = 0;
-    SQLFreeStmt(handle, SQL_RESET_PARAMS);
-    bool bound =
-        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAM_BIND_TYPE,
-                                 reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0)) &&
-        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAMSET_SIZE,
-                                 reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(count)), 0)) &&
-        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAM_STATUS_PTR, row_status.data(), 0)) &&
-        succeeded(SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0));
-    // A driver that changed the size (SQL_SUCCESS_WITH_INFO, 01S02) takes no arrays of it.
-    SQLULEN size = 0;
-    bound = bound && succeeded(SQLGetStmtAttr(handle, SQL_ATTR_PARAMSET_SIZE, &size, 0, nullptr)) &&
-            size == count;
-    for (std::size_t k = 0; bound && k < markers; ++k) {
-      Column& column = columns[k];
-      const auto number = static_cast<SQLUSMALLINT>(k + 1);
-      bound = succeeded(
-          column.integer
-              ? SQLBindParameter(handle, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
-                                 column.integers.data(), 0, column.indicators.data())
-              : SQLBindParameter(handle, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
-                                 static_cast<SQLULEN>(column.width), 0, column.texts.data(),
-                                 column.width, column.indicators.data()));
-    }
-    if (!bound) {
+    ParameterArray array;
+    if (!array.fill(inserts, rows, statement->input_of_marker)) return false;
+    if (!array.bind(handle)) {
       forget_array(text);
       return false;
     }
@@ -465,42 +295,24 @@ class OdbcLink {
     {
       const Active active(*this, handle);
       const SQLRETURN executed = SQLExecute(handle);
-      if (succeeded(executed) && processed == count) {
-        certain = std::all_of(row_status.begin(), row_status.end(), [](SQLUSMALLINT state) {
-          return state == SQL_PARAM_SUCCESS || state == SQL_PARAM_SUCCESS_WITH_INFO;
-        });
+      if (succeeded(executed) && array.processed_all()) {
+        certain = array.all_succeeded();
         if (certain && fetched != nullptr) {
           certain = fetched_rows(handle, rows, max_rows, answers, *fetched);
         } else if (certain) {
-          certain = absorbed_rows(handle, rows, answers);
+          certain = absorbed_rows(handle, arrays_, rows, answers);
         }
       } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
         const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
         if (is_lost_session(dialect_, diagnostic)) lose_session();
         note_hint_refusal(odbc_statement_status(dialect_, diagnostic));
         array_failure_ = odbc_statement_status(dialect_, diagnostic);
-        // The row that failed, when the driver tells it: the one row marked failed, all before
-        // it run (psqlODBC marks every row of a failed array as failed: then it is not known).
-        const auto failed_at =
-            std::find(row_status.begin(), row_status.end(), SQLUSMALLINT{SQL_PARAM_ERROR});
-        const bool named =
-            failed_at != row_status.end() &&
-            std::all_of(row_status.begin(), failed_at,
-                        [](SQLUSMALLINT state) {
-                          return state == SQL_PARAM_SUCCESS || state == SQL_PARAM_SUCCESS_WITH_INFO;
-                        }) &&
-            std::find(failed_at + 1, row_status.end(), SQLUSMALLINT{SQL_PARAM_ERROR}) ==
-                row_status.end();
-        if (named) {
-          array_failed_row_ = rows[static_cast<std::size_t>(failed_at - row_status.begin())];
+        if (const std::optional<std::size_t> failed = array.failed_row()) {
+          array_failed_row_ = rows[*failed];
         }
       }
     }
-    // Nothing stays bound to the buffers of this call.
-    SQLFreeStmt(handle, SQL_CLOSE);
-    SQLFreeStmt(handle, SQL_RESET_PARAMS);
-    SQLSetStmtAttr(handle, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
-    SQLSetStmtAttr(handle, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    ParameterArray::release(handle);
     if (!certain) forget_array(text);  // prepared again next time, against the schema of then
     return certain;
   }
@@ -519,29 +331,6 @@ class OdbcLink {
       fetched[rows[r]].clear();
       if (fetch(handle, max_rows, fetched[rows[r]]) != kSuccess) return false;
       answers[rows[r]] = kSuccess;
-    }
-    return true;
-  }
-
-  // Marks the rows the array stored none of (their key was taken) kUniqueConstraint. False
-  // when the driver cannot tell which rows those were.
-  bool absorbed_rows(SQLHSTMT handle, const std::vector<std::size_t>& rows,
-                     std::vector<std::int32_t>& answers) {
-    SQLLEN stored = 0;
-    if (!succeeded(SQLRowCount(handle, &stored))) return false;
-    if (stored == static_cast<SQLLEN>(rows.size()) && arrays_ == ArraySupport::kTotalCount) {
-      return true;  // the total of all rows: each stored one
-    }
-    if (arrays_ != ArraySupport::kCountPerRow) return false;
-    // One count per row: the first now, each next one after SQLMoreResults.
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      if (r > 0) {
-        if (!succeeded(SQLMoreResults(handle)) || !succeeded(SQLRowCount(handle, &stored))) {
-          return false;
-        }
-      }
-      if (stored != 0 && stored != 1) return false;
-      answers[rows[r]] = stored == 1 ? kSuccess : kUniqueConstraint;
     }
     return true;
   }
@@ -589,13 +378,6 @@ class OdbcLink {
         succeeded(result) || result == SQL_NO_DATA ? kSuccess : failure(SQL_HANDLE_STMT, control_);
     SQLFreeStmt(control_, SQL_CLOSE);
     return status;
-  }
-
-  // Undoes the failed statement only (and the queries since the savepoint); the transaction
-  // goes on, and the savepoint stays where it was. False when that is not possible (the driver
-  // or server already ended the transaction).
-  bool restore_savepoint() {
-    return !lost_ && run_control("ROLLBACK TO SAVEPOINT " + std::string(kSavepoint)) == kSuccess;
   }
 
   std::int32_t prepared(const std::string& text, PreparedStatement*& statement) {
@@ -741,15 +523,16 @@ class OdbcLink {
   SQLHENV environment_;
   SQLHDBC connection_;
   Dialect dialect_;
+  // The dialect aborts the transaction on a failed statement: each runs after a savepoint.
+  bool savepoints_;
   SQLHSTMT control_;
   // By session schema and the dialect's text; together with the arrays' ones and the control
   // handle below Oracle's default limit of open cursors.
   Statements prepared_{kStatementsKept};
   ArraySupport arrays_;
   int query_arrays_ = -1;  // takes_query_arrays(): not asked yet
-  // Where PostgreSQL's savepoint stands: none in this transaction; right before the next
-  // statement (only queries since it); behind statements that changed something.
-  enum class Savepoint { kNone, kHere, kBehind } savepoint_ = Savepoint::kNone;
+  // Where the statement-level rollback's savepoint stands, on a dialect that needs it.
+  StatementSavepoint savepoint_{[this](const std::string& text) { return run_control(text); }};
   Statements array_statements_{kStatementsKept};  // as prepared_
   // The last failed insert array's status and the row the driver said failed (see run_arrays).
   std::int32_t array_failure_ = kSuccess;
@@ -782,7 +565,7 @@ struct StatementCall {
 };
 
 // The connection as the client operations see it: every call to the driver runs on a worker
-// and is waited for at most kCallDeadline. Past it, the statement is cancelled (from a thread
+// and is waited for at most kClientDeadline. Past it, the statement is cancelled (from a thread
 // of its own, as cancelling may wait for the server too), and the session counts as lost:
 // the run ends without a commit, and the driver's connection is left as it is.
 class OdbcConnection : public Connection {
@@ -939,7 +722,7 @@ class OdbcConnection : public Connection {
   // Runs call on the worker within the deadline; false (and the session lost) when it is past.
   bool guarded(std::function<void()> call) {
     if (lost_) return false;
-    if (worker_->run(std::move(call), kCallDeadline)) return true;
+    if (worker_->run(std::move(call), kClientDeadline)) return true;
     lost_ = true;
     std::thread([link = link_] { link->cancel(); }).detach();
     return false;
@@ -966,18 +749,6 @@ struct ConnectCall {
   std::int32_t status = kSuccess;
 };
 
-// What SQL_PARAM_ARRAY_ROW_COUNTS tells; a driver that does not know it takes no arrays.
-ArraySupport array_support(SQLHDBC connection) {
-  SQLUINTEGER counts = 0;
-  if (!succeeded(
-          SQLGetInfo(connection, SQL_PARAM_ARRAY_ROW_COUNTS, &counts, sizeof counts, nullptr))) {
-    return ArraySupport::kNone;
-  }
-  if (counts == SQL_PARC_BATCH) return ArraySupport::kCountPerRow;
-  if (counts == SQL_PARC_NO_BATCH) return ArraySupport::kTotalCount;
-  return ArraySupport::kNone;
-}
-
 // Sets up a PostgreSQL session (autocommit still on): the booking files' encoding, and a lock
 // wait that ends before the statement timeout, as the libpq backend has it.
 std::int32_t set_up_postgresql_session(SQLHDBC connection, Dialect dialect) {
@@ -986,8 +757,9 @@ std::int32_t set_up_postgresql_session(SQLHDBC connection, Dialect dialect) {
     return odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_DBC, connection));
   }
   std::int32_t status = kSuccess;
-  for (const std::string& text : {std::string("SET client_encoding TO 'WIN1252'"),
-                                  "SET lock_timeout TO " + std::to_string(kLockTimeoutMs)}) {
+  for (const std::string& text :
+       {std::string("SET client_encoding TO 'WIN1252'"),
+        "SET lock_timeout TO " + std::to_string(std::chrono::milliseconds(kLockTimeout).count())}) {
     if (status == kSuccess && !succeeded(SQLExecDirect(statement, sql_text(text), SQL_NTS))) {
       status = odbc_statement_status(dialect, diagnostic_of(SQL_HANDLE_STMT, statement));
     }

@@ -1,7 +1,9 @@
+// What the ODBC backend translates without ODBC headers (see odbc_translation.h).
 #include "db/odbc_translation.h"
 
 #include <cctype>
 
+#include "db/dialect.h"
 #include "db/postgresql_errors.h"
 #include "db/status.h"
 
@@ -105,7 +107,7 @@ std::string odbc_connection_string(std::string_view target, std::string_view log
 }
 
 OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
-  const char marker = dialect == Dialect::kOracle ? ':' : '$';
+  const char marker = sql_dialect(dialect).placeholder_mark();
   OdbcStatementText converted;
   char quote = '\0';  // the quote character of the literal or name being read
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -136,8 +138,10 @@ std::string oracle_schema_switch_text(std::string_view schema) {
 }
 
 std::optional<Dialect> dialect_of_product(std::string_view dbms_name) {
-  if (starts_with_ignoring_case(dbms_name, "Oracle")) return Dialect::kOracle;
-  if (starts_with_ignoring_case(dbms_name, "PostgreSQL")) return Dialect::kPostgresql;
+  for (const SqlDialect* sql : sql_dialects()) {
+    const std::string_view product = sql->odbc_product();
+    if (!product.empty() && starts_with_ignoring_case(dbms_name, product)) return sql->id();
+  }
   return std::nullopt;
 }
 

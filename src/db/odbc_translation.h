@@ -22,7 +22,7 @@ namespace zarvelt::db {
 std::string odbc_connection_string(std::string_view target, std::string_view login,
                                    std::string_view password);
 
-// A statement text with its placeholders (Oracle ":1", PostgreSQL "$1") replaced by "?";
+// A statement text with its dialect's placeholders (Oracle ":1", PostgreSQL "$1") replaced by "?";
 // input_of_marker[k] is the input (from 0) bound to the k-th "?", so an input used twice is
 // bound twice. Quoted literals and names are left as they are (':' in 'hh24:mi:ss').
 struct OdbcStatementText {
@@ -35,12 +35,17 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect);
 // Oracle text that the grammar check of the tests cannot parse, so it is checked by hand.
 std::string oracle_schema_switch_text(std::string_view schema);
 
-// The prepared statements of a run, each under the session schema it was prepared in. Oracle
-// resolves a statement's unprefixed table names when it parses it, and a handle executed again
-// is not parsed again: a handle prepared before a schema switch would go on reading the tables
-// of the schema before. So a statement serves only the schema it was prepared in. Each one is
-// an open cursor on Oracle (its OPEN_CURSORS limit is 50 by default): once the cache holds
-// max_statements, the statements of the other schemas are let go before another is added.
+// The prepared statements of a run, each under the session schema it was prepared in, so
+// keyed by (schema, text). Oracle resolves a statement's unprefixed table names when it parses
+// it, and a handle executed again is not parsed again: a handle prepared before a schema switch
+// would go on reading the tables of the schema before. So a statement serves only the schema it
+// was prepared in. Each one is an open cursor on Oracle (its OPEN_CURSORS limit is 50 by
+// default): the ODBC backend keeps two caches (single statements, arrays) of max_statements 24
+// each, which with its control handle stays below it. Once a cache holds max_statements, the
+// statements of the other schemas are let go before another is added; the current schema's
+// are never let go (the run uses at most a handful of texts per schema), so the bound holds for
+// the schemas switched away from, and a run that goes back to a schema prepares again. A
+// statement that failed is taken out (take) and prepared again on its next use.
 template <typename Statement>
 class StatementCache {
  public:
@@ -94,7 +99,8 @@ class StatementCache {
   std::map<std::pair<std::string, std::string>, Statement> statements_;  // by schema and text
 };
 
-// The dialect for SQLGetInfo's SQL_DBMS_NAME; none for a product without statement texts.
+// The dialect for SQLGetInfo's SQL_DBMS_NAME (SqlDialect::odbc_product); none for a product
+// without statement texts.
 std::optional<Dialect> dialect_of_product(std::string_view dbms_name);
 
 // One diagnostic record of a failed call.

@@ -100,7 +100,7 @@ TEST(OracleTextsTest, EveryOracleTextParsesAndNamesTheOracleTables) {
   insert_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
   insert_event_record(session,
                       {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "text"});
-  session.batch_size = 2;  // the inserts' batch forms
+  session.set_batch_size(2);  // the inserts' batch forms
   queue_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
   queue_event_record(session, {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "x"});
   // The installation self-test's own reads (probes.h), in a client schema.
@@ -319,7 +319,7 @@ std::vector<std::string> run_statements(Session& session) {
 
   // One at a time, then sent together (the duplicate-absorbing texts), each with duplicates.
   for (const std::size_t batch_size : {1, 8}) {
-    session.batch_size = batch_size;
+    session.set_batch_size(batch_size);
     const std::string terminal = batch_size == 1 ? "ONE" : "BATCH";
     std::vector<std::pair<std::string, Ticket>> tickets;
     for (std::size_t i = 0; i <= std::size(kMoments); ++i) {
@@ -374,9 +374,11 @@ TEST(OracleTextsTest, OracleTextsRunOnPostgresqlAsThePostgresqlTexts) {
           testing::read_file(std::string(ZARVELT_SOURCE_DIR) + "/tests/oracle_compat.sql");
       ASSERT_TRUE(compatibility.has_value());
       ASSERT_TRUE(db->execute(*compatibility));
-      auto wrapped = std::make_unique<OracleTextsOnPostgresql>(std::move(session->connection));
-      adapter = wrapped.get();
-      session->connection = std::move(wrapped);
+      session->wrap_connection([&adapter](std::unique_ptr<Connection> postgresql) {
+        auto wrapped = std::make_unique<OracleTextsOnPostgresql>(std::move(postgresql));
+        adapter = wrapped.get();
+        return wrapped;
+      });
       ASSERT_EQ(switch_schema(*session, "KVSYSTEM"), kSuccess);
     }
     answers[oracle] = run_statements(*session);

@@ -8,11 +8,12 @@
 // the next round trip, ahead of the next statement, so that a failed statement costs no round
 // trip of its own: its status is known at once, and nothing else runs in between.
 //
-// Defaults, so that a dead or frozen server cannot hang the run: connect_timeout 10 s,
-// statement_timeout 30 s and lock_timeout 25 s on the server (a lock wait ends with -54 before
-// the statement's own timeout), TCP keepalives (idle 30 s, interval 10 s, 3 probes), and a
-// client-side deadline of 45 s per round trip after which the session counts as lost. A
-// conninfo in the alias may override the first three.
+// Defaults, so that a dead or frozen server cannot hang the run (deadlines.h): connect_timeout
+// 10 s, statement_timeout 30 s and lock_timeout 25 s on the server (a lock wait ends with -54
+// before the statement's own timeout), TCP keepalives (idle 30 s, interval 10 s, 3 probes), and
+// a client-side deadline of 45 s per round trip after which the session counts as lost. A
+// conninfo in the alias may override the first three. The statement-level rollback is the one
+// of dialect.h.
 #include <poll.h>
 
 #include <chrono>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "db/connection.h"
+#include "db/deadlines.h"
 #include "db/libpq_loader.h"
 #include "db/postgresql_errors.h"
 #include "text/text.h"
@@ -29,11 +31,8 @@
 namespace zarvelt::db {
 namespace {
 
-constexpr int kClientDeadlineMs = 45000;
-
 // Loaded by connect_postgresql before any connection exists.
 const Libpq& libpq() { return *load_libpq(); }
-constexpr const char* kSavepoint = "zarvelt_statement";
 constexpr unsigned kInt4Type = 23;  // pg_type oid of integer
 
 std::int32_t map_sqlstate(const char* sqlstate) {
@@ -71,10 +70,10 @@ class PostgresConnection : public Connection {
       sent = send_plain("BEGIN");
       steps.push_back(Step::kBegin);
     }
-    const std::string savepoint = std::string("SAVEPOINT ") + kSavepoint;
-    const std::string release = std::string("RELEASE SAVEPOINT ") + kSavepoint;
+    const std::string savepoint = savepoint_text();
+    const std::string release = release_savepoint_text();
     if (restore_pending_) {
-      const std::string rollback = std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint;
+      const std::string rollback = rollback_to_savepoint_text();
       sent = sent && send_plain(rollback.c_str()) && send_plain(release.c_str());
       steps.insert(steps.end(), {Step::kRestore, Step::kRestore});
       restore_pending_ = false;
@@ -268,10 +267,10 @@ class PostgresConnection : public Connection {
       sent = send_plain("BEGIN");
       sent_steps.push_back({Step::kBegin, 0});
     }
-    const std::string savepoint = std::string("SAVEPOINT ") + kSavepoint;
-    const std::string release = std::string("RELEASE SAVEPOINT ") + kSavepoint;
+    const std::string savepoint = savepoint_text();
+    const std::string release = release_savepoint_text();
     if (restore_pending_) {
-      const std::string rollback = std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint;
+      const std::string rollback = rollback_to_savepoint_text();
       sent = sent && send_plain(rollback.c_str()) && send_plain(release.c_str());
       sent_steps.push_back({Step::kRestore, 0});
       sent_steps.push_back({Step::kRestore, 0});
@@ -408,8 +407,7 @@ class PostgresConnection : public Connection {
   // The next result, waiting at most the client deadline; false when the server does not
   // answer in time or the connection broke.
   bool next_result(PGresult*& result) {
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(kClientDeadlineMs);
+    const auto deadline = std::chrono::steady_clock::now() + kClientDeadline;
     while (libpq().PQisBusy(connection_)) {
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                             deadline - std::chrono::steady_clock::now())
@@ -434,8 +432,7 @@ class PostgresConnection : public Connection {
 
   // Undoes the failed statement only; the transaction goes on.
   bool restore_savepoint() {
-    const std::string text =
-        std::string("ROLLBACK TO SAVEPOINT ") + kSavepoint + "; RELEASE SAVEPOINT " + kSavepoint;
+    const std::string text = rollback_to_savepoint_text() + "; " + release_savepoint_text();
     if (libpq().PQsendQuery(connection_, text.c_str()) != 1) return false;
     bool ok = true;
     for (;;) {
@@ -492,14 +489,18 @@ std::unique_ptr<Connection> connect_postgresql(std::string_view target, std::str
   // Later entries override earlier ones: the defaults first, then the alias's conninfo, then
   // LOGIN and PASS, then the booking files' encoding (Windows-1252 whatever the alias says; the
   // server converts to and from its own).
+  const auto milliseconds = [](std::chrono::seconds timeout) {
+    return std::to_string(std::chrono::milliseconds(timeout).count());
+  };
+  const std::string connect_timeout = std::to_string(kLoginTimeout.count());
+  const std::string options = "-c statement_timeout=" + milliseconds(kStatementTimeout) +
+                              " -c lock_timeout=" + milliseconds(kLockTimeout) +
+                              " -c DateStyle=ISO,YMD";
   std::vector<const char*> keys = {
       "connect_timeout",  "keepalives", "keepalives_idle",  "keepalives_interval",
       "keepalives_count", "options",    "application_name", "dbname"};
   std::vector<const char*> values = {
-      "10",      "1",
-      "30",      "10",
-      "3",       "-c statement_timeout=30000 -c lock_timeout=25000 -c DateStyle=ISO,YMD",
-      "zarvelt", conninfo.c_str()};
+      connect_timeout.c_str(), "1", "30", "10", "3", options.c_str(), "zarvelt", conninfo.c_str()};
   if (!user.empty()) {
     keys.push_back("user");
     values.push_back(user.c_str());

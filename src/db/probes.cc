@@ -2,6 +2,7 @@
 #include "db/probes.h"
 
 #include "db/client_operations.h"
+#include "db/dialect.h"
 #include "db/postgresql_errors.h"
 
 namespace zarvelt::db {
@@ -14,11 +15,11 @@ constexpr std::size_t kMaxClientSchemas = 10000;
 // switch as a plain identifier), so that the text differs from the program's lookups and
 // resolves in no other schema. SQLite's placeholder is its session schema's file.
 std::string named_schema(const Session& session, Dialect dialect) {
-  if (dialect == Dialect::kSqlite) return "{S}.";
+  if (dialect == Dialect::kSqlite) return std::string(kSqliteSessionSchema) + ".";
   if (dialect == Dialect::kPostgresql) {
-    return "\"" + postgresql_folded_name(session.schema) + "\".";
+    return "\"" + postgresql_folded_name(session.schema()) + "\".";
   }
-  return session.schema + ".";
+  return session.schema() + ".";
 }
 
 struct CodeColumns {
@@ -41,12 +42,7 @@ std::int32_t run_text(Session& session, const std::string& text,
   if (status != kSuccess) return status;
   std::vector<BoundValue> bound;
   for (const OwnedValue& value : owned) bound.push_back(value.bound());
-  return session.connection->run(text, bound, max_rows, rows);
-}
-
-std::string placeholder(Dialect dialect, int input) {
-  const char* mark = dialect == Dialect::kOracle ? ":" : dialect == Dialect::kSqlite ? "?" : "$";
-  return mark + std::to_string(input);
+  return session.connection().run(text, bound, max_rows, rows);
 }
 
 // A date column as yyyymmddhh24miss.
@@ -55,32 +51,22 @@ std::string digits_of_date(Dialect dialect, std::string_view column) {
   return "to_char(" + std::string(column) + ",'yyyymmddhh24miss')";
 }
 
-std::string central_table(Dialect dialect, std::string_view table) {
-  return (dialect == Dialect::kSqlite ? "main." : "KVSYSTEM.") + std::string(table);
-}
-
 }  // namespace
 
 std::string_view database_product(const Session& session) {
-  switch (session.connection->dialect()) {
-    case Dialect::kOracle:
-      return "Oracle";
-    case Dialect::kPostgresql:
-      return "PostgreSQL";
-    case Dialect::kSqlite:
-      break;
-  }
-  return "SQLite";
+  const std::string_view product = sql_dialect(session.connection().dialect()).odbc_product();
+  return product.empty() ? "SQLite" : product;
 }
 
 ParameterArrays parameter_arrays(const Session& session) {
-  return session.connection->parameter_arrays();
+  return session.connection().parameter_arrays();
 }
 
 std::int32_t read_client_schemas(Session& session, std::vector<std::string>& schemas) {
   schemas.clear();
-  const Dialect dialect = session.connection->dialect();
-  const std::string text = "select distinct MNDSCH from " + central_table(dialect, "KVS112MND") +
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
+  const std::string text = "select distinct MNDSCH from " + sql.central_table("KVS112MND") +
                            " where MNDSCH is not null order by MNDSCH";
   std::vector<FetchedRow> rows;
   const std::int32_t status = run_text(session, text, {}, kMaxClientSchemas, rows);
@@ -94,7 +80,7 @@ std::int32_t read_client_schemas(Session& session, std::vector<std::string>& sch
 std::int32_t sample_function_codes(Session& session, CodeTable table, std::size_t count,
                                    std::vector<std::string>& codes) {
   codes.clear();
-  const Dialect dialect = session.connection->dialect();
+  const Dialect dialect = session.connection().dialect();
   const CodeColumns columns = code_columns(table);
   const std::string text = "select " + std::string(columns.key) + " from " +
                            named_schema(session, dialect) + std::string(columns.table) +
@@ -112,12 +98,12 @@ void read_function_codes_by_name(Session& session, CodeTable table,
                                  std::span<const std::string> codes,
                                  std::vector<TextAnswer>& answers) {
   answers.assign(codes.size(), {});
-  const Dialect dialect = session.connection->dialect();
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
   const CodeColumns columns = code_columns(table);
   const std::string text = "select " + std::string(columns.value) + " from " +
                            named_schema(session, dialect) + std::string(columns.table) + " where " +
-                           std::string(columns.key) + "=" + placeholder(dialect, 1);
-  const StatementText statement{text, text, text};
+                           std::string(columns.key) + "=" + sql.placeholder(1);
   for (std::size_t i = 0; i < codes.size(); ++i) {
     // The program's host variables: the key of 20 bytes, a 16-bit type or a code of 3.
     const InputVariable key[] = {text_input(codes[i], 20)};
@@ -125,7 +111,7 @@ void read_function_codes_by_name(Session& session, CodeTable table,
     std::string code;
     const OutputVariable outputs[] = {table == CodeTable::kBookingTypes ? int16_output(booking_type)
                                                                         : text_output(code, 4)};
-    answers[i].status = select_one_row(*session.connection, statement, outputs, key);
+    answers[i].status = select_one_row(session.connection(), text, outputs, key);
     if (answers[i].status == kSuccess) {
       answers[i].text = table == CodeTable::kBookingTypes ? std::to_string(booking_type) : code;
     }
@@ -134,52 +120,50 @@ void read_function_codes_by_name(Session& session, CodeTable table,
 
 std::int32_t read_back_access(Session& session, std::string_view terminal,
                               std::int32_t reader_number, AccessReadBack& row) {
-  const Dialect dialect = session.connection->dialect();
-  const std::string text =
-      "select " + digits_of_date(dialect, "ZpkDtm") + "," + digits_of_date(dialect, "ZpkUhr") +
-      ",ZpkAsw from " + central_table(dialect, "KVS402ZPK") +
-      " where ZpkTrm=" + placeholder(dialect, 1) + " and ZpkLes=" + placeholder(dialect, 2);
-  const StatementText statement{text, text, text};
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
+  const std::string text = "select " + digits_of_date(dialect, "ZpkDtm") + "," +
+                           digits_of_date(dialect, "ZpkUhr") + ",ZpkAsw from " +
+                           sql.central_table("KVS402ZPK") + " where ZpkTrm=" + sql.placeholder(1) +
+                           " and ZpkLes=" + sql.placeholder(2);
   const InputVariable key[] = {text_input(terminal, 256), int32_input(reader_number)};
   AccessReadBack read;
   std::int16_t indicator = 0;
   const OutputVariable outputs[] = {text_output(read.date, 15), text_output(read.date_time, 15),
                                     text_output(read.badge, 20)};
-  const std::int32_t status =
-      select_one_row(*session.connection, statement, outputs, key, &indicator);
+  const std::int32_t status = select_one_row(session.connection(), text, outputs, key, &indicator);
   if (status == kSuccess) row = std::move(read);
   return status;
 }
 
 std::int32_t read_back_access_null_column(Session& session, std::string_view terminal,
                                           std::int32_t reader_number) {
-  const Dialect dialect = session.connection->dialect();
-  const std::string text = "select ZpkFcd from " + central_table(dialect, "KVS402ZPK") +
-                           " where ZpkTrm=" + placeholder(dialect, 1) +
-                           " and ZpkLes=" + placeholder(dialect, 2);
-  const StatementText statement{text, text, text};
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
+  const std::string text = "select ZpkFcd from " + sql.central_table("KVS402ZPK") +
+                           " where ZpkTrm=" + sql.placeholder(1) +
+                           " and ZpkLes=" + sql.placeholder(2);
   const InputVariable key[] = {text_input(terminal, 256), int32_input(reader_number)};
   std::string function_code;
   const OutputVariable outputs[] = {text_output(function_code, 6)};
-  return select_one_row(*session.connection, statement, outputs, key);
+  return select_one_row(session.connection(), text, outputs, key);
 }
 
 std::int32_t read_back_event(Session& session, std::string_view terminal,
                              std::int32_t reader_number, std::string& date,
                              std::string& date_time) {
-  const Dialect dialect = session.connection->dialect();
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
   const std::string text =
       "select " + digits_of_date(dialect, "BPRDAT") + "," + digits_of_date(dialect, "BPRDTE") +
-      " from " + central_table(dialect, "O2009BUCHPROT") +
-      " where BPRTRM=" + placeholder(dialect, 1) + " and BPRZLS=" + placeholder(dialect, 2);
-  const StatementText statement{text, text, text};
+      " from " + sql.central_table("O2009BUCHPROT") + " where BPRTRM=" + sql.placeholder(1) +
+      " and BPRZLS=" + sql.placeholder(2);
   const InputVariable key[] = {text_input(terminal, 256), int32_input(reader_number)};
   std::string read_date;
   std::string read_date_time;
   std::int16_t indicator = 0;
   const OutputVariable outputs[] = {text_output(read_date, 15), text_output(read_date_time, 15)};
-  const std::int32_t status =
-      select_one_row(*session.connection, statement, outputs, key, &indicator);
+  const std::int32_t status = select_one_row(session.connection(), text, outputs, key, &indicator);
   if (status == kSuccess) {
     date = read_date;
     date_time = read_date_time;
@@ -189,17 +173,17 @@ std::int32_t read_back_event(Session& session, std::string_view terminal,
 
 std::int32_t count_rows_of_terminal(Session& session, std::string_view terminal,
                                     std::int32_t& count) {
-  const Dialect dialect = session.connection->dialect();
-  const std::string input = placeholder(dialect, 1);
-  const std::string text = "select (select count(*) from " + central_table(dialect, "KVS402ZPK") +
+  const Dialect dialect = session.connection().dialect();
+  const SqlDialect& sql = sql_dialect(dialect);
+  const std::string input = sql.placeholder(1);
+  const std::string text = "select (select count(*) from " + sql.central_table("KVS402ZPK") +
                            " where ZpkTrm=" + input + ")+(select count(*) from " +
-                           central_table(dialect, "O2009BUCHPROT") + " where BPRTRM=" + input +
-                           ")" + (dialect == Dialect::kOracle ? " from dual" : "");
-  const StatementText statement{text, text, text};
+                           sql.central_table("O2009BUCHPROT") + " where BPRTRM=" + input + ")" +
+                           (dialect == Dialect::kOracle ? " from dual" : "");
   const InputVariable key[] = {text_input(terminal, 256)};
   std::int32_t counted = 0;
   const OutputVariable outputs[] = {int32_output(counted)};
-  const std::int32_t status = select_one_row(*session.connection, statement, outputs, key);
+  const std::int32_t status = select_one_row(session.connection(), text, outputs, key);
   if (status == kSuccess) count = counted;
   return status;
 }

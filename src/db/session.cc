@@ -1,3 +1,5 @@
+// The run's database session: connecting, the schema switch, the queue of inserts and their
+// answers by ticket (the lifecycle is described at Session in session.h), and the commit.
 #include "db/session.h"
 
 #include "db/client_operations.h"
@@ -22,82 +24,79 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
       open_connection(connect_text, result.status, result.message);
   wipe(connect_text);  // no copy of the password stays behind
   if (connection == nullptr) return result;
-  session = std::make_unique<Session>(Session{std::move(connection)});
-  result.status = switch_schema(*session, schema);
-  if (result.status == kSuccess) session->home_schema = session->schema;
+  session = std::make_unique<Session>(std::move(connection));
+  result.status = session->switch_schema(schema);
+  if (result.status == kSuccess) session->home_schema_ = session->schema_;
   return result;
 }
 
-std::int32_t switch_schema(Session& session, std::string_view schema) {
+std::int32_t Session::switch_schema(std::string_view schema) {
   if (!is_plain_identifier(schema)) return kInvalidIdentifier;
-  const std::int32_t status = session.connection->set_session_schema(schema);
-  if (status == kSuccess) session.schema = schema;
+  const std::int32_t status = connection_->set_session_schema(schema);
+  if (status == kSuccess) schema_ = schema;
   return status;
 }
 
-std::int32_t commit(Session& session) {
-  send_queued(session);
-  return session.connection->commit();
+std::int32_t Session::commit() {
+  send_queued();
+  return connection_->commit();
 }
 
-Ticket answer_at_once(Session& session, std::int32_t status) {
-  session.answers.emplace_back(status);
-  return session.first_kept + static_cast<Ticket>(session.answers.size()) - 1;
+Ticket Session::answer_at_once(std::int32_t status) {
+  answers_.emplace_back(status);
+  return first_kept_ + static_cast<Ticket>(answers_.size()) - 1;
 }
 
-Ticket queue_insert(Session& session, BatchedInsert insert) {
-  if (!sends_together(session)) {
+Ticket Session::queue_insert(BatchedInsert insert) {
+  if (!sends_together()) {
     // One at a time: the insert as it always ran, its answer waited for.
     std::vector<BoundValue> inputs;
     for (const OwnedValue& value : insert.inputs) inputs.push_back(value.bound());
     std::vector<FetchedRow> rows;
-    return answer_at_once(session, session.connection->run(insert.text, inputs, 0, rows));
+    return answer_at_once(connection_->run(insert.text, inputs, 0, rows));
   }
-  session.answers.emplace_back(std::nullopt);
-  const Ticket ticket = session.first_kept + static_cast<Ticket>(session.answers.size()) - 1;
-  session.queued.push_back(std::move(insert));
-  session.queued_tickets.push_back(ticket);
-  if (session.queued.size() >= session.batch_size) send_queued(session);
+  answers_.emplace_back(std::nullopt);
+  const Ticket ticket = first_kept_ + static_cast<Ticket>(answers_.size()) - 1;
+  queued_.push_back(std::move(insert));
+  queued_tickets_.push_back(ticket);
+  if (queued_.size() >= batch_size_) send_queued();
   return ticket;
 }
 
-void send_queued(Session& session) {
-  if (session.queued.empty()) return;
+void Session::send_queued() {
+  if (queued_.empty()) return;
   std::vector<std::int32_t> statuses;
-  session.connection->run_batch(session.queued, statuses);
-  for (std::size_t i = 0; i < session.queued_tickets.size(); ++i) {
-    const Ticket ticket = session.queued_tickets[i];
-    if (ticket < session.first_kept) continue;  // forgotten unanswered: nobody asks any more
-    session.answers[static_cast<std::size_t>(ticket - session.first_kept)] =
+  connection_->run_batch(queued_, statuses);
+  for (std::size_t i = 0; i < queued_tickets_.size(); ++i) {
+    const Ticket ticket = queued_tickets_[i];
+    if (ticket < first_kept_) continue;  // forgotten unanswered: nobody asks any more
+    answers_[static_cast<std::size_t>(ticket - first_kept_)] =
         i < statuses.size() ? statuses[i] : kInternalError;
   }
-  session.queued.clear();
-  session.queued_tickets.clear();
+  queued_.clear();
+  queued_tickets_.clear();
 }
 
-std::optional<std::int32_t> answer(const Session& session, Ticket ticket) {
-  if (ticket < session.first_kept) return std::nullopt;
-  const auto index = static_cast<std::size_t>(ticket - session.first_kept);
-  if (index >= session.answers.size()) return std::nullopt;
-  return session.answers[index];
+std::optional<std::int32_t> Session::answer(Ticket ticket) const {
+  if (ticket < first_kept_) return std::nullopt;
+  const auto index = static_cast<std::size_t>(ticket - first_kept_);
+  if (index >= answers_.size()) return std::nullopt;
+  return answers_[index];
 }
 
-void forget_answers_before(Session& session, Ticket ticket) {
-  while (session.first_kept < ticket && !session.answers.empty()) {
-    session.answers.pop_front();
-    ++session.first_kept;
+void Session::forget_answers_before(Ticket ticket) {
+  while (first_kept_ < ticket && !answers_.empty()) {
+    answers_.pop_front();
+    ++first_kept_;
   }
 }
 
 std::int32_t read_server_time(Session& session, std::string& server_time) {
-  static constexpr StatementText kServerTime = {
-      "select TO_CHAR(SYSDATE,'dd.mm.yyyy hh24:mi:ss') from dual",
-      "select strftime('%d.%m.%Y %H:%M:%S','now','localtime')",
-      "select to_char(localtimestamp,'dd.mm.yyyy hh24:mi:ss')",
-  };
   std::string text;
   const OutputVariable outputs[] = {text_output(text, 20)};
-  const std::int32_t status = select_one_row(*session.connection, kServerTime, outputs, {});
+  Connection& connection = session.connection();
+  const std::int32_t status = select_one_row(
+      connection, sql_dialect(connection.dialect()).server_time_query(), outputs, {});
   server_time = status == kSuccess ? text : std::string();
   return status;
 }

@@ -69,11 +69,11 @@ class SessionTest : public ::testing::TestWithParam<DbBackend> {
   // Rows of a central table as the session sees them, inside its transaction.
   std::int32_t count(const std::string& table) {
     std::int32_t rows = -1;
-    const std::string sqlite_text = "select count(*) from main." + table;
-    const std::string postgresql_text = "select count(*) from KVSYSTEM." + table;
-    const StatementText text = {"", sqlite_text, postgresql_text};
+    Connection& connection = session_->connection();
+    const std::string text =
+        "select count(*) from " + sql_dialect(connection.dialect()).central_table(table);
     const OutputVariable outputs[] = {int32_output(rows)};
-    EXPECT_EQ(select_one_row(*session_->connection, text, outputs, {}), kSuccess);
+    EXPECT_EQ(select_one_row(connection, text, outputs, {}), kSuccess);
     return rows;
   }
 
@@ -128,10 +128,11 @@ TEST_P(SessionTest, BadgeLookupFollowsValidityRules) {
 
 TEST_P(SessionTest, SessionSchemaIsCentralAfterConnecting) {
   std::int32_t rows = -1;
-  const StatementText unprefixed = {"", "select count(*) from {S}.KVS405ZZS",
-                                    "select count(*) from KVS405ZZS"};
+  Connection& connection = session_->connection();
+  const std::string unprefixed =
+      "select count(*) from " + sql_dialect(connection.dialect()).session_table("KVS405ZZS");
   const OutputVariable outputs[] = {int32_output(rows)};
-  EXPECT_EQ(select_one_row(*session_->connection, unprefixed, outputs, {}), kSuccess);
+  EXPECT_EQ(select_one_row(connection, unprefixed, outputs, {}), kSuccess);
   EXPECT_EQ(rows, 4);
   std::string type;
   EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kTableMissing);
@@ -244,7 +245,7 @@ TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
 TEST_P(SessionTest, FailedQueriesKeepWhatCameBefore) {
   std::vector<FetchedRow> rows;
   const auto failed_query = [&] {
-    return session_->connection->run("select x from no_such_table", {}, 1, rows);
+    return session_->connection().run("select x from no_such_table", {}, 1, rows);
   };
   std::string type;
   ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
@@ -280,7 +281,7 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
       {"4711", "20240305143015", kUniqueConstraint},
   };
   EventRecord event{"TERM01", 3, "4711", "20260107", "20260107153000", "025", 200, ""};
-  session_->batch_size = 3;
+  session_->set_batch_size(3);
   std::vector<Ticket> tickets;
   for (const auto& insert : inserts) {
     tickets.push_back(queue_access_record(*session_, access_record(insert.badge, insert.moment)));
@@ -326,7 +327,7 @@ TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
   };
   // The statuses in order, then every stored row, as the session reads them.
   const auto outcome = [&](Session& session) {
-    session.batch_size = 64;
+    session.set_batch_size(64);
     std::vector<Ticket> tickets;
     for (int byte = 0; byte < 256; ++byte) {
       for (const Field& field : fields) {
@@ -363,15 +364,14 @@ TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
     std::vector<ZoneAnswer> zone_answers;
     lookup_zones(session, zones, zone_answers);
     for (const ZoneAnswer& found : zone_answers) seen.push_back(std::to_string(found.status));
-    const std::string central =
-        session.connection->dialect() == Dialect::kSqlite ? "main." : "KVSYSTEM.";
+    const SqlDialect& sql = sql_dialect(session.connection().dialect());
     for (const std::string& query :
-         {"select ZpkLes, ZpkTrm, ZpkDtm, ZpkUhr, ZpkAsw, ZpkLfd from " + central +
-              "KVS402ZPK order by ZpkLes",
-          "select BPRZLS, BPRTRM, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRVAR from " + central +
-              "O2009BUCHPROT order by BPRZLS"}) {
+         {"select ZpkLes, ZpkTrm, ZpkDtm, ZpkUhr, ZpkAsw, ZpkLfd from " +
+              sql.central_table("KVS402ZPK") + " order by ZpkLes",
+          "select BPRZLS, BPRTRM, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRVAR from " +
+              sql.central_table("O2009BUCHPROT") + " order by BPRZLS"}) {
       std::vector<FetchedRow> rows;
-      EXPECT_EQ(session.connection->run(query, {}, 10000, rows), kSuccess) << query;
+      EXPECT_EQ(session.connection().run(query, {}, 10000, rows), kSuccess) << query;
       for (const FetchedRow& row : rows) {
         std::string line;
         for (const auto& column : row) line += (column ? *column : "<NULL>") + "|";
@@ -409,8 +409,8 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
                              const std::string& postgresql_text) {
     std::vector<FetchedRow> rows;
     const std::string& text =
-        session.connection->dialect() == Dialect::kSqlite ? sqlite_text : postgresql_text;
-    return text.empty() ? kSuccess : session.connection->run(text, {}, 0, rows);
+        session.connection().dialect() == Dialect::kSqlite ? sqlite_text : postgresql_text;
+    return text.empty() ? kSuccess : session.connection().run(text, {}, 0, rows);
   };
   enum Where { kBoth, kSqliteOnly, kPostgresqlOnly };
   struct Case {
@@ -536,9 +536,8 @@ TEST_P(SessionTest, OverLongInputIsRefusedWithoutRunning) {
 
 TEST_P(SessionTest, OutputIsCutToCapacity) {
   std::string text;
-  const StatementText literal = {"", "select 'ABCDEFGHIJ'", "select 'ABCDEFGHIJ'"};
   const OutputVariable outputs[] = {text_output(text, 4)};
-  EXPECT_EQ(select_one_row(*session_->connection, literal, outputs, {}), kSuccess);
+  EXPECT_EQ(select_one_row(session_->connection(), "select 'ABCDEFGHIJ'", outputs, {}), kSuccess);
   EXPECT_EQ(text, "ABC");
 }
 
@@ -772,11 +771,11 @@ TEST_P(PostgresSessionTest, RunEndingStatusEndsTheBatchAtOnce) {
   std::vector<FetchedRow> rows;
   for (const auto& [setting, value] :
        {std::pair{"statement_timeout", "30s"}, std::pair{"lock_timeout", "25s"}}) {
-    ASSERT_EQ(session->connection->run(std::string("show ") + setting, {}, 1, rows), kSuccess);
+    ASSERT_EQ(session->connection().run(std::string("show ") + setting, {}, 1, rows), kSuccess);
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0].value_or(""), value) << setting;
   }
-  session->batch_size = 6;
+  session->set_batch_size(6);
   std::vector<Ticket> tickets;
   for (int reader = 0; reader < 6; ++reader) {
     AccessRecord record = access_record(reader == 2 ? "FAIL" : "4711", "20240305143015");

@@ -1,7 +1,7 @@
 // The embedded backend: alias "sqlite3:<path>". The file at <path> holds the central schema
 // KVSYSTEM; a client schema S is the file <S>.db beside it (S in upper case), opened on the
 // first switch to it. SQLite has no current schema, so statements qualify unprefixed tables with
-// "{S}." and get one prepared statement per schema file.
+// "{S}." (kSqliteSessionSchema) and get one prepared statement per schema file.
 //
 // Defaults: busy timeout 5000 ms, rollback journal (no WAL: the central file is the only one
 // written, and a rollback journal keeps the file self-contained), a 2 MiB page cache for the
@@ -27,8 +27,6 @@ namespace zarvelt::db {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-constexpr std::string_view kCentralSchema = "KVSYSTEM";
-constexpr std::string_view kSchemaPlaceholder = "{S}";
 
 // One table from SQLite's result codes (and, where the code alone is too coarse, a part of the
 // message) to the production database's error numbers. First match wins. The named CHECK
@@ -139,9 +137,9 @@ class DatabaseFile {
       return kSuccess;
     }
     std::string final_text(text);
-    for (std::size_t at = final_text.find(kSchemaPlaceholder); at != std::string::npos;
-         at = final_text.find(kSchemaPlaceholder, at)) {
-      final_text.replace(at, kSchemaPlaceholder.size(), "main");
+    for (std::size_t at = final_text.find(kSqliteSessionSchema); at != std::string::npos;
+         at = final_text.find(kSqliteSessionSchema, at)) {
+      final_text.replace(at, kSqliteSessionSchema.size(), "main");
     }
     if (sqlite3_prepare_v3(db_, final_text.c_str(), static_cast<int>(final_text.size()),
                            SQLITE_PREPARE_PERSISTENT, &statement, nullptr) != SQLITE_OK) {
@@ -251,7 +249,7 @@ class SqliteConnection : public Connection {
     rows.clear();
     if (transaction_lost_) return kConnectionLost;
     DatabaseFile* file = central_.get();
-    if (session_schema_ != nullptr && text.find(kSchemaPlaceholder) != std::string_view::npos) {
+    if (session_schema_ != nullptr && text.find(kSqliteSessionSchema) != std::string_view::npos) {
       file = session_schema_->file.get();
     }
     const bool central = file == central_.get();

@@ -61,13 +61,13 @@ TEST(SqliteBackendTest, DateFunctionGivesWhatTheSqlExpressionGave) {
     SCOPED_TRACE(::testing::PrintToString(input));
     const BoundValue value{BoundValue::Kind::kText, input};
     std::vector<FetchedRow> expected, converted;
-    ASSERT_EQ(session->connection->run(expression, {&value, 1}, 2, expected), kSuccess);
-    ASSERT_EQ(session->connection->run(function, {&value, 1}, 2, converted), kSuccess);
+    ASSERT_EQ(session->connection().run(expression, {&value, 1}, 2, expected), kSuccess);
+    ASSERT_EQ(session->connection().run(function, {&value, 1}, 2, converted), kSuccess);
     EXPECT_EQ(converted, expected);
   }
   const BoundValue null_value;
   std::vector<FetchedRow> converted;
-  ASSERT_EQ(session->connection->run(function, {&null_value, 1}, 2, converted), kSuccess);
+  ASSERT_EQ(session->connection().run(function, {&null_value, 1}, 2, converted), kSuccess);
   EXPECT_EQ(converted, std::vector<FetchedRow>{{std::nullopt}});
 }
 

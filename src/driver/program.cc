@@ -200,7 +200,7 @@ int transfer_with_session(RunContext& run, std::FILE* source, const std::string&
     return kExitConnectionFailed;
   }
   run.session = session.get();
-  session->batch_size = insert_batch_size();
+  session->set_batch_size(insert_batch_size());
   MasterData master_data(*session);
   run.master_data = &master_data;
   SessionInsertQueue inserts(*session);

@@ -126,7 +126,7 @@ class SelfTest {
     for (const Reporter::Held& line : held) {
       if (line.to == Reporter::Held::To::kConsole) out_ << line.text;
     }
-    if (session != nullptr) session->batch_size = insert_batch_size();
+    if (session != nullptr) session->set_batch_size(insert_batch_size());
     return status;
   }
 
@@ -287,7 +287,7 @@ class SelfTest {
     }
     const std::string how =
         db::sends_together(*session_)
-            ? "sent together in batches of up to " + std::to_string(session_->batch_size)
+            ? "sent together in batches of up to " + std::to_string(session_->batch_size())
             : "this backend or batch size runs each insert on its own";
     const std::int32_t refusal = db::duplicate_hint_refusal(*session_);
     if (refusal != db::kSuccess) {
