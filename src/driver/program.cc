@@ -101,8 +101,8 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
   // A check run is read on the console: it shows what the real run would have taken over.
   if (check) reporter.console(summary_text(run.counters));
   const bool source_read = std::ferror(source) == 0;
-  const bool target1_written = export_finish(run.target1);
-  const bool target2_written = export_finish(run.target2);
+  const bool target1_written = run.target1.finish();
+  const bool target2_written = run.target2.finish();
   const bool exports_complete = target1_written && target2_written;
   if (!source_read) {
     report_run_failure(reporter, outcome,
@@ -110,9 +110,9 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
                            std::string(kNothingTakenOver));
   }
   for (const ExportFile* target : {&run.target1, &run.target2}) {
-    if (target->failed) {
+    if (target->failed()) {
       report_run_failure(reporter, outcome,
-                         "Zieldatei " + target->path + " konnte nicht geschrieben werden" +
+                         "Zieldatei " + target->path() + " konnte nicht geschrieben werden" +
                              std::string(kNothingTakenOver));
     }
   }
@@ -154,11 +154,11 @@ int finish_run(RunContext& run, std::FILE* source, const std::string& source_pat
   // keeps its staging file, the only copy of its records, and names it.
   bool published = true;
   for (ExportFile* target : {&run.target1, &run.target2}) {
-    const std::string staging_path = target->staging_path;
-    if (!export_publish(*target)) {
+    const std::string staging_path = target->staging_path();
+    if (!target->publish()) {
       published = false;
       report_run_failure(reporter, outcome,
-                         "Zieldatei " + target->path +
+                         "Zieldatei " + target->path() +
                              " konnte nicht ersetzt werden, die Daten stehen in " + staging_path);
     }
   }
@@ -292,12 +292,12 @@ RunOutcome run_with_arguments(int argc, char** argv, std::FILE* console,
   // staging files.
   if (source != nullptr) std::fclose(source);
   if (!outcome.committed) {
-    export_discard(run.target1);
-    export_discard(run.target2);
+    run.target1.discard();
+    run.target2.discard();
   }
   // Only now may another run on the same targets go on.
-  export_release(run.target1);
-  export_release(run.target2);
+  run.target1.release();
+  run.target2.release();
   if (facts.check) {
     std::remove(target1.c_str());
     std::remove(target2.c_str());

@@ -65,7 +65,7 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
   record += zero_fill_left(cost_centre_column, kCostCentreWidth);
 
   // A failed write is remembered in the export file for the driver; the booking still counts.
-  export_write(target2, record);
+  target2.write(record);
   return {Outcome::kDone, db::kSuccess, {}};
 }
 

@@ -147,7 +147,7 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
     report_refused_booking(reporter, line, refusal);
     return handler_result(Outcome::kRefused, status, std::string(refusal));
   }
-  export_write(target1, format_time_export_record(columns));
+  target1.write(format_time_export_record(columns));
   return handler_result(Outcome::kDone, status);
 }
 
