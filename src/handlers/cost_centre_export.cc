@@ -69,4 +69,9 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
   return {Outcome::kDone, db::kSuccess, {}};
 }
 
+HandlerResult CostCentreHandler::handle(RunContext& run, const Reporter& reporter,
+                                        const BookingLine& line) const {
+  return export_cost_centre_booking(run.cost_centre_export(), reporter, line);
+}
+
 }  // namespace zarvelt

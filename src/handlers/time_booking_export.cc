@@ -151,4 +151,14 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
   return handler_result(Outcome::kDone, status);
 }
 
+void TimeBookingHandler::prefetch(RunContext& run,
+                                  const std::vector<const BookingLine*>& lines) const {
+  prefetch_time_booking_master_data(*run.master_data(), lines);
+}
+
+HandlerResult TimeBookingHandler::handle(RunContext& run, const Reporter& reporter,
+                                         const BookingLine& line) const {
+  return export_time_booking(*run.master_data(), run.time_export(), reporter, line);
+}
+
 }  // namespace zarvelt
