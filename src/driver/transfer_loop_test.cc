@@ -1,3 +1,5 @@
+// The transfer loop with fake handlers: which kinds a line goes to, faulty and foreign lines,
+// the summary, a run that ends early, and waiting inserts that change nothing of the output.
 #include "driver/transfer_loop.h"
 
 #include <gmock/gmock.h>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "input/line_reader.h"
+#include "input/splitter.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -19,7 +22,7 @@ using ::testing::IsEmpty;
 
 // What the fake handlers saw, in the order they saw it.
 struct Seen {
-  std::string kind;  // the fake's short name
+  std::string kind;  // the fake's name
   BookingLine line;
 };
 
@@ -60,13 +63,10 @@ std::string booking_line(const std::map<int, std::string>& values, int field_cou
 class TransferLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The program's kinds with a fake handler each.
-    for (const auto& [label, name] : {std::pair{"time_bookings", "time"},
-                                      {"access_bookings", "access"},
-                                      {"cost_centre_bookings", "cost_centre"},
-                                      {"events", "event"}}) {
-      fakes.emplace(name, FakeHandler(name, seen));
-      kinds[kind_of(label)].handler = &fakes.at(name);
+    // The program's kinds with a fake handler each, named by the kind's run record label.
+    for (BookingKind& kind : kinds) {
+      const std::string name(kind.record_label);
+      kind.handler = &fakes.emplace(name, FakeHandler(name, seen)).first->second;
     }
     set_verbose(false);
   }
@@ -75,7 +75,7 @@ class TransferLoopTest : public ::testing::Test {
   }
   FakeHandler& fake(const std::string& name) { return fakes.at(name); }
   void set_event_status(std::int32_t status) {
-    fake("event").result = handler_result(status == 0 ? Outcome::kDone : Outcome::kFailed, status);
+    fake("events").result = handler_result(status == 0 ? Outcome::kDone : Outcome::kFailed, status);
   }
   std::vector<std::string> calls() const {
     std::vector<std::string> names;
@@ -248,7 +248,7 @@ TEST_P(DispatchTableTest, RunsTheHandlersOfItsCaseInOrder) {
   const DispatchCase& c = GetParam();
   set_event_status(c.event_status);
   // A refused time booking must not keep the access booking of its line from running.
-  fake("time").result = {Outcome::kRefused, 0, {}};
+  fake("time_bookings").result = {Outcome::kRefused, 0, {}};
   transfer(booking_line(c.fields));
   EXPECT_EQ(calls(), c.calls);
   EXPECT_EQ(counted("events"), c.events_counted);
@@ -259,43 +259,53 @@ TEST_P(DispatchTableTest, RunsTheHandlersOfItsCaseInOrder) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, DispatchTableTest,
     ::testing::Values(
-        DispatchCase{
-            "TimeAndAccess", {{15, "40p"}, {10, "1"}, {11, "0"}}, 0, {"time", "access"}, 0},
-        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time"}, 0},
-        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access"}, 0},
+        DispatchCase{"TimeAndAccess",
+                     {{15, "40p"}, {10, "1"}, {11, "0"}},
+                     0,
+                     {"time_bookings", "access_bookings"},
+                     0},
+        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time_bookings"}, 0},
+        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"Neither", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
-        DispatchCase{
-            "DoorAccess", {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}}, 0, {"access"}, 0},
+        DispatchCase{"DoorAccess",
+                     {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}},
+                     0,
+                     {"access_bookings"},
+                     0},
         DispatchCase{"DoorTimeWithBadge",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "100"}},
                      0,
-                     {"time"},
+                     {"time_bookings"},
+                     0},
+        DispatchCase{"DoorTimeWithoutBadge",
+                     {{15, "dta"}, {7, "025"}, {12, "100"}},
+                     0,
+                     {"time_bookings"},
                      0},
         DispatchCase{
-            "DoorTimeWithoutBadge", {{15, "dta"}, {7, "025"}, {12, "100"}}, 0, {"time"}, 0},
-        DispatchCase{"DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access"}, 0},
+            "DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"DoorAccessBadgeOfBlanksAndTabs",
                      {{15, "dta"}, {0, " \t "}, {7, "025"}, {12, "200"}},
                      0,
-                     {"access"},
+                     {"access_bookings"},
                      0},
         DispatchCase{"DoorEventCounted",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      0,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      1},
         DispatchCase{"DoorEventFailedAccessStillRuns",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      -1400,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      0},
         DispatchCase{"DoorEventStatusNumberComparedAsText",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "0100"}},
                      0,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      1},
-        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access"}, 0},
-        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre"}, 0},
+        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access_bookings"}, 0},
+        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre_bookings"}, 0},
         DispatchCase{"UnknownUpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
         DispatchCase{"UnknownOtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
         DispatchCase{"UnknownKindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
@@ -309,7 +319,7 @@ TEST_F(TransferLoopTest, EventGetsItsLineWithTheTrimmedBadge) {
                          {7, "025"},
                          {12, "-7"},
                          {15, "dta"}}));
-  ASSERT_THAT(calls(), ElementsAre("event", "access"));
+  ASSERT_THAT(calls(), ElementsAre("events", "access_bookings"));
   const BookingLine& event = seen[0].line;
   EXPECT_THAT((std::vector<std::string>{event.terminal(), event.reader_number(), event.badge(),
                                         event.date(), event.time(), event.function_code(),
@@ -327,7 +337,7 @@ TEST_F(TransferLoopTest, FaultyAndForeignLinesReachNoHandler) {
            booking_line({{5, "t1"}, {15, "62p"}}) +          // names compare case-sensitively
            booking_line({{5, "T1 "}, {15, "62p"}}) +         // field 5 is not trimmed
            "\n" + "   \r\n" + booking_line({{15, "62p"}}));  // empty lines are passed over
-  EXPECT_THAT(calls(), ElementsAre("access"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings"));
   EXPECT_EQ(console.text(),
             "FEHLERHAFTER BUCHUNGSSATZ !!\n"
             "FEHLERHAFTER BUCHUNGSSATZ !!\n"
@@ -360,7 +370,7 @@ TEST_F(TransferLoopTest, LostSessionEndsTheLoopAfterItsLine) {
   transfer(booking_line({{15, "62p"}}) +
            booking_line({{15, "dta"}, {0, "1"}, {7, "025"}, {12, "200"}}) +
            booking_line({{15, "62p"}}) + booking_line({{15, "50p"}}));
-  EXPECT_THAT(calls(), ElementsAre("access", "event", "access"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings", "events", "access_bookings"));
   EXPECT_EQ(log(), summary(0, 2, 0, 0));
   EXPECT_EQ(result.ended.outcome, Outcome::kSessionLost);
   EXPECT_EQ(result.ended.status, -3113);
@@ -381,9 +391,44 @@ TEST_F(TransferLoopTest, ALineIsOneBookingWhateverItsLength) {
       booking_line({{0, std::string(kMaxLineLength, '9') + "10001"}, {15, "62p"}});
   const std::string next = booking_line({{15, "50p"}});
   transfer(long_line + too_long + next);
-  EXPECT_THAT(calls(), ElementsAre("access", "cost_centre"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings", "cost_centre_bookings"));
   EXPECT_EQ(console.text(),
             long_line + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + next + "2 Buchungen uebergeben");
+}
+
+// A line fed again does only what did not get through: a "40p" line loses the mark or the
+// access result of the part that did; any other partly reached line comes back as read.
+TEST(LineToFeedAgainTest, SwitchesOffOnlyWhatGotThrough) {
+  const HandlerResult done;
+  const HandlerResult failed{Outcome::kFailed, -1400, {}};
+  const std::size_t time = kind_of("time_bookings");
+  const std::size_t access = kind_of("access_bookings");
+  const std::size_t event = kind_of("events");
+  const std::string both = booking_line({{0, "7"}, {15, "40p"}, {10, "1"}, {11, "0"}});
+  const std::string door =
+      booking_line({{0, "7"}, {7, "025"}, {11, "9"}, {12, "200"}, {15, "dta"}});
+  struct Case {
+    const std::string& line;
+    std::size_t first, second;
+    bool first_reached, second_reached;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {both, time, access, true, true, ""},
+      {both, time, access, false, false, both},
+      {both, time, access, true, false, booking_line({{0, "7"}, {15, "40p"}, {11, "0"}})},
+      {both, time, access, false, true, booking_line({{0, "7"}, {15, "40p"}, {10, "1"}})},
+      {door, event, access, true, false, door},
+      {door, event, access, false, true, door},
+  };
+  for (const Case& c : cases) {
+    LineOutcome outcome;
+    outcome.steps[0] = {c.first, c.first_reached ? done : failed};
+    outcome.steps[1] = {c.second, c.second_reached ? done : failed};
+    outcome.count = 2;
+    BookingLine booking(split_booking_line(c.line));
+    EXPECT_EQ(line_to_feed_again(c.line, booking, outcome, kBookingKinds), c.expected) << c.line;
+  }
 }
 
 }  // namespace
