@@ -1,3 +1,5 @@
+// Cost-centre export records: columns, over-long values, refused dates and times, failed
+// writes.
 #include "handlers/cost_centre_export.h"
 
 #include <gtest/gtest.h>

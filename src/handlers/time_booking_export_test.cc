@@ -1,3 +1,4 @@
+// Time booking export records: columns, refusals, lookups on each backend and what they cost.
 #include "handlers/time_booking_export.h"
 
 #include <gmock/gmock.h>
