@@ -60,9 +60,10 @@ constexpr int kNoSwitch = -1;
 // its access booking by emptying its access result.
 //
 // A new kind needs: its handler (a BookingHandler in a file of its own in handlers/), its row
-// here with its case rule above, and kBookingKindCount (dispatch.h) one more. The loop, its
-// read-ahead, the summary and the run record take it from here.
-const BookingKinds kBookingKinds = {{
+// here with its case rule above, and kBookingKindCount (dispatch.h) one more (the compiler
+// refuses a table of any other length). The loop, its read-ahead, the summary and the run
+// record take it from here. The steps in full: doc/design-kinds.md.
+constexpr BookingKinds kBookingKinds = {{
     {&takes_time_booking, &kTimeBookingHandler, 1, BookingLine::kTimeBookingMark,
      "Zeitbuchungen         :", "time_bookings"},
     {&takes_access_booking, &kAccessBookingHandler, 2, BookingLine::kAccessResult,
@@ -71,6 +72,15 @@ const BookingKinds kBookingKinds = {{
      "Kostenstellenbuchungen:", "cost_centre_bookings"},
     {&takes_event, &kEventHandler, 1, kNoSwitch, "Ereignisse:           :", "events"},
 }};
+// A count one more than the rows would leave a row without its rule and handler.
+static_assert(
+    [] {
+      for (const BookingKind& kind : kBookingKinds) {
+        if (kind.takes == nullptr || kind.handler == nullptr) return false;
+      }
+      return true;
+    }(),
+    "every row of kBookingKinds needs its case rule and handler");
 
 namespace {
 
