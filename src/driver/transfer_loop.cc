@@ -1,6 +1,6 @@
 // The transfer loop and what waits in it.
 //
-// A booking line's life: read (with up to 499 more, at most 1 MiB: the read-ahead, whose
+// A booking line's life: read (with up to 499 more, about 1 MiB: the read-ahead, whose
 // master data is asked for at once where the session sends statements together); handled by
 // the handlers of the kinds that take it (driver/dispatch.cc), which write the exports at once,
 // queue their inserts in the run's InsertQueue and report to a reporter that keeps the line's
@@ -33,14 +33,15 @@
 // transaction still commits everything else. Production's database rolls back just the failed
 // statement by itself; on PostgreSQL, which would abort the whole transaction, the backend sets
 // a savepoint ahead of every statement and every batch sent together and rolls back to it on
-// a failure (db/postgresql_backend.cc, db/odbc_backend.cc); a failed batch is undone whole and
-// its inserts run again one by one, so that each answer the loop takes is its own row's. A
+// a failure (db/postgresql_backend.cc, db/odbc_backend.cc); a batch with a failed insert is
+// undone to its savepoint and sent again so that the failed insert runs alone (libpq) or all
+// of its inserts run one by one (ODBC), so that each answer the loop takes is its own row's. A
 // status that concerns the run's writes as such (kRunMustEnd) or the session (kSessionLost)
 // ends the loop instead: nothing of the run is committed.
 //
 // The three bounds on what waits, together (each is named here and where it is defined):
-//   the read-ahead   kReadAheadLines 500 lines or kReadAheadBytes 1 MiB (below), whichever
-//                    comes first;
+//   the read-ahead   kReadAheadLines 500 lines, or fewer once kReadAheadBytes 1 MiB are
+//                    read (below): the line that passes the byte bound is the last;
 //   the held lines   kMaxHeldLines 4,096 lines or kMaxHeldBytes 4 MiB (below): beyond either
 //                    the queue is sent, so that a file of few inserts among many other lines
 //                    holds neither unbounded memory nor its output for long;
