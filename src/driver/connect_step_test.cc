@@ -1,3 +1,4 @@
+// The connection step leaves no plain password in memory, and the program cannot dump core.
 #include "driver/connect_step.h"
 
 #include <gtest/gtest.h>

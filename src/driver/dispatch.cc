@@ -1,5 +1,5 @@
-// The dispatch table (case to handlers, in order), the program's own handlers, and the counting of
-// the bookings a line got through.
+// The table of booking kinds with their case rules and handlers, the running of a line's steps,
+// the counting of what got through, the summary, and the line to feed again.
 #include "driver/dispatch.h"
 
 #include <utility>
@@ -13,113 +13,100 @@ namespace zarvelt {
 
 namespace {
 
-HandlerResult time_booking(RunContext& run, const Reporter& reporter, const BookingLine& line) {
-  return export_time_booking(*run.master_data, run.target1, reporter, line);
-}
-HandlerResult access_booking(RunContext& run, const Reporter&, const BookingLine& line) {
-  return queue_access_booking(*run.inserts, *run.master_data, line);
-}
-HandlerResult cost_centre_booking(RunContext& run, const Reporter& reporter,
-                                  const BookingLine& line) {
-  return export_cost_centre_booking(run.target2, reporter, line);
-}
-HandlerResult event(RunContext& run, const Reporter&, const BookingLine& line) {
-  return queue_event(*run.inserts, line);
-}
-HandlerResult insert_answered(RunContext& run, Step step, std::int32_t status) {
-  return step == Step::kEvent ? event_answered(run.reporter, status)
-                              : access_booking_answered(run.reporter, status);
+bool is(const BookingLine& line, std::string_view record_kind) {
+  return line.record_kind() == record_kind;
 }
 
-struct CaseSteps {
-  BookingCase booking_case;
-  Step steps[2];
-  int count;
-};
-
-constexpr CaseSteps kCases[] = {
-    {BookingCase::kTimeAndAccess, {Step::kTime, Step::kAccess}, 2},
-    {BookingCase::kTimeOnly, {Step::kTime}, 1},
-    {BookingCase::kAccessOnly, {Step::kAccess}, 1},
-    {BookingCase::kNeither, {}, 0},
-    {BookingCase::kDoorAccess, {Step::kAccess}, 1},
-    {BookingCase::kDoorTime, {Step::kTime}, 1},
-    {BookingCase::kDoorAccessNoBadge, {Step::kAccess}, 1},
-    {BookingCase::kDoorEvent, {Step::kEvent, Step::kAccess}, 2},
-    {BookingCase::kZoneAccess, {Step::kAccess}, 1},
-    {BookingCase::kCostCentre, {Step::kCostCentre}, 1},
-    {BookingCase::kUnknown, {}, 0},
-};
-
-HandlerResult run_step(Step step, RunContext& run, const Reporter& reporter,
-                       const BookingLine& line, const BookingHandlers& handlers) {
-  switch (step) {
-    case Step::kTime:
-      return handlers.export_time_booking(run, reporter, line);
-    case Step::kAccess:
-      return handlers.insert_access_booking(run, reporter, line);
-    case Step::kCostCentre:
-      return handlers.export_cost_centre_booking(run, reporter, line);
-    case Step::kEvent:
-      break;
-  }
-  return handlers.insert_event(run, reporter, line);
+// What a door terminal's line ("dta") holds: an access booking (function code "024"), a time
+// booking (status number "100", whatever the badge), an access booking (no badge), or else an
+// event with its access booking. The codes compare as texts.
+enum class Door { kAccess, kTime, kEventAndAccess };
+Door door_case(const BookingLine& line) {
+  if (line.function_code() == "024") return Door::kAccess;
+  if (line.status_number() == "100") return Door::kTime;
+  if (line.badge().empty()) return Door::kAccess;
+  return Door::kEventAndAccess;
 }
+
+// The case rules. A "40p" line holds a time booking when it has a time-booking mark (field 10)
+// and an access booking when it has an access result (field 11); "62p" is a zone's access
+// booking, "50p" a cost-centre booking; any other record kind (compared exactly) holds none.
+bool takes_time_booking(const BookingLine& line) {
+  if (is(line, "40p")) return !line.time_booking_mark().empty();
+  return is(line, "dta") && door_case(line) == Door::kTime;
+}
+bool takes_access_booking(const BookingLine& line) {
+  if (is(line, "40p")) return !line.access_result().empty();
+  if (is(line, "dta")) return door_case(line) != Door::kTime;
+  return is(line, "62p");
+}
+bool takes_cost_centre_booking(const BookingLine& line) { return is(line, "50p"); }
+bool takes_event(const BookingLine& line) {
+  return is(line, "dta") && door_case(line) == Door::kEventAndAccess;
+}
+
+const TimeBookingHandler kTimeBookingHandler{};
+const AccessBookingHandler kAccessBookingHandler{};
+const CostCentreHandler kCostCentreHandler{};
+const EventHandler kEventHandler{};
+
+constexpr int kNoSwitch = -1;
 
 }  // namespace
 
-const BookingHandlers kBookingHandlers = {&time_booking, &access_booking, &cost_centre_booking,
-                                          &event, &insert_answered};
+// The kinds, in the order of the log's summary and the run record. A kind's summary line is
+// "   <summary label> <count>". The access booking of a line runs after its time booking or
+// its event (line order 2). A "40p" line's time booking is switched off by emptying its mark,
+// its access booking by emptying its access result.
+//
+// A new kind needs: its handler (a BookingHandler in a file of its own in handlers/), its row
+// here with its case rule above, and kBookingKindCount (dispatch.h) one more (the compiler
+// refuses a table of any other length). The loop, its read-ahead, the summary and the run
+// record take it from here. The steps in full: doc/design-kinds.md.
+constexpr BookingKinds kBookingKinds = {{
+    {&takes_time_booking, &kTimeBookingHandler, 1, BookingLine::kTimeBookingMark,
+     "Zeitbuchungen         :", "time_bookings"},
+    {&takes_access_booking, &kAccessBookingHandler, 2, BookingLine::kAccessResult,
+     "Zutrittsbuchungen:    :", "access_bookings"},
+    {&takes_cost_centre_booking, &kCostCentreHandler, 1, kNoSwitch,
+     "Kostenstellenbuchungen:", "cost_centre_bookings"},
+    {&takes_event, &kEventHandler, 1, kNoSwitch, "Ereignisse:           :", "events"},
+}};
+// A count one more than the rows would leave a row without its rule and handler.
+static_assert(
+    [] {
+      for (const BookingKind& kind : kBookingKinds) {
+        if (kind.takes == nullptr || kind.handler == nullptr) return false;
+      }
+      return true;
+    }(),
+    "every row of kBookingKinds needs its case rule and handler");
 
-void count_bookings(Counters& counters, const LineOutcome& outcome) {
-  for (int i = 0; i < outcome.count; ++i) {
-    if (outcome.steps[i].result.outcome != Outcome::kDone) continue;
-    switch (outcome.steps[i].step) {
-      case Step::kTime:
-        ++counters.time_bookings;
-        break;
-      case Step::kAccess:
-        ++counters.access_bookings;
-        break;
-      case Step::kCostCentre:
-        ++counters.cost_centre_bookings;
-        break;
-      case Step::kEvent:
-        ++counters.events;
-        break;
-    }
-  }
+namespace {
+
+// The line end of a line as read: CR LF, LF or none.
+std::string_view line_end(std::string_view line) {
+  if (line.ends_with("\r\n")) return "\r\n";
+  if (line.ends_with("\n")) return "\n";
+  return {};
 }
 
-BookingCase booking_case(const BookingLine& line) {
-  const std::string& kind = line.record_kind();
-  if (kind == "40p") {
-    const bool time = !line.time_booking_mark().empty();
-    const bool access = !line.access_result().empty();
-    if (time) return access ? BookingCase::kTimeAndAccess : BookingCase::kTimeOnly;
-    return access ? BookingCase::kAccessOnly : BookingCase::kNeither;
+// A field as the splitter reads it back: quoted when it holds a comma or a quote, or begins
+// with a blank, which an unquoted field would lose.
+void append_field(std::string& line, const std::string& field) {
+  if (field.find_first_of(",\"") == std::string::npos && !field.starts_with(' ')) {
+    line += field;
+    return;
   }
-  if (kind == "dta") {
-    if (line.function_code() == "024") return BookingCase::kDoorAccess;
-    if (line.status_number() == "100") return BookingCase::kDoorTime;
-    if (line.badge().empty()) return BookingCase::kDoorAccessNoBadge;
-    return BookingCase::kDoorEvent;
+  line += '"';
+  for (char c : field) {
+    if (c == '"') line += '"';
+    line += c;
   }
-  if (kind == "62p") return BookingCase::kZoneAccess;
-  if (kind == "50p") return BookingCase::kCostCentre;
-  return BookingCase::kUnknown;
+  line += '"';
 }
 
-bool runs_step(const BookingLine& line, Step step) {
-  const BookingCase line_case = booking_case(line);
-  for (const CaseSteps& c : kCases) {
-    if (c.booking_case != line_case) continue;
-    for (int i = 0; i < c.count; ++i) {
-      if (c.steps[i] == step) return true;
-    }
-  }
-  return false;
-}
+}  // namespace
 
 HandlerResult LineOutcome::final_result() const {
   HandlerResult last;
@@ -131,20 +118,74 @@ HandlerResult LineOutcome::final_result() const {
 }
 
 LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
-                             const BookingHandlers& handlers,
-                             const std::vector<Reporter::Held>* held) {
-  LineOutcome outcome;
-  outcome.booking_case = booking_case(line);
-  for (const CaseSteps& c : kCases) {
-    if (c.booking_case != outcome.booking_case) continue;
-    for (int i = 0; i < c.count; ++i) {
-      HandlerResult result = run_step(c.steps[i], run, reporter, line, handlers);
-      outcome.steps[outcome.count++] = {c.steps[i], std::move(result),
-                                        held != nullptr ? held->size() : 0};
+                             const BookingKinds& kinds, const std::vector<Reporter::Held>* held) {
+  std::size_t order[kBookingKindCount];
+  int count = 0;
+  for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+    if (!kinds[kind].takes(line)) continue;
+    int at = count++;
+    for (; at > 0 && kinds[order[at - 1]].line_order > kinds[kind].line_order; --at) {
+      order[at] = order[at - 1];
     }
-    break;
+    order[at] = kind;
+  }
+  LineOutcome outcome;
+  for (int i = 0; i < count; ++i) {
+    HandlerResult result = kinds[order[i]].handler->handle(run, reporter, line);
+    outcome.steps[outcome.count++] = {order[i], std::move(result),
+                                      held != nullptr ? held->size() : 0};
   }
   return outcome;
+}
+
+void count_bookings(Counters& counters, const LineOutcome& outcome) {
+  for (int i = 0; i < outcome.count; ++i) {
+    if (outcome.steps[i].result.outcome == Outcome::kDone) ++counters[outcome.steps[i].kind];
+  }
+}
+
+std::string summary_text(const Counters& counters) {
+  std::string summary =
+      "\n\xFC"
+      "bergeben:\n";
+  for (std::size_t kind = 0; kind < kBookingKinds.size(); ++kind) {
+    summary.append("   ").append(kBookingKinds[kind].summary_label).append(" ");
+    summary.append(std::to_string(counters[kind])).append("\n");
+  }
+  return summary;
+}
+
+std::string line_to_feed_again(const std::string& line, const BookingLine& booking,
+                               const LineOutcome& outcome, const BookingKinds& kinds) {
+  int reached_steps = 0;
+  for (int i = 0; i < outcome.count; ++i) reached_steps += reached(outcome.steps[i].result);
+  if (reached_steps == outcome.count) return {};
+  if (reached_steps == 0) return line;
+  // Part of the line got through (a time booking with its access booking, one of the two):
+  // fed again, the line must do only the rest, so each kind that got through is switched off.
+  std::vector<std::string> fields = booking.fields();
+  bool wanted[kBookingKindCount] = {};
+  for (int i = 0; i < outcome.count; ++i) {
+    const LineOutcome::Step& step = outcome.steps[i];
+    const int field = kinds[step.kind].switch_field;
+    if (!reached(step.result)) {
+      wanted[step.kind] = true;
+    } else if (field < 0 || static_cast<std::size_t>(field) >= fields.size()) {
+      return line;
+    } else {
+      fields[static_cast<std::size_t>(field)].clear();
+    }
+  }
+  const BookingLine rebuilt_booking(fields);
+  for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+    if (kinds[kind].takes(rebuilt_booking) != wanted[kind]) return line;
+  }
+  std::string rebuilt;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) rebuilt += ',';
+    append_field(rebuilt, fields[i]);
+  }
+  return rebuilt.append(line_end(line));
 }
 
 }  // namespace zarvelt

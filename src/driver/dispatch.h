@@ -1,13 +1,17 @@
-// The dispatch: which handlers a booking line of the run's terminal goes to, by its record
-// kind (field 15) and its badge, function code, time-booking mark, access result and status
-// number. The cases are a table in dispatch.cc.
+// The booking kinds as a table: for each kind, which lines it takes (its case rule), its
+// handler, the labels of its count, and what feeding a line again needs of it. The table is
+// kBookingKinds in dispatch.cc; the transfer loop, its summary and the run record go through it
+// and name no kind of their own.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "handlers/booking_handler.h"
 #include "handlers/outcome.h"
 #include "handlers/run_context.h"
 #include "input/booking_line.h"
@@ -15,70 +19,62 @@
 
 namespace zarvelt {
 
-// One handler of a case.
-enum class Step { kTime, kAccess, kCostCentre, kEvent };
-
-// The four handlers, as one seam: the program passes kBookingHandlers, tests a recording fake.
-// Each takes the run's context, picks what it uses, reports to the line's reporter (which may
-// keep the lines as data) and returns its outcome; the caller counts.
-// The inserts may give kWaiting: insert_answered then makes the outcome of the step's status.
-struct BookingHandlers {
-  HandlerResult (*export_time_booking)(RunContext& run, const Reporter& reporter,
-                                       const BookingLine& line);
-  HandlerResult (*insert_access_booking)(RunContext& run, const Reporter& reporter,
-                                         const BookingLine& line);
-  HandlerResult (*export_cost_centre_booking)(RunContext& run, const Reporter& reporter,
-                                              const BookingLine& line);
-  HandlerResult (*insert_event)(RunContext& run, const Reporter& reporter, const BookingLine& line);
-  HandlerResult (*insert_answered)(RunContext& run, Step step, std::int32_t status);
+struct BookingKind {
+  // The case rule: true when a booking line of the run's terminal (its badge trimmed) holds a
+  // booking of this kind.
+  bool (*takes)(const BookingLine& line);
+  const BookingHandler* handler;
+  // A line that several kinds take runs their steps by line_order, then in table order.
+  int line_order;
+  // The field whose emptying leaves the line to the other kinds, for a line fed again after
+  // this kind got through; -1: none (the line is fed again as read).
+  int switch_field;
+  std::string_view summary_label;  // its line in the log's summary, before the count
+  std::string_view record_label;   // its count's name in the run record
 };
 
-// The program's own handlers.
-extern const BookingHandlers kBookingHandlers;
+inline constexpr std::size_t kBookingKindCount = 4;
+using BookingKinds = std::array<BookingKind, kBookingKindCount>;
 
-// The kinds of booking line the dispatch tells apart.
-enum class BookingCase {
-  kTimeAndAccess,      // "40p" with a time-booking mark and an access result
-  kTimeOnly,           // "40p" with a time-booking mark only
-  kAccessOnly,         // "40p" with an access result only
-  kNeither,            // "40p" with neither: nothing to do
-  kDoorAccess,         // "dta" with function code "024"
-  kDoorTime,           // "dta" with status number "100", whatever the badge
-  kDoorAccessNoBadge,  // "dta" without a badge
-  kDoorEvent,          // any other "dta": an event, then its access booking
-  kZoneAccess,         // "62p"
-  kCostCentre,         // "50p"
-  kUnknown,            // any other record kind: skipped
-};
+// The program's kinds with their handlers. Tests pass a copy with handlers of their own.
+extern const BookingKinds kBookingKinds;
 
-BookingCase booking_case(const BookingLine& line);
+// The bookings of each kind that got through, by the kind's place in the table.
+using Counters = std::array<std::int32_t, kBookingKindCount>;
 
-// True when the line's case runs step.
-bool runs_step(const BookingLine& line, Step step);
-
-// What the handlers of one line gave, in the order they ran.
+// What the steps of one line gave, in the order they ran.
 struct LineOutcome {
-  BookingCase booking_case = BookingCase::kUnknown;
-  struct StepResult {
-    Step step;
+  struct Step {
+    std::size_t kind = 0;  // its place in the table
     HandlerResult result;
     std::size_t held_end = 0;  // held output lines when the step returned
   };
-  StepResult steps[2];
+  Step steps[kBookingKindCount];
   int count = 0;
 
   // The first result that ends the run, or else the last one (kDone when none ran).
   HandlerResult final_result() const;
 };
 
-// Runs the handlers of the line's case in order. The event's access booking runs whatever the
-// event insert gave. With held (the output the loop holds back), each step notes how far it
+// Runs the handlers of the kinds that take the line, in their order. Every step runs, whatever
+// the one before gave. With held (the output the loop holds back), each step notes how far it
 // had come when the step returned.
 LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
-                             const BookingHandlers& handlers,
+                             const BookingKinds& kinds,
                              const std::vector<Reporter::Held>* held = nullptr);
 
 // Counts each booking of the line that is done.
 void count_bookings(Counters& counters, const LineOutcome& outcome);
+
+// The summary of the counters, as the log gets it at the end of the loop (a check run prints it
+// on the console as well).
+std::string summary_text(const Counters& counters);
+
+// The line to feed again for a line whose steps gave outcome: the line as read, or, where
+// some of its kinds got through and each has a switch field, the line rebuilt with those
+// fields emptied, provided the rebuilt line is taken by just the kinds that did not get
+// through. Empty when the line reached everything.
+std::string line_to_feed_again(const std::string& line, const BookingLine& booking,
+                               const LineOutcome& outcome, const BookingKinds& kinds);
 
 }  // namespace zarvelt

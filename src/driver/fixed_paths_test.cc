@@ -1,3 +1,4 @@
+// The fixed Windows paths and where they are on this host.
 #include "driver/fixed_paths.h"
 
 #include <gtest/gtest.h>

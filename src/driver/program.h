@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <string_view>
+
+#include "driver/transfer_loop.h"
 
 namespace zarvelt {
 
@@ -26,11 +29,17 @@ enum ExitStatus : int {
 // Longest terminal name accepted on the command line.
 inline constexpr size_t kTerminalNameMaxLength = 255;
 
-// What a run did, beyond its exit status.
+// What a run did: its exit status, and what its run record says of it.
 struct RunOutcome {
   int exit_status = kExitCompleted;
-  bool committed = false;  // the commit reported success
-  std::string reason;      // the line that said why the run ended so ("" for a clean run)
+  bool committed = false;   // the commit reported success
+  std::string reason;       // the line that said why the run ended so ("" for a clean run)
+  bool check = false;       // a check run
+  TransferResult transfer;  // the lines read and rejected, the bookings counted
+  std::string backend;      // as the alias chose it; empty: not connected
+  std::string reject_file;  // the reject file's path; empty: none kept
+  // The status with which the database refused the inserts' duplicate-absorbing form; 0: not.
+  std::int32_t duplicate_hint_refused = 0;
 };
 
 // The first word that makes a run a check run: everything a run does against the real

@@ -88,10 +88,11 @@ std::string run_record_json(const RunRecord& r) {
   text_field(out, "backend", r.backend);
   number_field(out, "lines_read", r.lines_read);
   field(out, "transferred");
-  out += "{\"time_bookings\":" + std::to_string(r.time_bookings) +
-         ",\"access_bookings\":" + std::to_string(r.access_bookings) +
-         ",\"cost_centre_bookings\":" + std::to_string(r.cost_centre_bookings) +
-         ",\"events\":" + std::to_string(r.events) + "}";
+  std::string transferred = "{";
+  for (std::size_t kind = 0; kind < kBookingKinds.size(); ++kind) {
+    number_field(transferred, kBookingKinds[kind].record_label, r.transferred[kind]);
+  }
+  out += transferred + "}";
   number_field(out, "lines_rejected", r.lines_rejected);
   field(out, "reject_file");
   if (r.reject_file.empty()) {

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "driver/dispatch.h"
+
 namespace zarvelt {
 
 struct RunRecord {
@@ -18,10 +20,7 @@ struct RunRecord {
   std::string target1;
   std::string target2;
   std::int64_t lines_read = 0;
-  std::int32_t time_bookings = 0;
-  std::int32_t access_bookings = 0;
-  std::int32_t cost_centre_bookings = 0;
-  std::int32_t events = 0;
+  Counters transferred{};  // by booking kind, each under its kind's record label
   std::int64_t lines_rejected = 0;
   int exit_status = 0;
   std::string reason;  // why the run ended so, in the console's words

@@ -1,20 +1,56 @@
 // The transfer loop and what waits in it.
 //
-// A booking line's life: read (with up to 499 more, at most 1 MiB, where the backend sends
-// statements together: their master data is asked for at once); handled by the handlers of its
-// case, which write the exports at once, queue their inserts in the run's InsertQueue and
-// report to a reporter that keeps the line's console and log lines as data; held until the
-// answers of its inserts are in and every line before it is through; then completed: its held
-// lines written with each insert's answer in its place, its bookings counted, what did not get
-// through passed to the reject file, and its answers forgotten. A line whose answer ends the
-// run stops the loop there: the lines after it were handled but are never shown, counted or
-// rejected, so that the output ends where a run answering each insert at once would end.
+// A booking line's life: read (with up to 499 more, about 1 MiB: the read-ahead, whose
+// master data is asked for at once where the session sends statements together); handled by
+// the handlers of the kinds that take it (driver/dispatch.cc), which write the exports at once,
+// queue their inserts in the run's InsertQueue and report to a reporter that keeps the line's
+// console and log lines as data; held until the answers of its inserts are in and every line
+// before it is through; then completed: its held lines written with each insert's answer in
+// its place, its bookings counted, what did not get through passed to the reject file, and its
+// answers forgotten. A line whose answer ends the run stops the loop there: the lines after it
+// were handled but are never shown, counted or rejected, so that the output ends where a run
+// answering each insert at once would end.
 //
-// The three bounds on what waits, together: the read-ahead (kReadAheadLines, kReadAheadBytes,
-// below), the held lines (kMaxHeldLines, kMaxHeldBytes, below: beyond them the queue is sent),
-// and the session's batch (ZARVELT_BATCH_SIZE, 1000 by default, 1 to 10000: a full batch is
-// sent). A batch size of 1 reads nothing ahead and answers each insert before the next line.
-// Invariant: nothing a user sees depends on these bounds.
+// An insert's life, from queued to forgotten:
+//   queued     the handler builds the row and queues it (InsertQueue::queue_access or
+//              queue_event); its step gives kWaiting with the insert's ticket. A backend that
+//              runs statements one by one (embedded SQLite, or a batch size of 1) answers it
+//              here and now.
+//   sent       with the others queued, when the session's batch is full (db/session.cc),
+//              when the held lines pass their bounds, when a line ends the run by itself, and
+//              at the end of the source (send_queued below); the commit sends what is left.
+//   answered   its status is in (InsertQueue::answer); the line still waits for the lines
+//              before it.
+//   taken      when its line is completed: the handler's answered() makes the step's outcome
+//              of the status and reports it, at the place in the line's output where the step
+//              had come.
+//   forgotten  once its line is completed, the queue lets go of its answer and of every one
+//              before it (forget_before). Invariant: answers are taken in ticket order, and
+//              the queue keeps only those of lines not yet completed.
+//
+// The savepoints as the loop relies on them: an insert that fails undoes its own row and
+// nothing else, so the loop reports the booking, rejects the line and goes on, and the one
+// transaction still commits everything else. Production's database rolls back just the failed
+// statement by itself; on PostgreSQL, which would abort the whole transaction, the backend sets
+// a savepoint ahead of every statement and every batch sent together and rolls back to it on
+// a failure (db/postgresql_backend.cc, db/odbc_backend.cc); a batch with a failed insert is
+// undone to its savepoint and sent again so that the failed insert runs alone (libpq) or all
+// of its inserts run one by one (ODBC), so that each answer the loop takes is its own row's. A
+// status that concerns the run's writes as such (kRunMustEnd) or the session (kSessionLost)
+// ends the loop instead: nothing of the run is committed.
+//
+// The three bounds on what waits, together (each is named here and where it is defined):
+//   the read-ahead   kReadAheadLines 500 lines, or fewer once kReadAheadBytes 1 MiB are
+//                    read (below): the line that passes the byte bound is the last;
+//   the held lines   kMaxHeldLines 4,096 lines or kMaxHeldBytes 4 MiB (below): beyond either
+//                    the queue is sent, so that a file of few inserts among many other lines
+//                    holds neither unbounded memory nor its output for long;
+//   the batch        the session's batch_size, ZARVELT_BATCH_SIZE, 1 to 10,000, 1,000 by
+//                    default (insert_batch_size() in driver/program.cc, given to the session
+//                    by RunContext::use_session): a full batch is sent. A batch size of 1 asks
+//                    for no master data ahead and answers each insert before the next line.
+// Invariant: nothing a user sees depends on these bounds (the differential test runs the same
+// files with several batch sizes).
 #include "driver/transfer_loop.h"
 
 #include <cinttypes>
@@ -25,8 +61,6 @@
 #include <utility>
 #include <vector>
 
-#include "handlers/access_booking_insert.h"
-#include "handlers/time_booking_export.h"
 #include "input/line_reader.h"
 #include "input/splitter.h"
 
@@ -38,28 +72,6 @@ constexpr std::string_view kFaultyLine = "FEHLERHAFTER BUCHUNGSSATZ !!";
 
 void report_faulty_line(const Reporter& reporter) {
   reporter.console(std::string(kFaultyLine) + "\n");
-}
-
-// The line end of a line as read: CR LF, LF or none.
-std::string_view line_end(std::string_view line) {
-  if (line.ends_with("\r\n")) return "\r\n";
-  if (line.ends_with("\n")) return "\n";
-  return {};
-}
-
-// A field as the splitter reads it back: quoted when it holds a comma or a quote, or begins
-// with a blank, which an unquoted field would lose.
-void append_field(std::string& line, const std::string& field) {
-  if (field.find_first_of(",\"") == std::string::npos && !field.starts_with(' ')) {
-    line += field;
-    return;
-  }
-  line += '"';
-  for (char c : field) {
-    if (c == '"') line += '"';
-    line += c;
-  }
-  line += '"';
 }
 
 // What failed on a line, for the reasons file: each step that did not get through.
@@ -80,14 +92,13 @@ std::string reasons_of(const LineOutcome& outcome) {
   return reasons;
 }
 
-// How much the loop may hold back while inserts wait for their answers; beyond it the queued
-// inserts are sent at once, so that a file of few inserts among many other lines holds
-// neither unbounded memory nor its output for long.
+// How much the loop may hold back while inserts wait for their answers (the bounds together:
+// at the top of this file).
 constexpr std::size_t kMaxHeldLines = 4096;
 constexpr std::size_t kMaxHeldBytes = std::size_t{4} << 20;
 
-// Lines read ahead of the handlers, so that the badges their time bookings look up are asked
-// of the database together: across a network each lookup alone is a round trip.
+// Lines read ahead of the handlers, so that the master data they look up is asked of the
+// database together: across a network each lookup alone is a round trip.
 constexpr std::size_t kReadAheadLines = 500;
 constexpr std::size_t kReadAheadBytes = std::size_t{1} << 20;
 
@@ -110,11 +121,11 @@ struct HeldLine {
 };
 
 struct Loop {
-  Loop(RunContext& run_context, const BookingHandlers& booking_handlers, RejectSink* reject_sink)
-      : run(run_context), handlers(booking_handlers), rejects(reject_sink) {}
+  Loop(RunContext& run_context, const BookingKinds& booking_kinds, RejectSink* reject_sink)
+      : run(run_context), kinds(booking_kinds), rejects(reject_sink) {}
 
   RunContext& run;
-  const BookingHandlers& handlers;
+  const BookingKinds& kinds;
   RejectSink* rejects;
   TransferResult result{};
   std::deque<HeldLine> held{};
@@ -132,7 +143,7 @@ struct Loop {
     reporter.verbose_console(line.c_str());
     if (booking.empty()) return;
     const bool faulty = booking.field_count() < BookingLine::kFewestFields;
-    if (!faulty && booking.terminal() != run.terminal_name) return;  // another terminal's
+    if (!faulty && booking.terminal() != run.terminal_name()) return;  // another terminal's
     // A line of this terminal without fields up to 15 is as faulty as a short one: the
     // dispatch and the handlers read them.
     if (faulty || booking.field_count() < BookingLine::kDispatchFieldCount) {
@@ -141,14 +152,14 @@ struct Loop {
       return;
     }
     booking.trim_badge();
-    held_line.outcome = dispatch_booking(run, reporter, booking, handlers, &held_line.output);
+    held_line.outcome = dispatch_booking(run, reporter, booking, kinds, &held_line.output);
     held_line.booking = std::move(booking);
   }
 
   bool waits(const HeldLine& line) const {
     for (int i = 0; i < line.outcome.count; ++i) {
       const HandlerResult& step = line.outcome.steps[i].result;
-      if (step.outcome == Outcome::kWaiting && !run.inserts->answer(step.ticket)) return true;
+      if (step.outcome == Outcome::kWaiting && !run.inserts()->answer(step.ticket)) return true;
     }
     return false;
   }
@@ -161,32 +172,32 @@ struct Loop {
     std::size_t written = 0;
     std::int64_t last_ticket = -1;
     for (int i = 0; i < outcome.count; ++i) {
-      LineOutcome::StepResult& step = outcome.steps[i];
+      LineOutcome::Step& step = outcome.steps[i];
       if (step.result.outcome != Outcome::kWaiting) continue;
-      for (; written < step.held_end; ++written) run.reporter.release(line.output[written]);
+      for (; written < step.held_end; ++written) run.reporter().release(line.output[written]);
       last_ticket = step.result.ticket;
-      const std::int32_t status = run.inserts->answer(last_ticket).value_or(db::kInternalError);
-      step.result = handlers.insert_answered(run, step.step, status);
+      const std::int32_t status = run.inserts()->answer(last_ticket).value_or(db::kInternalError);
+      step.result = kinds[step.kind].handler->answered(run, status);
     }
-    for (; written < line.output.size(); ++written) run.reporter.release(line.output[written]);
-    if (last_ticket >= 0) run.inserts->forget_before(last_ticket + 1);
+    for (; written < line.output.size(); ++written) run.reporter().release(line.output[written]);
+    if (last_ticket >= 0) run.inserts()->forget_before(last_ticket + 1);
 
     if (line.faulty) {
       reject(line.number, line.line, *line.faulty);
       return {};
     }
     if (!line.booking) return {};
-    count_bookings(run.counters, outcome);
+    count_bookings(result.counted, outcome);
     const HandlerResult final_result = outcome.final_result();
     // A line of a run that ends here is not rejected: nothing of the run is taken over.
     if (ends_run(final_result.outcome)) return final_result;
-    const std::string again = line_to_feed_again(line.line, *line.booking, outcome);
+    const std::string again = line_to_feed_again(line.line, *line.booking, outcome, kinds);
     if (!again.empty()) reject(line.number, again, reasons_of(outcome));
     return {};
   }
 
   void send_queued() {
-    if (run.inserts != nullptr) run.inserts->flush();
+    if (run.inserts() != nullptr) run.inserts()->flush();
   }
 
   // Completes the held lines whose answers are in, in order. Returns the result that ends the
@@ -206,24 +217,25 @@ struct Loop {
     return {};
   }
 
-  // Asks for the master data the lines' handlers will look up, all at once.
+  // Asks for the master data the lines' handlers will look up, all at once, kind by kind.
   void prefetch_master_data(std::vector<ReadAhead>& lines) {
-    if (run.master_data == nullptr) return;
-    std::vector<const BookingLine*> time_bookings;
-    std::vector<const BookingLine*> access_bookings;
+    if (run.master_data() == nullptr) return;
+    std::vector<const BookingLine*> taken[kBookingKindCount];
     for (ReadAhead& line : lines) {
       BookingLine& booking = line.booking;
       if (line.read != LineRead::kLine || booking.empty() ||
           booking.field_count() < BookingLine::kDispatchFieldCount ||
-          booking.terminal() != run.terminal_name) {
+          booking.terminal() != run.terminal_name()) {
         continue;
       }
       booking.trim_badge();  // as the handlers will see it
-      if (runs_step(booking, Step::kTime)) time_bookings.push_back(&booking);
-      if (runs_step(booking, Step::kAccess)) access_bookings.push_back(&booking);
+      for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+        if (kinds[kind].takes(booking)) taken[kind].push_back(&booking);
+      }
     }
-    prefetch_time_booking_master_data(*run.master_data, time_bookings);
-    prefetch_access_booking_master_data(*run.master_data, access_bookings);
+    for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+      kinds[kind].handler->prefetch(run, taken[kind]);
+    }
   }
 
   // Takes one line read; returns the result that ends the run, or kDone.
@@ -231,7 +243,7 @@ struct Loop {
     HeldLine line;
     line.number = result.lines_read;
     // What the line gives is kept as data until its turn comes.
-    const Reporter reporter = run.reporter.collecting_into(&line.output);
+    const Reporter reporter = run.reporter().collecting_into(&line.output);
     if (read_line.read == LineRead::kTooLong) {
       // Longer than any booking: faulty, and too long to keep for feeding again.
       report_faulty_line(reporter);
@@ -251,58 +263,20 @@ struct Loop {
   }
 };
 
-void write_summary(const RunContext& run) {
-  const Counters& c = run.counters;
-  if (run.reporter.verbose()) {
-    const std::int64_t total =
-        std::int64_t{c.time_bookings} + c.access_bookings + c.cost_centre_bookings + c.events;
-    run.reporter.console(std::to_string(total) + " Buchungen uebergeben");
+void write_summary(const Reporter& reporter, const Counters& counted) {
+  if (reporter.verbose()) {
+    std::int64_t total = 0;
+    for (const std::int32_t count : counted) total += count;
+    reporter.console(std::to_string(total) + " Buchungen uebergeben");
   }
-  run.reporter.log(summary_text(c));
+  reporter.log(summary_text(counted));
 }
 
 }  // namespace
 
-std::string summary_text(const Counters& c) {
-  char summary[256];
-  std::snprintf(summary, sizeof summary,
-                "\n\xFC"
-                "bergeben:\n"
-                "   Zeitbuchungen         : %d\n"
-                "   Zutrittsbuchungen:    : %d\n"
-                "   Kostenstellenbuchungen: %d\n"
-                "   Ereignisse:           : %d\n",
-                static_cast<int>(c.time_bookings), static_cast<int>(c.access_bookings),
-                static_cast<int>(c.cost_centre_bookings), static_cast<int>(c.events));
-  return summary;
-}
-
-std::string line_to_feed_again(const std::string& line, const BookingLine& booking,
-                               const LineOutcome& outcome) {
-  int reached_steps = 0;
-  for (int i = 0; i < outcome.count; ++i) reached_steps += reached(outcome.steps[i].result);
-  if (reached_steps == outcome.count) return {};
-  // A time booking with its access booking where one of the two got through: fed again, the
-  // line must do only the other. The mark and the result are what the dispatch reads.
-  if (outcome.booking_case == BookingCase::kTimeAndAccess && reached_steps == 1) {
-    std::vector<std::string> fields = booking.fields();
-    const bool time_reached = reached(outcome.steps[0].result);
-    fields[time_reached ? 10 : 11].clear();
-    std::string rebuilt;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (i > 0) rebuilt += ',';
-      append_field(rebuilt, fields[i]);
-    }
-    return rebuilt.append(line_end(line));
-  }
-  return line;
-}
-
-TransferResult transfer_bookings(RunContext& run, std::FILE* source,
-                                 const BookingHandlers& handlers, RejectSink* rejects,
-                                 ProgressSink* progress) {
-  run.counters = Counters{};
-  Loop loop(run, handlers, rejects);
+TransferResult transfer_bookings(RunContext& run, std::FILE* source, const BookingKinds& kinds,
+                                 RejectSink* rejects, ProgressSink* progress) {
+  Loop loop(run, kinds, rejects);
   std::int64_t bytes = 0;
   HandlerResult ended;
   std::vector<ReadAhead> ahead;
@@ -336,7 +310,7 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source,
     ended = loop.complete_answered();
   }
   loop.result.ended = ended;
-  write_summary(run);
+  write_summary(run.reporter(), loop.result.counted);
   return loop.result;
 }
 

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <string>
 #include <string_view>
 
 #include "driver/dispatch.h"
@@ -34,24 +33,15 @@ struct TransferResult {
   HandlerResult ended;  // kDone, or the result that ended the run early
   std::int64_t lines_read = 0;
   std::int64_t lines_rejected = 0;
+  Counters counted{};  // the bookings of each kind that got through
 };
 
-// Zeroes the counters, handles every line of source to its end through handlers, writes the
-// summary to the log (and in verbose mode the total to the console). Stops early, summary
-// still written, after a line whose handlers found the session lost or the run's writes
-// refused.
+// Handles every line of source to its end through the kinds' handlers, writes the summary of
+// what it counted to the log (and in verbose mode the total to the console). Stops early,
+// summary still written, after a line whose handlers found the session lost or the run's
+// writes refused.
 TransferResult transfer_bookings(RunContext& run, std::FILE* source,
-                                 const BookingHandlers& handlers = kBookingHandlers,
+                                 const BookingKinds& kinds = kBookingKinds,
                                  RejectSink* rejects = nullptr, ProgressSink* progress = nullptr);
-
-// The summary of the counters, as the log gets it at the end of the loop (a check run prints it
-// on the console as well).
-std::string summary_text(const Counters& counters);
-
-// The line to feed again for a line whose handlers gave outcome: the line as read, or, where
-// one of its two destinations was reached, the line rebuilt with that part switched off (the
-// time-booking mark or the access result emptied). Empty when the line reached everything.
-std::string line_to_feed_again(const std::string& line, const BookingLine& booking,
-                               const LineOutcome& outcome);
 
 }  // namespace zarvelt

@@ -1,13 +1,17 @@
+// The transfer loop with fake handlers: which kinds a line goes to, faulty and foreign lines,
+// the summary, a run that ends early, and waiting inserts that change nothing of the output.
 #include "driver/transfer_loop.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "input/line_reader.h"
+#include "input/splitter.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -16,46 +20,35 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-// What the fake handlers saw. Handlers are plain function pointers, so the fakes reach the
-// recorder of the running test through this one pointer.
-struct Recorder {
-  std::vector<std::string> calls;
-  std::vector<std::string> badges;  // field 0 as each handler received it
-  std::int32_t event_status = 0;
-  Outcome time_outcome = Outcome::kDone;
-  struct Event {
-    std::string terminal, reader_number, badge, date, time, function_code, status_number;
-    bool operator==(const Event&) const = default;
-  };
-  std::vector<Event> events;
+// What the fake handlers saw, in the order they saw it.
+struct Seen {
+  std::string kind;  // the fake's name
+  BookingLine line;
 };
-Recorder* recorder = nullptr;
 
-HandlerResult fake_time_booking(RunContext&, const Reporter&, const BookingLine& line) {
-  recorder->calls.push_back("time");
-  recorder->badges.push_back(line.badge());
-  return {recorder->time_outcome, 0, {}};
-}
-HandlerResult fake_access_booking(RunContext&, const Reporter&, const BookingLine& line) {
-  recorder->calls.push_back("access");
-  recorder->badges.push_back(line.badge());
-  return {};
-}
-HandlerResult fake_cost_centre_booking(RunContext&, const Reporter&, const BookingLine& line) {
-  recorder->calls.push_back("cost_centre");
-  recorder->badges.push_back(line.badge());
-  return {};
-}
-HandlerResult fake_event(RunContext&, const Reporter&, const BookingLine& line) {
-  recorder->calls.push_back("event");
-  recorder->events.push_back({line.terminal(), line.reader_number(), line.badge(), line.date(),
-                              line.time(), line.function_code(), line.status_number()});
-  const std::int32_t status = recorder->event_status;
-  return handler_result(status == 0 ? Outcome::kDone : Outcome::kFailed, status);
-}
+// A handler that notes each line it is given and gives what the test set.
+class FakeHandler final : public BookingHandler {
+ public:
+  FakeHandler(std::string kind, std::vector<Seen>& seen) : kind_(std::move(kind)), seen_(seen) {}
+  HandlerResult handle(RunContext&, const Reporter&, const BookingLine& line) const override {
+    seen_.push_back({kind_, line});
+    return result;
+  }
+  HandlerResult result;
 
-constexpr BookingHandlers kRecordingHandlers = {&fake_time_booking, &fake_access_booking,
-                                                &fake_cost_centre_booking, &fake_event, nullptr};
+ private:
+  std::string kind_;
+  std::vector<Seen>& seen_;
+};
+
+// The place of the kind whose run record label is label.
+std::size_t kind_of(std::string_view label) {
+  for (std::size_t kind = 0; kind < kBookingKinds.size(); ++kind) {
+    if (kBookingKinds[kind].record_label == label) return kind;
+  }
+  ADD_FAILURE() << "no kind " << label;
+  return 0;
+}
 
 // A booking line of terminal T1 with 16 fields; values replace single fields.
 std::string booking_line(const std::map<int, std::string>& values, int field_count = 16) {
@@ -70,14 +63,26 @@ std::string booking_line(const std::map<int, std::string>& values, int field_cou
 class TransferLoopTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    recorder = &record;
-    run.terminal_name = "T1";
+    // The program's kinds with a fake handler each, named by the kind's run record label.
+    for (BookingKind& kind : kinds) {
+      const std::string name(kind.record_label);
+      kind.handler = &fakes.emplace(name, FakeHandler(name, seen)).first->second;
+    }
     set_verbose(false);
   }
-  void TearDown() override { recorder = nullptr; }
   void set_verbose(bool verbose) {
-    run.reporter = Reporter(installation.log_path().string(), console.file(), verbose);
+    run.emplace("T1", Reporter(installation.log_path().string(), console.file(), verbose));
   }
+  FakeHandler& fake(const std::string& name) { return fakes.at(name); }
+  void set_event_status(std::int32_t status) {
+    fake("events").result = handler_result(status == 0 ? Outcome::kDone : Outcome::kFailed, status);
+  }
+  std::vector<std::string> calls() const {
+    std::vector<std::string> names;
+    for (const Seen& s : seen) names.push_back(s.kind);
+    return names;
+  }
+  std::int32_t counted(std::string_view label) const { return result.counted[kind_of(label)]; }
 
   // Runs the loop over a source file holding these bytes.
   void transfer(const std::string& source_bytes) {
@@ -85,16 +90,18 @@ class TransferLoopTest : public ::testing::Test {
     testing::write_file(path, source_bytes);
     std::FILE* source = std::fopen(path.c_str(), "rb");
     ASSERT_NE(source, nullptr);
-    ended = transfer_bookings(run, source, kRecordingHandlers).ended;
+    result = transfer_bookings(*run, source, kinds);
     std::fclose(source);
   }
   std::string log() { return testing::read_file(installation.log_path()).value_or(""); }
 
   testing::TempInstallation installation;
   testing::CapturedConsole console;
-  Recorder record;
-  RunContext run;
-  HandlerResult ended;
+  std::vector<Seen> seen;
+  std::map<std::string, FakeHandler> fakes;
+  BookingKinds kinds = kBookingKinds;
+  std::optional<RunContext> run;
+  TransferResult result;
 };
 
 std::string summary(int time, int access, int cost_centre, int events) {
@@ -144,11 +151,14 @@ class FakeInsertQueue : public InsertQueue {
   db::Ticket next_ = 0;
 };
 
-HandlerResult printing_time_booking(RunContext&, const Reporter& reporter,
-                                    const BookingLine& line) {
-  reporter.console("time " + line.badge() + "\n");
-  return {};
-}
+class PrintingTimeBooking final : public BookingHandler {
+ public:
+  HandlerResult handle(RunContext&, const Reporter& reporter,
+                       const BookingLine& line) const override {
+    reporter.console("time " + line.badge() + "\n");
+    return {};
+  }
+};
 
 struct CollectedRejects : RejectSink {
   std::vector<std::string> lines;
@@ -172,31 +182,30 @@ TEST_F(TransferLoopTest, WaitingInsertsChangeNothingOfTheOutput) {
                                                         {"access A5", db::kReadOnly}};
   const std::string path = (installation.working_dir() / "source.txt").string();
   testing::write_file(path, source);
-  BookingHandlers handlers = kBookingHandlers;
-  handlers.export_time_booking = &printing_time_booking;
+  BookingKinds program_kinds = kBookingKinds;
+  const PrintingTimeBooking printing_time_booking;
+  program_kinds[kind_of("time_bookings")].handler = &printing_time_booking;
   db::Session no_session;
   MasterData master_data(no_session);  // 40p and dta look nothing up
-  run.master_data = &master_data;
-  set_verbose(true);
 
   std::string first_console;
   for (const std::size_t batch : {1, 2, 1000}) {
     testing::CapturedConsole batch_console;
-    run.reporter = Reporter(installation.log_path().string(), batch_console.file(), true);
+    RunContext batch_run("T1",
+                         Reporter(installation.log_path().string(), batch_console.file(), true));
     FakeInsertQueue inserts(batch, statuses);
-    run.inserts = &inserts;
+    batch_run.use(&master_data, &inserts);
     CollectedRejects rejects;
     std::FILE* file = std::fopen(path.c_str(), "rb");
     ASSERT_NE(file, nullptr);
-    const TransferResult result = transfer_bookings(run, file, handlers, &rejects);
+    result = transfer_bookings(batch_run, file, program_kinds, &rejects);
     std::fclose(file);
-    run.inserts = nullptr;
     SCOPED_TRACE("batch " + std::to_string(batch));
     EXPECT_EQ(result.ended.outcome, Outcome::kRunMustEnd);
     EXPECT_EQ(result.lines_read, 6);
-    EXPECT_EQ(run.counters.access_bookings, 2);
-    EXPECT_EQ(run.counters.time_bookings, 1);
-    EXPECT_EQ(run.counters.events, 0);  // the duplicate counts no event
+    EXPECT_EQ(counted("access_bookings"), 2);
+    EXPECT_EQ(counted("time_bookings"), 1);
+    EXPECT_EQ(counted("events"), 0);  // the duplicate counts no event
     EXPECT_THAT(rejects.lines, ElementsAre("3: FEHLERHAFTER BUCHUNGSSATZ !!",
                                            "4: Insert in Kvs402Zpk fehlgeschlagen, Fehler -12899"));
     EXPECT_LE(inserts.kept(), 1u);  // answers taken are let go of
@@ -237,56 +246,66 @@ class DispatchTableTest : public TransferLoopTest,
 
 TEST_P(DispatchTableTest, RunsTheHandlersOfItsCaseInOrder) {
   const DispatchCase& c = GetParam();
-  record.event_status = c.event_status;
+  set_event_status(c.event_status);
   // A refused time booking must not keep the access booking of its line from running.
-  record.time_outcome = Outcome::kRefused;
+  fake("time_bookings").result = {Outcome::kRefused, 0, {}};
   transfer(booking_line(c.fields));
-  EXPECT_EQ(record.calls, c.calls);
-  EXPECT_EQ(run.counters.events, c.events_counted);
-  EXPECT_EQ(run.counters.time_bookings, 0);
+  EXPECT_EQ(calls(), c.calls);
+  EXPECT_EQ(counted("events"), c.events_counted);
+  EXPECT_EQ(counted("time_bookings"), 0);
   EXPECT_EQ(console.text(), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, DispatchTableTest,
     ::testing::Values(
-        DispatchCase{
-            "TimeAndAccess", {{15, "40p"}, {10, "1"}, {11, "0"}}, 0, {"time", "access"}, 0},
-        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time"}, 0},
-        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access"}, 0},
+        DispatchCase{"TimeAndAccess",
+                     {{15, "40p"}, {10, "1"}, {11, "0"}},
+                     0,
+                     {"time_bookings", "access_bookings"},
+                     0},
+        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time_bookings"}, 0},
+        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"Neither", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
-        DispatchCase{
-            "DoorAccess", {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}}, 0, {"access"}, 0},
+        DispatchCase{"DoorAccess",
+                     {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}},
+                     0,
+                     {"access_bookings"},
+                     0},
         DispatchCase{"DoorTimeWithBadge",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "100"}},
                      0,
-                     {"time"},
+                     {"time_bookings"},
+                     0},
+        DispatchCase{"DoorTimeWithoutBadge",
+                     {{15, "dta"}, {7, "025"}, {12, "100"}},
+                     0,
+                     {"time_bookings"},
                      0},
         DispatchCase{
-            "DoorTimeWithoutBadge", {{15, "dta"}, {7, "025"}, {12, "100"}}, 0, {"time"}, 0},
-        DispatchCase{"DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access"}, 0},
+            "DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"DoorAccessBadgeOfBlanksAndTabs",
                      {{15, "dta"}, {0, " \t "}, {7, "025"}, {12, "200"}},
                      0,
-                     {"access"},
+                     {"access_bookings"},
                      0},
         DispatchCase{"DoorEventCounted",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      0,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      1},
         DispatchCase{"DoorEventFailedAccessStillRuns",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "200"}},
                      -1400,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      0},
         DispatchCase{"DoorEventStatusNumberComparedAsText",
                      {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "0100"}},
                      0,
-                     {"event", "access"},
+                     {"events", "access_bookings"},
                      1},
-        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access"}, 0},
-        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre"}, 0},
+        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access_bookings"}, 0},
+        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre_bookings"}, 0},
         DispatchCase{"UnknownUpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
         DispatchCase{"UnknownOtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
         DispatchCase{"UnknownKindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
@@ -300,9 +319,13 @@ TEST_F(TransferLoopTest, EventGetsItsLineWithTheTrimmedBadge) {
                          {7, "025"},
                          {12, "-7"},
                          {15, "dta"}}));
-  EXPECT_THAT(record.events,
-              ElementsAre(Recorder::Event{"T1", "12x", "0815", "20240305", "143015", "025", "-7"}));
-  EXPECT_THAT(record.badges, ElementsAre("0815"));  // the access insert sees it trimmed too
+  ASSERT_THAT(calls(), ElementsAre("events", "access_bookings"));
+  const BookingLine& event = seen[0].line;
+  EXPECT_THAT((std::vector<std::string>{event.terminal(), event.reader_number(), event.badge(),
+                                        event.date(), event.time(), event.function_code(),
+                                        event.status_number()}),
+              ElementsAre("T1", "12x", "0815", "20240305", "143015", "025", "-7"));
+  EXPECT_EQ(seen[1].line.badge(), "0815");  // the access insert sees it trimmed too
 }
 
 TEST_F(TransferLoopTest, FaultyAndForeignLinesReachNoHandler) {
@@ -314,7 +337,7 @@ TEST_F(TransferLoopTest, FaultyAndForeignLinesReachNoHandler) {
            booking_line({{5, "t1"}, {15, "62p"}}) +          // names compare case-sensitively
            booking_line({{5, "T1 "}, {15, "62p"}}) +         // field 5 is not trimmed
            "\n" + "   \r\n" + booking_line({{15, "62p"}}));  // empty lines are passed over
-  EXPECT_THAT(record.calls, ElementsAre("access"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings"));
   EXPECT_EQ(console.text(),
             "FEHLERHAFTER BUCHUNGSSATZ !!\n"
             "FEHLERHAFTER BUCHUNGSSATZ !!\n"
@@ -331,7 +354,6 @@ TEST_F(TransferLoopTest, EmptySourceLogsFourZerosAndVerboseTotal) {
 
 TEST_F(TransferLoopTest, VerboseEchoesEveryLineAndPrintsTheTotal) {
   set_verbose(true);
-  record.event_status = 0;
   const std::string lines = booking_line({{15, "40p"}, {10, "1"}, {11, "0"}}) + "\n" +
                             booking_line({{15, "50p"}}) +
                             booking_line({{15, "dta"}, {0, "1"}, {7, "025"}, {12, "200"}}) +
@@ -344,20 +366,20 @@ TEST_F(TransferLoopTest, VerboseEchoesEveryLineAndPrintsTheTotal) {
 TEST_F(TransferLoopTest, LostSessionEndsTheLoopAfterItsLine) {
   // The event insert reports the session lost; the access insert of the same line still runs,
   // no later line does, and the summary is written.
-  record.event_status = -3113;
+  set_event_status(-3113);
   transfer(booking_line({{15, "62p"}}) +
            booking_line({{15, "dta"}, {0, "1"}, {7, "025"}, {12, "200"}}) +
            booking_line({{15, "62p"}}) + booking_line({{15, "50p"}}));
-  EXPECT_THAT(record.calls, ElementsAre("access", "event", "access"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings", "events", "access_bookings"));
   EXPECT_EQ(log(), summary(0, 2, 0, 0));
-  EXPECT_EQ(ended.outcome, Outcome::kSessionLost);
-  EXPECT_EQ(ended.status, -3113);
+  EXPECT_EQ(result.ended.outcome, Outcome::kSessionLost);
+  EXPECT_EQ(result.ended.status, -3113);
 }
 
-TEST_F(TransferLoopTest, CountersStartAtZero) {
-  run.counters = {7, 7, 7, 7};
+TEST_F(TransferLoopTest, EachTransferCountsFromZero) {
   transfer(booking_line({{15, "62p"}}));
-  EXPECT_EQ(log(), summary(0, 1, 0, 0));
+  transfer(booking_line({{15, "62p"}}));
+  EXPECT_EQ(log(), summary(0, 1, 0, 0) + summary(0, 1, 0, 0));
 }
 
 TEST_F(TransferLoopTest, ALineIsOneBookingWhateverItsLength) {
@@ -369,9 +391,44 @@ TEST_F(TransferLoopTest, ALineIsOneBookingWhateverItsLength) {
       booking_line({{0, std::string(kMaxLineLength, '9') + "10001"}, {15, "62p"}});
   const std::string next = booking_line({{15, "50p"}});
   transfer(long_line + too_long + next);
-  EXPECT_THAT(record.calls, ElementsAre("access", "cost_centre"));
+  EXPECT_THAT(calls(), ElementsAre("access_bookings", "cost_centre_bookings"));
   EXPECT_EQ(console.text(),
             long_line + "FEHLERHAFTER BUCHUNGSSATZ !!\n" + next + "2 Buchungen uebergeben");
+}
+
+// A line fed again does only what did not get through: a "40p" line loses the mark or the
+// access result of the part that did; any other partly reached line comes back as read.
+TEST(LineToFeedAgainTest, SwitchesOffOnlyWhatGotThrough) {
+  const HandlerResult done;
+  const HandlerResult failed{Outcome::kFailed, -1400, {}};
+  const std::size_t time = kind_of("time_bookings");
+  const std::size_t access = kind_of("access_bookings");
+  const std::size_t event = kind_of("events");
+  const std::string both = booking_line({{0, "7"}, {15, "40p"}, {10, "1"}, {11, "0"}});
+  const std::string door =
+      booking_line({{0, "7"}, {7, "025"}, {11, "9"}, {12, "200"}, {15, "dta"}});
+  struct Case {
+    const std::string& line;
+    std::size_t first, second;
+    bool first_reached, second_reached;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {both, time, access, true, true, ""},
+      {both, time, access, false, false, both},
+      {both, time, access, true, false, booking_line({{0, "7"}, {15, "40p"}, {11, "0"}})},
+      {both, time, access, false, true, booking_line({{0, "7"}, {15, "40p"}, {10, "1"}})},
+      {door, event, access, true, false, door},
+      {door, event, access, false, true, door},
+  };
+  for (const Case& c : cases) {
+    LineOutcome outcome;
+    outcome.steps[0] = {c.first, c.first_reached ? done : failed};
+    outcome.steps[1] = {c.second, c.second_reached ? done : failed};
+    outcome.count = 2;
+    BookingLine booking(split_booking_line(c.line));
+    EXPECT_EQ(line_to_feed_again(c.line, booking, outcome, kBookingKinds), c.expected) << c.line;
+  }
 }
 
 }  // namespace

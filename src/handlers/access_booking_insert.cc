@@ -79,4 +79,18 @@ HandlerResult insert_access_booking(InsertQueue& inserts, MasterData& master_dat
                                  inserts.answer(waiting.ticket).value_or(db::kInternalError));
 }
 
+void AccessBookingHandler::prefetch(RunContext& run,
+                                    const std::vector<const BookingLine*>& lines) const {
+  prefetch_access_booking_master_data(*run.master_data(), lines);
+}
+
+HandlerResult AccessBookingHandler::handle(RunContext& run, const Reporter&,
+                                           const BookingLine& line) const {
+  return queue_access_booking(*run.inserts(), *run.master_data(), line);
+}
+
+HandlerResult AccessBookingHandler::answered(RunContext& run, std::int32_t status) const {
+  return access_booking_answered(run.reporter(), status);
+}
+
 }  // namespace zarvelt

@@ -1,3 +1,5 @@
+// Access booking inserts on each backend: the access status code by access result and by
+// record kind, duplicates counted and failures printed.
 #include "handlers/access_booking_insert.h"
 
 #include <gmock/gmock.h>

@@ -65,8 +65,13 @@ HandlerResult export_cost_centre_booking(ExportFile& target2, const Reporter& re
   record += zero_fill_left(cost_centre_column, kCostCentreWidth);
 
   // A failed write is remembered in the export file for the driver; the booking still counts.
-  export_write(target2, record);
+  target2.write(record);
   return {Outcome::kDone, db::kSuccess, {}};
+}
+
+HandlerResult CostCentreHandler::handle(RunContext& run, const Reporter& reporter,
+                                        const BookingLine& line) const {
+  return export_cost_centre_booking(run.cost_centre_export(), reporter, line);
 }
 
 }  // namespace zarvelt

@@ -1,3 +1,5 @@
+// Cost-centre export records: columns, over-long values, refused dates and times, failed
+// writes.
 #include "handlers/cost_centre_export.h"
 
 #include <gtest/gtest.h>
@@ -28,11 +30,11 @@ BookingLine booking(std::string badge, std::string date, std::string time,
 
 class CostCentreExportTest : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(export_open(target2, target_path)); }
+  void SetUp() override { ASSERT_TRUE(target2.open(target_path)); }
 
   // The bytes of target file 2 after closing it.
   std::string exported() {
-    EXPECT_TRUE(export_close(target2));
+    EXPECT_TRUE(target2.close());
     return read_file(target_path).value_or("<missing>");
   }
   std::string log() { return read_file(installation.log_path()).value_or(""); }
@@ -141,14 +143,14 @@ TEST_F(CostCentreExportTest, DatesAndTimesThatAreNoneAreRefusedAndLogged) {
 TEST(CostCentreExportFailureTest, RecordThatDoesNotReachTheDiskMarksTheFileFailed) {
   testing::CapturedConsole console;
   ExportFile target2;
-  ASSERT_TRUE(export_open(target2, "/dev/full"));
+  ASSERT_TRUE(target2.open("/dev/full"));
   const Reporter reporter("", console.file(), false);
   EXPECT_EQ(
       export_cost_centre_booking(target2, reporter, booking("12345", "20240305", "143015", "4711"))
           .outcome,
       Outcome::kDone);
-  EXPECT_FALSE(export_close(target2));
-  EXPECT_TRUE(target2.failed);
+  EXPECT_FALSE(target2.close());
+  EXPECT_TRUE(target2.failed());
 }
 
 }  // namespace

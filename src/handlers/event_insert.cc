@@ -34,4 +34,13 @@ HandlerResult insert_event(InsertQueue& inserts, const Reporter& reporter,
   return event_answered(reporter, inserts.answer(waiting.ticket).value_or(db::kInternalError));
 }
 
+HandlerResult EventHandler::handle(RunContext& run, const Reporter&,
+                                   const BookingLine& line) const {
+  return queue_event(*run.inserts(), line);
+}
+
+HandlerResult EventHandler::answered(RunContext& run, std::int32_t status) const {
+  return event_answered(run.reporter(), status);
+}
+
 }  // namespace zarvelt

@@ -2,12 +2,22 @@
 // a function code other than "024" and a status number other than "100").
 #pragma once
 
+#include "handlers/booking_handler.h"
 #include "handlers/insert_queue.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"
 
 namespace zarvelt {
+
+// The events' handler: the insert queued in the run's queue, and its answer made the event's
+// outcome by event_answered.
+class EventHandler final : public BookingHandler {
+ public:
+  HandlerResult handle(RunContext& run, const Reporter& reporter,
+                       const BookingLine& line) const override;
+  HandlerResult answered(RunContext& run, std::int32_t status) const override;
+};
 
 // Inserts the line's event (event date and time: date immediately followed by time; reader
 // and result number as the integer values of fields 6 and 12; no variable text, stored as

@@ -1,3 +1,4 @@
+// Event inserts: the rows stored on each backend, duplicates and refused values.
 #include "handlers/event_insert.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,5 @@
+// Export files: plain and staged, publishing and discarding under every file system fault,
+// locks, links and devices.
 #include "handlers/export_file.h"
 
 #include <gmock/gmock.h>
@@ -25,20 +27,20 @@ TEST(ExportFileTest, OpenEmptiesAnExistingFileAndCloseKeepsTheBytes) {
   const std::string path = (installation.working_dir() / "export.txt").string();
   testing::write_file(path, "old contents");
   ExportFile out;
-  ASSERT_TRUE(export_open(out, path));
-  EXPECT_TRUE(export_write(out, "a\n"));
-  EXPECT_TRUE(export_write(out, ""));
-  EXPECT_TRUE(export_close(out));
+  ASSERT_TRUE(out.open(path));
+  EXPECT_TRUE(out.write("a\n"));
+  EXPECT_TRUE(out.write(""));
+  EXPECT_TRUE(out.close());
   EXPECT_EQ(testing::read_file(path), "a\n");
 }
 
 TEST(ExportFileTest, WriteThatFailsOnlyAtFlushIsReportedByClose) {
   ExportFile out;
-  ASSERT_TRUE(export_open(out, "/dev/full"));
-  export_write(out, "buffered, so the failure shows at the flush");
-  EXPECT_FALSE(export_close(out));
-  EXPECT_TRUE(out.failed);
-  EXPECT_FALSE(export_close(out));  // closing twice keeps the verdict and touches nothing
+  ASSERT_TRUE(out.open("/dev/full"));
+  out.write("buffered, so the failure shows at the flush");
+  EXPECT_FALSE(out.close());
+  EXPECT_TRUE(out.failed());
+  EXPECT_FALSE(out.close());  // closing twice keeps the verdict and touches nothing
 }
 
 class StagedExportTest : public ::testing::Test {
@@ -58,7 +60,7 @@ class StagedExportTest : public ::testing::Test {
   std::vector<std::string> names() { return names_in(installation.working_dir()); }
   std::vector<std::string> temp_names() { return names_in(temp); }
   bool open(ExportFile& out, const std::string& name = "export.txt") {
-    return export_open_staged(out, at(name), "1", file_system, std::chrono::milliseconds(200));
+    return out.open_staged(at(name), "1", file_system, std::chrono::milliseconds(200));
   }
 
   testing::TempInstallation installation;
@@ -70,21 +72,21 @@ TEST_F(StagedExportTest, TargetStaysEmptyUntilPublished) {
   testing::write_file(at("export.txt"), "old contents");
   ExportFile out;
   ASSERT_TRUE(open(out));
-  EXPECT_FALSE(out.in_place);
+  EXPECT_FALSE(out.in_place());
   EXPECT_EQ(testing::read_file(at("export.txt")), "");
   // A name of this run's own beside the target: tag, process id, random part.
-  EXPECT_THAT(out.staging_path, MatchesRegex(".*/export\\.txt\\.1\\.[0-9]+-[0-9a-f]{16}\\.tmp"));
-  EXPECT_EQ(fs::path(out.staging_path).parent_path(), installation.working_dir());
-  EXPECT_TRUE(export_write(out, "record\n"));
-  EXPECT_TRUE(export_finish(out));
+  EXPECT_THAT(out.staging_path(), MatchesRegex(".*/export\\.txt\\.1\\.[0-9]+-[0-9a-f]{16}\\.tmp"));
+  EXPECT_EQ(fs::path(out.staging_path()).parent_path(), installation.working_dir());
+  EXPECT_TRUE(out.write("record\n"));
+  EXPECT_TRUE(out.finish());
   EXPECT_EQ(testing::read_file(at("export.txt")), "");
-  EXPECT_EQ(testing::read_file(out.staging_path), "record\n");
-  EXPECT_TRUE(export_publish(out));
+  EXPECT_EQ(testing::read_file(out.staging_path()), "record\n");
+  EXPECT_TRUE(out.publish());
   EXPECT_EQ(testing::read_file(at("export.txt")), "record\n");
   EXPECT_THAT(names(), ElementsAre("export.txt"));
   // The staging file's sync before the move, the directory's after it.
   EXPECT_EQ(file_system.calls(FileOp::kSync, installation.working_dir().string()), 2);
-  export_discard(out);  // after publishing there is nothing left to discard
+  out.discard();  // after publishing there is nothing left to discard
   EXPECT_EQ(testing::read_file(at("export.txt")), "record\n");
 }
 
@@ -92,12 +94,12 @@ TEST_F(StagedExportTest, DiscardLeavesTheTargetEmptyAndNoStagingFile) {
   for (const bool finished : {false, true}) {
     ExportFile out;
     ASSERT_TRUE(open(out));
-    EXPECT_TRUE(export_write(out, "record\n"));
+    EXPECT_TRUE(out.write("record\n"));
     if (finished) {
-      EXPECT_TRUE(export_finish(out));
+      EXPECT_TRUE(out.finish());
     }
-    export_discard(out);
-    export_release(out);
+    out.discard();
+    out.release();
     EXPECT_EQ(testing::read_file(at("export.txt")), "");
     EXPECT_THAT(names(), ElementsAre("export.txt"));
   }
@@ -107,7 +109,7 @@ TEST_F(StagedExportTest, UncreatableTargetFailsTheOpen) {
   fs::create_directory(at("a.txt"));
   ExportFile target_is_directory;
   EXPECT_FALSE(open(target_is_directory, "a.txt"));
-  EXPECT_EQ(target_is_directory.file, nullptr);
+  EXPECT_FALSE(target_is_directory.is_open());
   EXPECT_TRUE(fs::is_directory(at("a.txt")));
 }
 
@@ -118,8 +120,8 @@ TEST_F(StagedExportTest, UncreatableTargetFailsTheOpen) {
 struct ExportFaultCase {
   const char* name;
   FileFault fault;
-  bool opens = true;      // export_open_staged succeeds
-  bool finishes = false;  // export_finish succeeds (then publishing is what fails)
+  bool opens = true;      // open_staged succeeds
+  bool finishes = false;  // finish succeeds (then publishing is what fails)
   bool in_place = false;  // the target is written through (its directory takes no new file)
 };
 
@@ -154,26 +156,26 @@ TEST_F(StagedExportTest, FaultsOfTheFileSystemNeverPublishHalfAnExport) {
     ExportFile out;
     ASSERT_EQ(open(out), c.opens);
     if (!c.opens) {
-      EXPECT_EQ(out.file, nullptr);
-      export_discard(out);
-      export_release(out);
+      EXPECT_FALSE(out.is_open());
+      out.discard();
+      out.release();
       EXPECT_THAT(names(), ElementsAre("export.txt"));
       EXPECT_THAT(temp_names(), ElementsAre());
       continue;
     }
-    EXPECT_EQ(out.in_place, c.in_place);
-    for (int i = 1; i <= 3; ++i) export_write(out, "record " + std::to_string(i) + "\n");
-    EXPECT_EQ(export_finish(out), c.finishes);
-    EXPECT_EQ(out.failed, !c.finishes);
-    EXPECT_FALSE(export_publish(out));
+    EXPECT_EQ(out.in_place(), c.in_place);
+    for (int i = 1; i <= 3; ++i) out.write("record " + std::to_string(i) + "\n");
+    EXPECT_EQ(out.finish(), c.finishes);
+    EXPECT_EQ(out.failed(), !c.finishes);
+    EXPECT_FALSE(out.publish());
     if (c.finishes) {
       // The log names the staging file: it exists and holds every record.
-      EXPECT_EQ(testing::read_file(out.staging_path), records);
+      EXPECT_EQ(testing::read_file(out.staging_path()), records);
     } else {
       EXPECT_EQ(testing::read_file(at("export.txt")), "");
     }
-    export_discard(out);
-    export_release(out);
+    out.discard();
+    out.release();
     EXPECT_THAT(names(), ElementsAre("export.txt"));
     EXPECT_THAT(temp_names(), ElementsAre());
   }
@@ -202,13 +204,13 @@ TEST_F(StagedExportTest, InPlaceTargetsStayTheFileTheyAre) {
     c.prepare();
     const FileInfo before = file_system.info(c.path);
     ExportFile out;
-    ASSERT_TRUE(export_open_staged(out, c.path, "2", file_system));
-    EXPECT_TRUE(out.in_place);
-    EXPECT_EQ(fs::path(out.staging_path).parent_path(), temp);
-    EXPECT_TRUE(export_write(out, "record\n"));
-    EXPECT_TRUE(export_finish(out));
-    EXPECT_TRUE(export_publish(out));  // a device refuses the sync: no failure
-    export_release(out);
+    ASSERT_TRUE(out.open_staged(c.path, "2", file_system));
+    EXPECT_TRUE(out.in_place());
+    EXPECT_EQ(fs::path(out.staging_path()).parent_path(), temp);
+    EXPECT_TRUE(out.write("record\n"));
+    EXPECT_TRUE(out.finish());
+    EXPECT_TRUE(out.publish());  // a device refuses the sync: no failure
+    out.release();
     EXPECT_EQ(file_system.info(c.path).id, before.id);
     if (before.regular) {
       EXPECT_EQ(testing::read_file(c.path), "record\n");
@@ -228,9 +230,9 @@ TEST_F(StagedExportTest, PublishedFileKeepsTheTargetsMode) {
   const FileInfo before = file_system.info(at("export.txt"));
   ExportFile out;
   ASSERT_TRUE(open(out));
-  export_write(out, "new\n");
-  ASSERT_TRUE(export_finish(out));
-  ASSERT_TRUE(export_publish(out));
+  out.write("new\n");
+  ASSERT_TRUE(out.finish());
+  ASSERT_TRUE(out.publish());
   const FileInfo after = file_system.info(at("export.txt"));
   EXPECT_NE(after.id, before.id);  // replaced
   EXPECT_EQ(after.mode, 0644u);
@@ -243,25 +245,25 @@ TEST_F(StagedExportTest, PublishedFileKeepsTheTargetsMode) {
 // the one that publishing replaced.
 TEST_F(StagedExportTest, SecondRunWaitsAndLocksTheFileThatIsThereAfterPublishing) {
   ExportFile first;
-  ASSERT_TRUE(export_open_staged(first, at("export.txt"), "1"));
+  ASSERT_TRUE(first.open_staged(at("export.txt"), "1"));
   ExportFile busy;
-  EXPECT_FALSE(export_open_staged(busy, at("export.txt"), "1", real_file_system(),
-                                  std::chrono::milliseconds(100)));
-  export_write(first, "first\n");
+  EXPECT_FALSE(
+      busy.open_staged(at("export.txt"), "1", real_file_system(), std::chrono::milliseconds(100)));
+  first.write("first\n");
 
   std::future<bool> second_opened = std::async(std::launch::async, [&] {
     ExportFile second;
-    if (!export_open_staged(second, at("export.txt"), "1")) return false;
-    const bool same = second.target->info().id == real_file_system().info(at("export.txt")).id;
-    export_write(second, "second\n");
-    return same && export_finish(second) && export_publish(second);
+    if (!second.open_staged(at("export.txt"), "1")) return false;
+    const bool same = second.target_id() == real_file_system().info(at("export.txt")).id;
+    second.write("second\n");
+    return same && second.finish() && second.publish();
   });
   EXPECT_EQ(second_opened.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
   EXPECT_EQ(testing::read_file(at("export.txt")), "");
-  ASSERT_TRUE(export_finish(first));
-  ASSERT_TRUE(export_publish(first));
+  ASSERT_TRUE(first.finish());
+  ASSERT_TRUE(first.publish());
   EXPECT_EQ(testing::read_file(at("export.txt")), "first\n");
-  export_release(first);
+  first.release();
   EXPECT_TRUE(second_opened.get());
   EXPECT_EQ(testing::read_file(at("export.txt")), "second\n");
   EXPECT_THAT(names(), ElementsAre("export.txt"));

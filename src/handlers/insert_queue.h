@@ -2,7 +2,8 @@
 // order of their lines and answered in that order; across a network the queue sends them
 // together, so that a run pays one round trip for many. The handlers queue; the transfer loop
 // flushes and takes each answer when the line's turn comes. The session's queue is the
-// program's; tests use a fake that answers as they script it.
+// program's; tests use a fake that answers as they script it. An insert's life from queued to
+// forgotten, and the bounds on what waits, are described at the top of driver/transfer_loop.cc.
 #pragma once
 
 #include <cstdint>

@@ -3,9 +3,9 @@
 // is switched only when a lookup in a client schema must go to the database. Across a network
 // every statement is a round trip; a terminal's file asks the same few keys again and again.
 // Where the backend sends statements together, the transfer reads a few hundred lines ahead
-// and asks for their keys at once. Master data is as of that first asking; what others change
-// while a run goes on is seen by the next run. A run that meets more keys than it keeps forgets
-// them and asks again, so that its memory stays bounded.
+// and asks for their keys at once (the read-ahead's bounds: driver/transfer_loop.cc). Master data
+// is as of that first asking; what others change while a run goes on is seen by the next run. A run
+// that meets more keys than it keeps forgets them and asks again, so that its memory stays bounded.
 #pragma once
 
 #include <cstdint>

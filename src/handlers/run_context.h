@@ -1,9 +1,10 @@
 // Everything one run works with once its files are open and its session connected: the
-// session with its master data, the two export files, the reporter and the counters. The driver
-// sets it up; each handler takes the parts it uses.
+// terminal, the reporter, the two export files, and the run's master data and insert queue over
+// its session. The driver sets it up; each handler takes the parts it uses.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
+#include <optional>
 #include <string>
 
 #include "db/session.h"
@@ -14,22 +15,55 @@
 
 namespace zarvelt {
 
-struct Counters {
-  std::int32_t time_bookings = 0;
-  std::int32_t access_bookings = 0;
-  std::int32_t cost_centre_bookings = 0;
-  std::int32_t events = 0;
-};
+class RunContext {
+ public:
+  // terminal_name: at most 255 characters (the driver refuses longer ones).
+  RunContext(std::string terminal_name, Reporter reporter)
+      : terminal_name_(std::move(terminal_name)), reporter_(std::move(reporter)) {}
+  RunContext(const RunContext&) = delete;
+  RunContext& operator=(const RunContext&) = delete;
 
-struct RunContext {
-  std::string terminal_name;  // at most 255 characters
-  Reporter reporter;
-  db::Session* session = nullptr;
-  ExportFile target1;  // time booking export
-  ExportFile target2;  // cost-centre export
-  Counters counters;
-  MasterData* master_data = nullptr;  // the lookups of the run, over session
-  InsertQueue* inserts = nullptr;     // where the run's inserts wait, over session
+  const std::string& terminal_name() const { return terminal_name_; }
+  const Reporter& reporter() const { return reporter_; }
+  ExportFile& time_export() { return time_export_; }                // target file 1
+  ExportFile& cost_centre_export() { return cost_centre_export_; }  // target file 2
+
+  // Puts the run's lookups and inserts on session, the inserts sent batch_size at a time where
+  // the backend sends them together (1: each answered before the next). Until end_session(),
+  // session must outlive the run's use of it.
+  void use_session(db::Session& session, std::size_t batch_size) {
+    session.set_batch_size(batch_size);
+    own_master_data_.emplace(session);
+    own_inserts_.emplace(session);
+    use(&*own_master_data_, &*own_inserts_);
+  }
+  // The same over lookups and a queue of the caller's (either may be null where nothing of the
+  // run asks for it).
+  void use(MasterData* master_data, InsertQueue* inserts) {
+    master_data_ = master_data;
+    inserts_ = inserts;
+  }
+  // Lets go of the session's lookups and queue, before the session ends.
+  void end_session() {
+    use(nullptr, nullptr);
+    own_inserts_.reset();
+    own_master_data_.reset();
+  }
+
+  MasterData* master_data() const { return master_data_; }  // the run's lookups, over the session
+  InsertQueue* inserts() const {
+    return inserts_;
+  }  // where the run's inserts wait, over the session
+
+ private:
+  std::string terminal_name_;
+  Reporter reporter_;
+  ExportFile time_export_;
+  ExportFile cost_centre_export_;
+  std::optional<MasterData> own_master_data_;
+  std::optional<SessionInsertQueue> own_inserts_;
+  MasterData* master_data_ = nullptr;
+  InsertQueue* inserts_ = nullptr;
 };
 
 }  // namespace zarvelt

@@ -147,8 +147,18 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
     report_refused_booking(reporter, line, refusal);
     return handler_result(Outcome::kRefused, status, std::string(refusal));
   }
-  export_write(target1, format_time_export_record(columns));
+  target1.write(format_time_export_record(columns));
   return handler_result(Outcome::kDone, status);
+}
+
+void TimeBookingHandler::prefetch(RunContext& run,
+                                  const std::vector<const BookingLine*>& lines) const {
+  prefetch_time_booking_master_data(*run.master_data(), lines);
+}
+
+HandlerResult TimeBookingHandler::handle(RunContext& run, const Reporter& reporter,
+                                         const BookingLine& line) const {
+  return export_time_booking(*run.master_data(), run.time_export(), reporter, line);
 }
 
 }  // namespace zarvelt

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "handlers/booking_handler.h"
 #include "handlers/export_file.h"
 #include "handlers/master_data.h"
 #include "handlers/outcome.h"
@@ -15,10 +16,14 @@
 
 namespace zarvelt {
 
-// Asks for the master data the time bookings of lines will look up (badges on their dates,
-// then the function codes in the badges' client schemas), all at once.
-void prefetch_time_booking_master_data(MasterData& master_data,
-                                       const std::vector<const BookingLine*>& lines);
+// The time bookings' handler: export_time_booking over the run's master data and target file 1,
+// the lookups asked for ahead by prefetch_time_booking_master_data.
+class TimeBookingHandler final : public BookingHandler {
+ public:
+  void prefetch(RunContext& run, const std::vector<const BookingLine*>& lines) const override;
+  HandlerResult handle(RunContext& run, const Reporter& reporter,
+                       const BookingLine& line) const override;
+};
 
 // Handles one "40p" time booking or "dta" time booking: kDone when the record was written to
 // target1, kRefused when the booking was refused (badge not valid on the date, schema switch
@@ -27,6 +32,11 @@ void prefetch_time_booking_master_data(MasterData& master_data,
 // through the run's master data.
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
                                   const Reporter& reporter, const BookingLine& line);
+
+// Asks for the master data the time bookings of lines will look up (badges on their dates,
+// then the function codes in the badges' client schemas), all at once.
+void prefetch_time_booking_master_data(MasterData& master_data,
+                                       const std::vector<const BookingLine*>& lines);
 
 // The values of one time export record, unfilled, as the booking and the lookups gave them.
 struct TimeExportColumns {

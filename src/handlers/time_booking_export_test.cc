@@ -1,3 +1,4 @@
+// Time booking export records: columns, refusals, lookups on each backend and what they cost.
 #include "handlers/time_booking_export.h"
 
 #include <gmock/gmock.h>
@@ -186,11 +187,11 @@ class TimeBookingExportTest : public ::testing::TestWithParam<DbBackend> {
                   .status,
               0);
     dir_ = testing::make_temp_dir();
-    ASSERT_TRUE(export_open(target1_, (dir_ / "target1").string()));
+    ASSERT_TRUE(target1_.open((dir_ / "target1").string()));
   }
 
   void TearDown() override {
-    export_close(target1_);
+    target1_.close();
     std::error_code ignored;
     if (!dir_.empty()) std::filesystem::remove_all(dir_, ignored);
   }
@@ -207,7 +208,7 @@ class TimeBookingExportTest : public ::testing::TestWithParam<DbBackend> {
   }
 
   std::string target1() {
-    target1_.file->flush();
+    target1_.flush();
     return testing::read_file(dir_ / "target1").value_or("<none>");
   }
   // Columns 5 and 6 (booking type and function code) of every record, one string per record.

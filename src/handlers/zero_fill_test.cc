@@ -1,3 +1,4 @@
+// Zero-filling of export columns.
 #include "handlers/zero_fill.h"
 
 #include <gtest/gtest.h>

@@ -34,16 +34,7 @@ class BookingLine {
   std::string zone_key() const { return zone_prefix() + status_number(); }
   const std::string& record_kind() const { return field(kRecordKind); }
 
-  // Removes trailing blanks and tabs from the badge: terminals pad it.
-  void trim_badge();
-
-  // The fields the dispatch reads (up to the record kind): a line of the terminal with fewer
-  // is faulty.
-  static constexpr int kDispatchFieldCount = 16;
-  // Seven fields or fewer make a faulty line, whatever its terminal.
-  static constexpr int kFewestFields = 8;
-
- private:
+  // The fields by their numbers in the line, from 0.
   enum Field : int {
     kBadge = 0,
     kDate = 2,
@@ -58,6 +49,17 @@ class BookingLine {
     kZonePrefix = 13,
     kRecordKind = 15,
   };
+
+  // Removes trailing blanks and tabs from the badge: terminals pad it.
+  void trim_badge();
+
+  // The fields the dispatch reads (up to the record kind): a line of the terminal with fewer
+  // is faulty.
+  static constexpr int kDispatchFieldCount = 16;
+  // Seven fields or fewer make a faulty line, whatever its terminal.
+  static constexpr int kFewestFields = 8;
+
+ private:
   const std::string& field(int i) const;
 
   std::vector<std::string> fields_;
