@@ -45,6 +45,18 @@ std::int32_t run_text(Session& session, const std::string& text,
   return session.connection().run(text, bound, max_rows, rows);
 }
 
+// The first column's values of up to max_rows rows of a query without inputs (NULLs left out).
+std::int32_t first_column(Session& session, const std::string& text, std::size_t max_rows,
+                          std::vector<std::string>& values) {
+  std::vector<FetchedRow> rows;
+  const std::int32_t status = run_text(session, text, {}, max_rows, rows);
+  if (status != kSuccess) return status;
+  for (const FetchedRow& row : rows) {
+    if (!row.empty() && row[0]) values.push_back(*row[0]);
+  }
+  return kSuccess;
+}
+
 // A date column as yyyymmddhh24miss.
 std::string digits_of_date(Dialect dialect, std::string_view column) {
   if (dialect == Dialect::kSqlite) return "strftime('%Y%m%d%H%M%S'," + std::string(column) + ")";
@@ -68,13 +80,7 @@ std::int32_t read_client_schemas(Session& session, std::vector<std::string>& sch
   const SqlDialect& sql = sql_dialect(dialect);
   const std::string text = "select distinct MNDSCH from " + sql.central_table("KVS112MND") +
                            " where MNDSCH is not null order by MNDSCH";
-  std::vector<FetchedRow> rows;
-  const std::int32_t status = run_text(session, text, {}, kMaxClientSchemas, rows);
-  if (status != kSuccess) return status;
-  for (const FetchedRow& row : rows) {
-    if (!row.empty() && row[0]) schemas.push_back(*row[0]);
-  }
-  return kSuccess;
+  return first_column(session, text, kMaxClientSchemas, schemas);
 }
 
 std::int32_t sample_function_codes(Session& session, CodeTable table, std::size_t count,
@@ -85,13 +91,7 @@ std::int32_t sample_function_codes(Session& session, CodeTable table, std::size_
   const std::string text = "select " + std::string(columns.key) + " from " +
                            named_schema(session, dialect) + std::string(columns.table) +
                            " order by " + std::string(columns.key);
-  std::vector<FetchedRow> rows;
-  const std::int32_t status = run_text(session, text, {}, count, rows);
-  if (status != kSuccess) return status;
-  for (const FetchedRow& row : rows) {
-    if (!row.empty() && row[0]) codes.push_back(*row[0]);
-  }
-  return kSuccess;
+  return first_column(session, text, count, codes);
 }
 
 void read_function_codes_by_name(Session& session, CodeTable table,
