@@ -34,7 +34,9 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -101,8 +103,8 @@ InsertTexts insert_texts(db::Dialect dialect) {
   std::exit(1);
 }
 
-// Digits yyyymmdd[hh24[mi[ss]]] as 'YYYY-MM-DD HH:MM:SS'; what is no such moment marked so
-// that the column refuses it as it refuses the program's conversion.
+// Digits yyyymmdd[hh24[mi[ss]]] as 'YYYY-MM-DD HH:MM:SS'; what is no such moment (year 0000
+// included) marked so that the column refuses it as it refuses the program's conversion.
 std::string date_text(std::string_view digits) {
   const std::size_t n = digits.size();
   bool valid = n == 8 || n == 10 || n == 12 || n == 14;
@@ -110,7 +112,7 @@ std::string date_text(std::string_view digits) {
   const auto two = [&](std::size_t at) {
     return at < n ? (digits[at] - '0') * 10 + (digits[at + 1] - '0') : 0;
   };
-  if (!valid || two(8) > 23 || two(10) > 59 || two(12) > 59) {
+  if (!valid || digits.starts_with("0000") || two(8) > 23 || two(10) > 59 || two(12) > 59) {
     return "invalid:" + std::string(digits);
   }
   std::string text = "0000-00-00 00:00:00";
@@ -121,22 +123,17 @@ std::string date_text(std::string_view digits) {
   return text;
 }
 
-// An input bound as the client binds it: an empty text is NULL; false when it does not fit
-// its host variable (capacity with the terminator).
-bool own_text(std::vector<db::OwnedValue>& inputs, std::string_view text, std::size_t capacity,
-              bool date = false) {
-  if (text.size() > capacity - 1) return false;
-  db::OwnedValue value;
-  if (!text.empty()) {
-    value.kind = db::BoundValue::Kind::kText;
-    value.text = date ? date_text(text) : std::string(text);
+// The inputs bound as the client binds them (db::own_inputs: an empty text is NULL, a text that
+// does not fit its host variable or holds a byte that is no Windows-1252 character is refused),
+// the dates converted. False when they are refused.
+bool own(std::span<const db::InputVariable> inputs, std::initializer_list<std::size_t> dates,
+         std::vector<db::OwnedValue>& owned) {
+  if (db::own_inputs(inputs, owned) != db::kSuccess) return false;
+  for (const std::size_t date : dates) {
+    if (owned[date].kind == db::BoundValue::Kind::kText)
+      owned[date].text = date_text(owned[date].text);
   }
-  inputs.push_back(std::move(value));
   return true;
-}
-
-void own_integer(std::vector<db::OwnedValue>& inputs, std::int32_t integer) {
-  inputs.push_back({db::BoundValue::Kind::kInteger, {}, integer});
 }
 
 // Appends one line to the log: opened, written, its size checked for the rotation, closed.
@@ -459,16 +456,15 @@ struct Run {
     }
     ++statements;
     db::BatchedInsert insert{texts.access, texts.access_absorbing, {}};
-    insert.inputs.reserve(7);
-    bool fits = own_text(insert.inputs, b.terminal(), 256);
-    own_integer(insert.inputs, decimal_integer(b.reader_number()));
-    fits = fits && own_text(insert.inputs, b.date(), 11, true) &&
-           own_text(insert.inputs, b.date() + b.time(), 20, true) &&
-           own_text(insert.inputs, b.badge(), 20);
-    own_integer(insert.inputs, code);
-    fits = fits && own_text(insert.inputs, "001", 4);
+    const std::string date_time = b.date() + b.time();
+    const db::InputVariable inputs[] = {
+        db::text_input(b.terminal(), 256), db::int32_input(decimal_integer(b.reader_number())),
+        db::text_input(b.date(), 11),      db::text_input(date_time, 20),
+        db::text_input(b.badge(), 20),     db::int32_input(code),
+        db::text_input("001", 4)};
+    const bool fits = own(inputs, {2, 3}, insert.inputs);
     step.ticket = fits ? db::queue_insert(*session, std::move(insert))
-                       : db::answer_at_once(*session, db::kValueTooLarge);
+                       : db::answer_at_once(*session, db::own_inputs(inputs, insert.inputs));
     return step;
   }
 
@@ -476,17 +472,18 @@ struct Run {
     Step step = make_step(Kind::kEvent, Step::State::kWaiting);
     ++statements;
     db::BatchedInsert insert{texts.event, texts.event_absorbing, {}};
-    insert.inputs.reserve(8);
-    bool fits = own_text(insert.inputs, b.terminal(), 256);
-    own_integer(insert.inputs, decimal_integer(b.reader_number()));
-    fits = fits && own_text(insert.inputs, b.badge(), 51) &&
-           own_text(insert.inputs, b.date(), 9, true) &&
-           own_text(insert.inputs, b.date() + b.time(), 15, true) &&
-           own_text(insert.inputs, b.function_code(), 6);
-    own_integer(insert.inputs, decimal_integer(b.status_number()));
-    insert.inputs.emplace_back();  // the variable text, NULL
+    const std::string date_time = b.date() + b.time();
+    const db::InputVariable inputs[] = {db::text_input(b.terminal(), 256),
+                                        db::int32_input(decimal_integer(b.reader_number())),
+                                        db::text_input(b.badge(), 51),
+                                        db::text_input(b.date(), 9),
+                                        db::text_input(date_time, 15),
+                                        db::text_input(b.function_code(), 6),
+                                        db::int32_input(decimal_integer(b.status_number())),
+                                        db::text_input("", 2001)};
+    const bool fits = own(inputs, {3, 4}, insert.inputs);
     step.ticket = fits ? db::queue_insert(*session, std::move(insert))
-                       : db::answer_at_once(*session, db::kValueTooLarge);
+                       : db::answer_at_once(*session, db::own_inputs(inputs, insert.inputs));
     return step;
   }
 
@@ -742,8 +739,8 @@ int run_ceiling(char** argv) {
   const db::ConnectResult connected =
       db::connect(run.session, login ? login : "", password ? password : "", alias, "KVSYSTEM");
   if (connected.status != db::kSuccess) fail("connect: status " + std::to_string(connected.status));
-  run.session->batch_size = 1000;
-  run.texts = insert_texts(run.session->connection->dialect());
+  run.session->set_batch_size(1000);
+  run.texts = insert_texts(run.session->connection().dialect());
   std::string server_time;
   if (db::read_server_time(*run.session, server_time) != db::kSuccess) fail("server time");
   log_line(run.log_path,
@@ -752,11 +749,9 @@ int run_ceiling(char** argv) {
                server_time + ":");
 
   run.transfer(source);
-  Counters counters;
-  counters.time_bookings = run.time_bookings;
-  counters.access_bookings = run.access_bookings;
-  counters.cost_centre_bookings = run.cost_centre_bookings;
-  counters.events = run.events;
+  // In the order of the program's kinds table.
+  const Counters counters = {run.time_bookings, run.access_bookings, run.cost_centre_bookings,
+                             run.events};
   log_line(run.log_path, summary_text(counters));
 
   if (std::ferror(source) != 0) fail("read " + source_path);
@@ -781,10 +776,7 @@ int run_ceiling(char** argv) {
   record.target2 = argv[5];
   record.lines_read = run.lines_read;
   record.lines_rejected = run.lines_rejected;
-  record.time_bookings = run.time_bookings;
-  record.access_bookings = run.access_bookings;
-  record.cost_centre_bookings = run.cost_centre_bookings;
-  record.events = run.events;
+  record.transferred = counters;
   record.reason =
       "\xDC"
       "bergabe abgeschlossen";
