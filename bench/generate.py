@@ -4,12 +4,19 @@
   generate.py master sqlite DIR        KVSYSTEM.db and one <SCHEMA>.db per client in DIR
   generate.py master postgresql FILE   an SQL script (schemas, tables, COPY data) for psql
   generate.py bookings N FILE          a booking file of N lines for terminal T01
+  generate.py bookings N FILE --log-share 0.25
+                                       the same kinds of line, but about that share of them
+                                       writes a line to the transfer log
 
 The master data are the same on every call (fixed seed): five client schemas, 6000 badges with
 validity dates (some reissued, some expired, some not yet valid), function codes with booking
 types and translations per client, and zone keys. The booking file is a fixed function of N:
 every record kind and every row of the dispatch table, a few percent of unknown badges,
-repeated lines (duplicates), other terminals' lines, faulty lines and unknown record kinds.
+repeated lines (duplicates), other terminals' lines, faulty lines and unknown record kinds;
+about 6 % of its lines write a log line (unknown or expired badges, function codes without a
+booking type). With --log-share, more of its lines are time bookings that log: half of them
+with a function code that no client knows (logged, exported), half with a date that is no
+day of the calendar (logged and rejected).
 Fields are never quoted and hold no commas, so splitting at ',' is all a reader needs.
 """
 
@@ -175,6 +182,32 @@ LINE_MIX = [
 ACCESS_RESULTS = "1111111119BZSUAGPb"
 
 
+# About the share of the ordinary file's lines that write a log line (6.3 % of 200,000 lines);
+# with it, --log-share 0.25 gives 25.2 % of 200,000 lines that log.
+ORDINARY_LOG_SHARE = 0.06
+UNKNOWN_FUNCTION_CODE = "999"  # no client has a booking type for it
+
+
+def logging_line(rnd, master, clock):
+    """A time booking that writes one line to the transfer log."""
+    fields = [""] * 16
+    fields[0] = rnd.choice(master.badges)
+    fields[2] = clock.date()
+    fields[3] = clock.time()
+    fields[5] = TERMINAL
+    fields[6] = str(rnd.randint(1, 8))
+    fields[7] = rnd.choice(FUNCTION_CODES)
+    if rnd.random() < 0.5:
+        fields[7] = UNKNOWN_FUNCTION_CODE
+    else:
+        fields[2] = fields[2][:6] + "32"
+    if rnd.random() < 0.5:
+        fields[10], fields[15] = "1", "40p"
+    else:
+        fields[12], fields[15] = "100", "dta"
+    return ",".join(fields) + "\r\n"
+
+
 def booking_line(rnd, master, clock, kind):
     fields = [""] * 16
     unknown = rnd.random() < 0.03
@@ -220,8 +253,11 @@ def booking_line(rnd, master, clock, kind):
     return ",".join(fields) + "\r\n"
 
 
-def bookings(count, path):
+def bookings(count, path, log_share=None):
     master = Master()
+    # Each ordinary line taken over by a logging line raises the share from what it is.
+    logging = 0.0 if log_share is None else max(
+        0.0, (log_share - ORDINARY_LOG_SHARE) / (1 - ORDINARY_LOG_SHARE))
     rnd = random.Random(1000 + count)
     clock = Clock()
     kinds = [k for k, _ in LINE_MIX]
@@ -233,7 +269,10 @@ def bookings(count, path):
                 line = rnd.choice(recent)
             else:
                 clock.advance(rnd)
-                line = booking_line(rnd, master, clock, rnd.choices(kinds, weights)[0])
+                if logging and rnd.random() < logging:
+                    line = logging_line(rnd, master, clock)
+                else:
+                    line = booking_line(rnd, master, clock, rnd.choices(kinds, weights)[0])
                 recent.append(line)
                 if len(recent) > 50:
                     recent.pop(0)
@@ -247,6 +286,8 @@ def main(argv):
         master_postgresql(argv[3])
     elif len(argv) == 4 and argv[1] == "bookings":
         bookings(int(argv[2]), argv[3])
+    elif len(argv) == 6 and argv[1] == "bookings" and argv[4] == "--log-share":
+        bookings(int(argv[2]), argv[3], float(argv[5]))
     else:
         sys.stderr.write(__doc__)
         return 2

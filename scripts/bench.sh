@@ -2,9 +2,12 @@
 # Benchmarks: builds the program and the ceiling (Release, build-bench), then transfers
 # generated booking files of 10k, 100k and 1M lines on SQLite and PostgreSQL, through a proxy
 # that adds 0.5 ms per round trip (libpq and psqlODBC), and eight terminals at once, and checks
-# the targets (see bench/README.md). --quick stops at 100k lines. Not part of scripts/test.sh.
+# the targets (see bench/README.md). --quick stops at 100k lines. --ceiling instead runs only
+# the program against the ceiling, 3 alternating pairs on 200,000 lines (the ordinary file and
+# one where a quarter of the lines log; SQLite, PostgreSQL, and PostgreSQL through the proxy).
+# Not part of scripts/test.sh.
 #
-#   scripts/bench.sh [--quick] [more options of bench/run.py, e.g. --repeat 5]
+#   scripts/bench.sh [--quick | --ceiling] [more options of bench/run.py, e.g. --repeat 5]
 #
 # PostgreSQL: a private throwaway cluster of this run, unless PGHOST and the
 # ZARVELT_TEST_PG_USER / ZARVELT_TEST_PG_PASSWORD of a running one are set already.
@@ -13,8 +16,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 
 sizes=10000,100000,1000000
+mode=(--backends sqlite,postgresql,odbc --latency-ms 0.25 --terminals 8)
 if [ "${1:-}" = "--quick" ]; then
   sizes=10000,100000
+  shift
+elif [ "${1:-}" = "--ceiling" ]; then
+  sizes=200000
+  mode=(--backends sqlite,postgresql --latency-ms 0.25 --pairs 3)
   shift
 fi
 
@@ -39,5 +47,4 @@ if [ -z "${PGHOST:-}" ]; then
   fi
 fi
 export PATH=/usr/lib/postgresql/15/bin:$PATH
-python3 bench/run.py --build "$build" --work "$work" --sizes "$sizes" \
-  --backends sqlite,postgresql,odbc --latency-ms 0.25 --terminals 8 "$@"
+python3 bench/run.py --build "$build" --work "$work" --sizes "$sizes" "${mode[@]}" "$@"

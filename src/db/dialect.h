@@ -42,6 +42,9 @@ inline constexpr std::string_view kSqliteSessionSchema = "{S}";
 // 'YYYY-MM-DD HH:MM:SS' that SQLite's date columns hold, anything else marked "invalid:" so
 // that the column's date CHECK refuses it (year 0000 too); NULL stays NULL.
 inline constexpr std::string_view kSqliteDateFunction = "zarvelt_date";
+// What that function makes of a text (not NULL). The inserts bind their dates converted by it,
+// so that SQLite runs no function of ours per date.
+std::string sqlite_date_text(std::string_view text);
 
 // What a dialect spells its own way. Input placeholders are numbered by the order of the
 // input host variables (Oracle :1 in its own order; SQLite ?1; PostgreSQL $1), so a value
@@ -61,9 +64,13 @@ class SqlDialect {
   }
   virtual std::string session_table(std::string_view table) const { return std::string(table); }
 
-  // The date of the digits yyyymmdd[hh24[mi[ss]]] in value (an SQL expression), or a failure
-  // as a date for anything else, alike on every dialect; NULL stays NULL.
-  virtual std::string to_date(const std::string& value) const = 0;
+  // A date input of an insert: the text it is bound as (bound_date of its text where
+  // binds_dates_converted, else the text as it is) and what the SQL reads its placeholder p
+  // with (to_date). Together they give the date of the digits yyyymmdd[hh24[mi[ss]]], or a
+  // failure as a date for anything else, alike on every dialect; NULL stays NULL.
+  virtual bool binds_dates_converted() const { return false; }
+  virtual std::string bound_date(std::string_view text) const { return std::string(text); }
+  virtual std::string to_date(const std::string& p) const = 0;
   // A date column as its yyyymmdd text (to_char, which Oracle and PostgreSQL share).
   virtual std::string date_digits(std::string_view column) const {
     return "to_char(" + std::string(column) + ",'yyyymmdd')";

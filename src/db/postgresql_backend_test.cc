@@ -59,6 +59,36 @@ TEST_F(PostgresRollbackTest, EveryStatementAfterAFailureRuns) {
   EXPECT_THAT(badges(), ElementsAre("A", "B"));
 }
 
+// The inserts bind their dates checked and rearranged: each input must be stored, or refused,
+// as the SQL expression that did this on the server stored or refused it.
+TEST_F(PostgresRollbackTest, DatesBoundConvertedAreWhatTheSqlExpressionMadeOfThem) {
+  const std::string expression =
+      "select ((CASE WHEN $1::text ~ '^[0-9]{8}(([01][0-9]|2[0-3])([0-5][0-9]([0-5][0-9])?)?)?$' "
+      "THEN left(rpad($1::text,14,'0'),8)||'T'||right(rpad($1::text,14,'0'),6) ELSE "
+      "'invalid:'||$1::text END)::timestamp(0))::text";
+  int badge = 0;
+  std::vector<std::string> stored;  // badge and moment of each row the expression allowed
+  for (const std::string input :
+       {"20240305", "2024030514", "202403051430", "20240305143015", "20241305143015",
+        "20240230120000", "00000101000000", "20240305240000", "20240305236000", "20240305235960",
+        "2024030", "202403051", "2024AB05143015", "2024-03-05", "20240305\xFC\xFC"}) {
+    SCOPED_TRACE(input);
+    const BoundValue value{BoundValue::Kind::kText, input};
+    std::vector<FetchedRow> expected;
+    const std::int32_t expected_status =
+        session_->connection().run(expression, {&value, 1}, 2, expected);
+    const std::string name = "D" + std::to_string(++badge);
+    AccessRecord record = access_record(name, input);
+    record.booking_date = "20240305";
+    EXPECT_EQ(insert_access_record(*session_, record), expected_status);
+    if (expected_status == kSuccess) stored.push_back(name + " " + *expected.at(0).at(0));
+  }
+  ASSERT_EQ(commit(*session_), kSuccess);
+  EXPECT_EQ(db_->query("select ZpkAsw || ' ' || ZpkUhr::text from KVSYSTEM.KVS402ZPK order by "
+                       "length(ZpkAsw), ZpkAsw"),
+            stored);
+}
+
 // The last statement of a run fails: the commit still keeps everything before it.
 TEST_F(PostgresRollbackTest, FailureRightBeforeTheCommit) {
   ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);

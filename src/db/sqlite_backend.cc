@@ -162,13 +162,7 @@ class DatabaseFile {
   std::unordered_map<std::string, sqlite3_stmt*, TextHash, std::equal_to<>> statements_;
 };
 
-// kSqliteDateFunction: byte for byte the text of the SQL expression "CASE WHEN length(p) IN
-// (8,10,12,14) AND p NOT GLOB '*[^0-9]*' THEN substr(p,1,4)||'-'||... (the time from
-// p||'000000') ELSE 'invalid:'||p END", without its dozen allocations per date, and year 0000
-// marked too. The column's CHECK then refuses month or day 00, February 30, hour 24 and minute
-// or second 60 (strftime normalises them into another moment or gives NULL). Like SQLite's
-// length, GLOB and substr it reads the text up to its first NUL byte, and the zeros pad nothing
-// after one; "invalid:" keeps the whole text.
+// kSqliteDateFunction, for the SQL that names it: sqlite_date_text of the text, NULL for NULL.
 void date_function(sqlite3_context* context, int, sqlite3_value** arguments) {
   if (sqlite3_value_type(arguments[0]) == SQLITE_NULL) {
     sqlite3_result_null(context);
@@ -179,27 +173,8 @@ void date_function(sqlite3_context* context, int, sqlite3_value** arguments) {
     sqlite3_result_error_nomem(context);
     return;
   }
-  const std::string_view text(bytes, static_cast<std::size_t>(sqlite3_value_bytes(arguments[0])));
-  const std::string_view digits = text.substr(0, text.find('\0'));
-  // Year 0000 is no year of the calendar (SQLite's date functions would take it).
-  const bool convertible =
-      (digits.size() == 8 || digits.size() == 10 || digits.size() == 12 || digits.size() == 14) &&
-      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
-      !digits.starts_with("0000");
-  if (!convertible) {
-    const std::string marked = "invalid:" + std::string(text);
-    sqlite3_result_text(context, marked.data(), static_cast<int>(marked.size()), SQLITE_TRANSIENT);
-    return;
-  }
-  std::string padded(digits);
-  if (digits.size() == text.size()) padded.append(6, '0');
-  const auto pair = [&](std::size_t from) {
-    return from < padded.size() ? std::string_view(padded).substr(from, 2) : std::string_view();
-  };
-  std::string date;
-  date.reserve(19);
-  date.append(pair(0)).append(pair(2)).append("-").append(pair(4)).append("-").append(pair(6));
-  date.append(" ").append(pair(8)).append(":").append(pair(10)).append(":").append(pair(12));
+  const std::string date = sqlite_date_text(
+      std::string_view(bytes, static_cast<std::size_t>(sqlite3_value_bytes(arguments[0]))));
   sqlite3_result_text(context, date.data(), static_cast<int>(date.size()), SQLITE_TRANSIENT);
 }
 

@@ -284,14 +284,43 @@ std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32
 
 namespace {
 
-Ticket queue(Session& session, std::string_view text, std::string_view absorbing_text,
-             std::span<const InputVariable> inputs) {
+// The inputs of insert as bound in the session's dialect, its dates converted where the
+// dialect binds them so: kSuccess, or the status that refuses them.
+std::int32_t own_insert_inputs(Session& session, const InsertDescription& insert,
+                               std::span<const InputVariable> inputs,
+                               std::vector<OwnedValue>& owned) {
+  const std::int32_t status = own_inputs(inputs, owned);
+  const SqlDialect& sql = sql_dialect(session.connection().dialect());
+  if (status != kSuccess || !sql.binds_dates_converted()) return status;
+  for (const InsertValue& value : insert.values) {
+    if (value.kind != Kind::kDate) continue;
+    OwnedValue& date = owned[static_cast<std::size_t>(value.input - 1)];
+    if (date.kind == BoundValue::Kind::kText) date.text = sql.bound_date(date.text);  // NULL stays
+  }
+  return kSuccess;
+}
+
+Ticket queue(Session& session, const InsertDescription& description, std::string_view text,
+             std::string_view absorbing_text, std::span<const InputVariable> inputs) {
   BatchedInsert insert;
-  const std::int32_t status = own_inputs(inputs, insert.inputs);
+  const std::int32_t status = own_insert_inputs(session, description, inputs, insert.inputs);
   if (status != kSuccess) return answer_at_once(session, status);
   insert.text = text;
   insert.absorbing_text = absorbing_text;
   return queue_insert(session, std::move(insert));
+}
+
+// Runs an insert at once.
+std::int32_t run_insert(Session& session, const InsertDescription& description,
+                        std::string_view text, std::span<const InputVariable> inputs) {
+  std::vector<OwnedValue> owned;
+  const std::int32_t status = own_insert_inputs(session, description, inputs, owned);
+  if (status != kSuccess) return status;
+  std::vector<BoundValue> bound;
+  bound.reserve(owned.size());
+  for (const OwnedValue& value : owned) bound.push_back(value.bound());
+  std::vector<FetchedRow> rows;
+  return session.connection().run(text, bound, 0, rows);
 }
 
 }  // namespace
@@ -304,7 +333,8 @@ Ticket queue_access_record(Session& session, const AccessRecord& record) {
       text_input(record.running_number, 4),
   };
   const DialectTexts& dialect = texts(session);
-  return queue(session, dialect.access_insert, dialect.absorbing_access_insert, inputs);
+  return queue(session, kAccessInsert, dialect.access_insert, dialect.absorbing_access_insert,
+               inputs);
 }
 
 Ticket queue_event_record(Session& session, const EventRecord& record) {
@@ -315,7 +345,7 @@ Ticket queue_event_record(Session& session, const EventRecord& record) {
       int32_input(record.result_number),      text_input(record.variable_text, 2001),
   };
   const DialectTexts& dialect = texts(session);
-  return queue(session, dialect.event_insert, dialect.absorbing_event_insert, inputs);
+  return queue(session, kEventInsert, dialect.event_insert, dialect.absorbing_event_insert, inputs);
 }
 
 std::int32_t insert_access_record(Session& session, const AccessRecord& record) {
@@ -325,7 +355,7 @@ std::int32_t insert_access_record(Session& session, const AccessRecord& record) 
       text_input(record.badge, 20),         int32_input(record.access_status_code),
       text_input(record.running_number, 4),
   };
-  return execute(session.connection(), texts(session).access_insert, inputs);
+  return run_insert(session, kAccessInsert, texts(session).access_insert, inputs);
 }
 
 std::int32_t insert_event_record(Session& session, const EventRecord& record) {
@@ -335,7 +365,7 @@ std::int32_t insert_event_record(Session& session, const EventRecord& record) {
       text_input(record.event_date_time, 15), text_input(record.function_code, 6),
       int32_input(record.result_number),      text_input(record.variable_text, 2001),
   };
-  return execute(session.connection(), texts(session).event_insert, inputs);
+  return run_insert(session, kEventInsert, texts(session).event_insert, inputs);
 }
 
 }  // namespace zarvelt::db

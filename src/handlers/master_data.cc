@@ -2,6 +2,7 @@
 // read-ahead's lookups of many keys at once.
 #include "handlers/master_data.h"
 
+#include <map>
 #include <set>
 
 #include "db/statements.h"

@@ -9,9 +9,9 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -90,15 +90,27 @@ class MasterData {
     return current.empty() ? db::home_schema(session_) : current;
   }
 
+  // The caches are hashed: a terminal's file asks them for every booking, and two strings
+  // hashed cost less than the compares down an ordered tree. Nothing iterates over them.
+  struct PairHash {
+    std::size_t operator()(const std::pair<std::string, std::string>& key) const {
+      const std::size_t first = std::hash<std::string>{}(key.first);
+      return first ^ (std::hash<std::string>{}(key.second) + 0x9e3779b97f4a7c15ULL + (first << 6) +
+                      (first >> 2));
+    }
+  };
+  template <typename Value>
+  using PairMap = std::unordered_map<std::pair<std::string, std::string>, Value, PairHash>;
+
   db::Session& session_;
   // The client schema of the last successful switch of a time booking, in line order; empty:
   // none yet.
   std::string current_schema_;
   // Schemas switched to successfully in this run: a switch to them again succeeds as well.
   std::set<std::string> switchable_;
-  std::map<std::pair<std::string, std::string>, Badge> badges_;
-  std::map<std::pair<std::string, std::string>, FunctionCode> function_codes_;
-  std::map<std::string, std::pair<std::int32_t, std::int32_t>> zones_;  // status, number
+  PairMap<Badge> badges_;
+  PairMap<FunctionCode> function_codes_;
+  std::unordered_map<std::string, std::pair<std::int32_t, std::int32_t>> zones_;  // status, number
   FunctionCode uncached_;
   Badge uncached_badge_;
 };
