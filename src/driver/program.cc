@@ -1,6 +1,6 @@
 // The run from the command line to the exit status: files, session, transfer, commit, publishing
 // the exports, and the run record. The export files' stages (opened, written, finished,
-// published or discarded, released) are described in handlers/export_file.h; this file walks
+// published or discarded, released) are described in files/export_file.h; this file walks
 // them in that order.
 #include "driver/program.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "handlers/booking_handler.h"
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "db/session.h"
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 #include "handlers/insert_queue.h"
 #include "handlers/master_data.h"
 #include "log/reporter.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "handlers/booking_moment.h"
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 #include "handlers/zero_fill.h"
 
 namespace zarvelt {

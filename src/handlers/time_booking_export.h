@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "handlers/booking_handler.h"
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 #include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"

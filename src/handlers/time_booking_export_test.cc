@@ -10,7 +10,7 @@
 
 #include "db/session.h"
 #include "db_fixture.h"
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 #include "test_support.h"
 
 namespace zarvelt {

@@ -1,6 +1,6 @@
 // Export files: staged beside their target, every write checked, locked, flushed, synced and
 // published over the target after the commit, or discarded.
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 
 #include <algorithm>
 #include <array>

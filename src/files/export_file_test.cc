@@ -1,6 +1,6 @@
 // Export files: plain and staged, publishing and discarding under every file system fault,
 // locks, links and devices.
-#include "handlers/export_file.h"
+#include "files/export_file.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
