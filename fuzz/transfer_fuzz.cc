@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "driver/program.h"
 
 namespace fs = std::filesystem;

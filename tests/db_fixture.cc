@@ -13,7 +13,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 
 namespace zarvelt::testing {
 namespace {

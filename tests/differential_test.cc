@@ -23,7 +23,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "db_fixture.h"
 #include "test_support.h"
 

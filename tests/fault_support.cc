@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 
 namespace zarvelt::testing {
 

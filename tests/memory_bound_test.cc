@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "db_fixture.h"
 #include "test_support.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "db/odbc_translation.h"
 #include "db/session.h"
 #include "db_fixture.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "db/client_operations.h"
 #include "db/statements.h"
 #include "db_fixture.h"

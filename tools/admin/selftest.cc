@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "admin/admin_tool.h"
-#include "db/probes.h"
+#include "admin/probes.h"
 #include "db/session.h"
 #include "db/statements.h"
 #include "db/status.h"
@@ -138,7 +138,7 @@ class SelfTest {
                                 ": every run ends with exit status 75 and transfers nothing");
       return false;
     }
-    ok("connection", backend + ", " + std::string(db::database_product(*session_)) +
+    ok("connection", backend + ", " + std::string(database_product(*session_)) +
                          ", session schema " + db::session_schema(*session_));
     return true;
   }
@@ -192,7 +192,7 @@ class SelfTest {
                   (missing == db::kSuccess ? "it is in KVSYSTEM.KVS301ASW" : consequence(missing)));
     }
     const std::int32_t null_fetched =
-        db::read_back_access_null_column(*session_, kSelfTestTerminal, 1);
+        read_back_access_null_column(*session_, kSelfTestTerminal, 1);
     if (null_fetched == db::kNullFetched) {
       ok("status -1405", "a NULL column without an indicator");
     } else {
@@ -207,8 +207,8 @@ class SelfTest {
   // are none refused as one booking's fault.
   void check_dates() {
     std::string problems;
-    db::AccessReadBack access;
-    const std::int32_t read = db::read_back_access(*session_, kSelfTestTerminal, 1, access);
+    AccessReadBack access;
+    const std::int32_t read = read_back_access(*session_, kSelfTestTerminal, 1, access);
     if (read != db::kSuccess) {
       problems += "; the access row reads back with " + status_text(read);
     } else if (access.date != "20260301000000" || access.date_time != "20260301123456") {
@@ -232,7 +232,7 @@ class SelfTest {
     } else {
       ++rows_;
       const std::int32_t read_event =
-          db::read_back_event(*session_, kSelfTestTerminal, 1, date, date_time);
+          read_back_event(*session_, kSelfTestTerminal, 1, date, date_time);
       if (read_event != db::kSuccess) {
         problems += "; the event row reads back with " + status_text(read_event);
       } else if (date != "20260302000000" || date_time != "20260302071500") {
@@ -306,7 +306,7 @@ class SelfTest {
   }
 
   void check_parameter_arrays() {
-    switch (db::parameter_arrays(*session_)) {
+    switch (parameter_arrays(*session_)) {
       case db::ParameterArrays::kNoDriver:
         return;  // no driver between the program and its database
       case db::ParameterArrays::kPerRow:
@@ -327,7 +327,7 @@ class SelfTest {
   // a statement prepared in the schema before would answer from the wrong tables.
   void check_client_schemas() {
     std::vector<std::string> schemas;
-    const std::int32_t status = db::read_client_schemas(*session_, schemas);
+    const std::int32_t status = read_client_schemas(*session_, schemas);
     if (status != db::kSuccess) {
       return differs("client schemas", "reading KVSYSTEM.KVS112MND gives " + status_text(status) +
                                            ": " + consequence(status));
@@ -336,8 +336,8 @@ class SelfTest {
       return ok("client schemas",
                 "KVSYSTEM.KVS112MND names none yet: every time booking is refused until it does");
     }
-    constexpr db::CodeTable kTables[] = {db::CodeTable::kBookingTypes,
-                                         db::CodeTable::kTranslations};
+    constexpr CodeTable kTables[] = {CodeTable::kBookingTypes,
+                                         CodeTable::kTranslations};
     std::vector<std::string> codes[2];  // of every schema, per table
     std::vector<std::string> switchable;
     for (const std::string& schema : schemas) {
@@ -357,7 +357,7 @@ class SelfTest {
       for (std::size_t t = 0; t < 2; ++t) {
         std::vector<std::string> sample;
         // A table that is missing gives nothing to compare; its lookups say so alike.
-        db::sample_function_codes(*session_, kTables[t], kCodesPerTable, sample);
+        sample_function_codes(*session_, kTables[t], kCodesPerTable, sample);
         for (std::string& code : sample) {
           if (std::find(codes[t].begin(), codes[t].end(), code) == codes[t].end()) {
             codes[t].push_back(std::move(code));
@@ -385,16 +385,16 @@ class SelfTest {
       std::size_t other = 0;
       for (std::size_t t = 0; t < 2 && wrong.empty(); ++t) {
         std::vector<db::TextAnswer> held;
-        db::read_function_codes_by_name(*session_, kTables[t], codes[t], held);
+        read_function_codes_by_name(*session_, kTables[t], codes[t], held);
         std::vector<db::TextAnswer> together;  // as a run reading ahead asks
-        if (kTables[t] == db::CodeTable::kBookingTypes) {
+        if (kTables[t] == CodeTable::kBookingTypes) {
           db::lookup_booking_types(*session_, codes[t], together);
         } else {
           db::translate_function_codes(*session_, codes[t], together);
         }
         for (std::size_t c = 0; c < codes[t].size() && wrong.empty(); ++c) {
           db::TextAnswer alone;  // as a run one line at a time asks
-          alone.status = kTables[t] == db::CodeTable::kBookingTypes
+          alone.status = kTables[t] == CodeTable::kBookingTypes
                              ? db::lookup_booking_type(*session_, codes[t][c], alone.text)
                              : db::translate_function_code(*session_, codes[t][c], alone.text);
           if (alone.status != db::kSuccess) alone.text.clear();
@@ -403,7 +403,7 @@ class SelfTest {
               wrong =
                   "function code " + codes[t][c] + " reads as " + answer_text(*answer) + " where " +
                   schema +
-                  (kTables[t] == db::CodeTable::kBookingTypes ? ".KVS131FCD" : ".KVS131FCDUEB") +
+                  (kTables[t] == CodeTable::kBookingTypes ? ".KVS131FCD" : ".KVS131FCDUEB") +
                   " holds " + answer_text(held[c]);
             }
           }
@@ -437,7 +437,7 @@ class SelfTest {
   void check_encoding() {
     std::string detail = "0xFC stored and read back as the same byte";
     std::string advice;
-    if (db::database_product(*session_) == "Oracle") {
+    if (database_product(*session_) == "Oracle") {
       const char* nls_lang = std::getenv("NLS_LANG");
       detail += nls_lang != nullptr && *nls_lang != '\0'
                     ? std::string(", NLS_LANG=") + nls_lang
@@ -451,8 +451,8 @@ class SelfTest {
                                      consequence(inserted) + advice);
     }
     ++rows_;
-    db::AccessReadBack row;
-    const std::int32_t read = db::read_back_access(*session_, kSelfTestTerminal, 20, row);
+    AccessReadBack row;
+    const std::int32_t read = read_back_access(*session_, kSelfTestTerminal, 20, row);
     if (read != db::kSuccess) {
       differs("encoding", "the badge with 0xFC reads back with " + status_text(read));
     } else if (row.badge != kEncodedBadge) {
@@ -467,7 +467,7 @@ class SelfTest {
   // The rows before and after the refused statements are all still there.
   void check_failed_statements() {
     std::int32_t count = -1;
-    const std::int32_t status = db::count_rows_of_terminal(*session_, kSelfTestTerminal, count);
+    const std::int32_t status = count_rows_of_terminal(*session_, kSelfTestTerminal, count);
     if (status == db::kSuccess && count == rows_) {
       ok("failed statements",
          "the transaction kept all " + std::to_string(rows_) + " rows inserted around them");
@@ -488,7 +488,7 @@ class SelfTest {
     const std::int32_t connected = open(again, nullptr);
     std::int32_t count = -1;
     const std::int32_t status = connected == db::kSuccess
-                                    ? db::count_rows_of_terminal(*again, kSelfTestTerminal, count)
+                                    ? count_rows_of_terminal(*again, kSelfTestTerminal, count)
                                     : connected;
     again.reset();
     if (status != db::kSuccess) {

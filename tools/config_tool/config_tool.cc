@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "config/config_reader.h"
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "config/credential_cipher.h"
 #include "db/session.h"
 

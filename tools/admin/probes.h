@@ -1,4 +1,4 @@
-// The statements of an installation's self-test beyond the program's own (statements.h): what
+// The statements of an installation's self-test beyond the program's own (db/statements.h): what
 // it reads back to see that the program's statements did what they should, and what it asks
 // about the connection. They read master data and the rows the self-test inserted itself, and
 // write nothing; each text names its tables as the program's do, or a client schema by name
@@ -14,31 +14,31 @@
 #include "db/session.h"
 #include "db/statements.h"
 
-namespace zarvelt::db {
+namespace zarvelt::admin {
 
 // The database behind the session: "Oracle", "PostgreSQL" or "SQLite".
-std::string_view database_product(const Session& session);
+std::string_view database_product(const db::Session& session);
 
-// What the session's driver says about arrays of parameters (see ParameterArrays).
-ParameterArrays parameter_arrays(const Session& session);
+// What the session's driver says about arrays of parameters (see db::ParameterArrays).
+db::ParameterArrays parameter_arrays(const db::Session& session);
 
 // The client schemas that KVSYSTEM.KVS112MND names (MNDSCH, NULL left out), each once, sorted.
-std::int32_t read_client_schemas(Session& session, std::vector<std::string>& schemas);
+std::int32_t read_client_schemas(db::Session& session, std::vector<std::string>& schemas);
 
 // The two function-code tables of a client schema.
 enum class CodeTable { kBookingTypes, kTranslations };  // KVS131FCD, KVS131FCDUEB
 
 // The first count function codes (in their order) of the table in the session schema, read by
 // a text that names the schema itself.
-std::int32_t sample_function_codes(Session& session, CodeTable table, std::size_t count,
+std::int32_t sample_function_codes(db::Session& session, CodeTable table, std::size_t count,
                                    std::vector<std::string>& codes);
 
 // For each code what the program's lookup of the table (lookup_booking_types,
 // translate_function_codes) gives, read by a text that names the session schema itself, so
 // that no statement prepared in another schema can answer.
-void read_function_codes_by_name(Session& session, CodeTable table,
+void read_function_codes_by_name(db::Session& session, CodeTable table,
                                  std::span<const std::string> codes,
-                                 std::vector<TextAnswer>& answers);
+                                 std::vector<db::TextAnswer>& answers);
 
 // The access row of terminal and reader (KVSYSTEM.KVS402ZPK): its date ZpkDtm and time
 // ZpkUhr as yyyymmddhh24miss and its badge ZpkAsw. kNoRow without one, kTooManyRows with
@@ -48,21 +48,21 @@ struct AccessReadBack {
   std::string date_time;
   std::string badge;
 };
-std::int32_t read_back_access(Session& session, std::string_view terminal,
+std::int32_t read_back_access(db::Session& session, std::string_view terminal,
                               std::int32_t reader_number, AccessReadBack& row);
 
 // The column ZpkFcd of that row, which the access insert leaves NULL, into a text host variable
 // without an indicator: the status the program's lookups give for a NULL column.
-std::int32_t read_back_access_null_column(Session& session, std::string_view terminal,
+std::int32_t read_back_access_null_column(db::Session& session, std::string_view terminal,
                                           std::int32_t reader_number);
 
 // The event row of terminal and reader (KVSYSTEM.O2009BUCHPROT): BPRDAT and BPRDTE as
 // yyyymmddhh24miss.
-std::int32_t read_back_event(Session& session, std::string_view terminal,
+std::int32_t read_back_event(db::Session& session, std::string_view terminal,
                              std::int32_t reader_number, std::string& date, std::string& date_time);
 
 // How many access and event rows terminal has, together.
-std::int32_t count_rows_of_terminal(Session& session, std::string_view terminal,
+std::int32_t count_rows_of_terminal(db::Session& session, std::string_view terminal,
                                     std::int32_t& count);
 
-}  // namespace zarvelt::db
+}  // namespace zarvelt::admin

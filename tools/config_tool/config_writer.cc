@@ -1,6 +1,6 @@
 // Writing the configuration file's records, each value enciphered, the whole file replaced in one
 // step so that a failed write leaves the old one.
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,11 +1,14 @@
 // The self-test's own reads: one text per dialect, as the program's statements have them.
-#include "db/probes.h"
+#include "admin/probes.h"
 
 #include "db/client_operations.h"
 #include "db/dialect.h"
 #include "db/postgresql_errors.h"
 
-namespace zarvelt::db {
+namespace zarvelt::admin {
+
+using namespace db;
+
 namespace {
 
 // Enough for every client schema of an installation, and a bound on what one read holds.
@@ -192,4 +195,4 @@ std::int32_t count_rows_of_terminal(Session& session, std::string_view terminal,
   return status;
 }
 
-}  // namespace zarvelt::db
+}  // namespace zarvelt::admin

@@ -1,4 +1,4 @@
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 
 #include <gtest/gtest.h>
 
