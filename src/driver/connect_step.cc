@@ -5,13 +5,8 @@
 #include <string>
 #include <string_view>
 
-#ifdef _WIN32
-#include <direct.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "config/config_reader.h"
+#include "files/process.h"
 #include "text/text.h"
 
 namespace zarvelt {
@@ -20,15 +15,6 @@ namespace {
 // Followed by the status of the connection step.
 constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgeschlagen, Fehler: ";
 
-// The working directory as the system names it, empty when it cannot say.
-std::string working_directory() {
-  char buffer[4096];
-#ifdef _WIN32
-  return _getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-#else
-  return getcwd(buffer, sizeof buffer) != nullptr ? std::string(buffer) : std::string();
-#endif
-}
 }  // namespace
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
@@ -40,7 +26,7 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
   // credentials, and the connection failure that follows would not say why.
   if (!login.file_read) {
     reporter.console("Konfigurationsdatei " + config_path +
-                     " kann nicht gelesen werden, Arbeitsverzeichnis: " + working_directory() +
+                     " kann nicht gelesen werden, Arbeitsverzeichnis: " + current_directory() +
                      "\n");
   }
   // A NET8 value longer than its host variable is left empty, so that no alias is resolved.

@@ -13,10 +13,10 @@
 #include <sstream>
 #include <string>
 
-#include "config/config_writer.h"
+#include "config_tool/config_writer.h"
 #include "db/statements.h"
 #include "db_fixture.h"
-#include "driver/core_dumps.h"
+#include "files/process.h"
 #include "test_support.h"
 
 namespace zarvelt {

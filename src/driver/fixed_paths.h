@@ -1,17 +1,15 @@
-// The program's fixed relative Windows paths, and their mapping to the host's separators.
-// Every fixed path goes through here; nothing else spells a separator.
+// The program's fixed relative Windows paths; host_path (files/process.h) spells them as this
+// host does. Every fixed path is here; nothing else spells a separator.
 #pragma once
 
-#include <string>
 #include <string_view>
+
+#include "files/process.h"
 
 namespace zarvelt {
 
 inline constexpr std::string_view kConfigFileWindowsPath = "..\\..\\Files\\velmarion.ini";
 inline constexpr std::string_view kTransferLogWindowsPath =
     "..\\..\\Velmarion_php\\log\\ZarveltLog.txt";
-
-// On Windows the path as it stands; elsewhere every backslash becomes a slash.
-std::string host_path(std::string_view windows_path);
 
 }  // namespace zarvelt

@@ -15,20 +15,14 @@
 #include "db/session.h"
 #include "db/status.h"
 #include "driver/connect_step.h"
-#include "driver/core_dumps.h"
 #include "driver/fixed_paths.h"
 #include "driver/progress.h"
 #include "driver/reject_file.h"
 #include "driver/run_record.h"
 #include "driver/usage.h"
+#include "files/process.h"
 #include "handlers/run_context.h"
 #include "text/text.h"
-
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <unistd.h>
-#endif
 
 namespace zarvelt {
 
@@ -46,25 +40,10 @@ constexpr std::string_view kNothingTakenOver =
     ", keine \xDC"
     "bernahme";
 
-long current_process_id() {
-#ifdef _WIN32
-  return static_cast<long>(_getpid());
-#else
-  return static_cast<long>(getpid());
-#endif
-}
-
 std::string log_directory() {
   const std::string log = host_path(kTransferLogWindowsPath);
   const std::size_t slash = log.find_last_of("/\\");
   return slash == std::string::npos ? std::string() : log.substr(0, slash + 1);
-}
-
-std::int64_t file_size(std::FILE* file) {
-  if (std::fseek(file, 0, SEEK_END) != 0) return 0;
-  const long size = std::ftell(file);
-  std::rewind(file);
-  return size < 0 ? 0 : size;
 }
 
 // One run from its command line's words on (a check run's without "--check") to its outcome,
@@ -94,7 +73,8 @@ class Run {
 
   RunOutcome outcome_;
   std::string start_time_;
-  std::FILE* source_ = nullptr;
+  FileSystem& files_ = real_file_system();
+  std::unique_ptr<InputFile> source_;
 };
 
 // Opens the source and both target files, the targets locked against other runs. Both targets
@@ -102,7 +82,7 @@ class Run {
 // (or emptied). Returns kExitCompleted when the run can go on, otherwise its exit status.
 int Run::open_files(RunContext& run, const char* source_path, const char* target1_path,
                     const char* target2_path) {
-  source_ = std::fopen(source_path, "rb");
+  source_ = files_.open_input(source_path);
   if (source_ == nullptr) run.reporter().verbose_console("Quelldatei auf Server nicht gefunden\n");
   const TargetsOpenResult targets = export_open_targets(
       run.time_export(), target1_path, run.cost_centre_export(), target2_path, source_path);
@@ -137,7 +117,7 @@ int Run::finish_run(RunContext& run, db::Session& session, const std::string& so
   ExportFile* const exports[] = {&run.time_export(), &run.cost_centre_export()};
   // A check run is read on the console: it shows what the real run would have taken over.
   if (outcome_.check) reporter.console(summary_text(outcome_.transfer.counted));
-  const bool source_read = std::ferror(source_) == 0;
+  const bool source_read = !source_->failed();
   const bool target1_written = exports[0]->finish();
   const bool target2_written = exports[1]->finish();
   const bool exports_complete = target1_written && target2_written;
@@ -230,16 +210,18 @@ int Run::transfer_on(RunContext& run, db::Session& session, const std::string& s
 
   // Lines that do not get through go to a reject file of this run; a check run only names
   // them on the console.
-  RejectFile reject_file(
-      log_directory() + reject_file_name(run.terminal_name(), start_time_, current_process_id()),
-      run.reporter());
+  RejectFile reject_file(log_directory() + reject_file_name(run.terminal_name(), start_time_,
+                                                            static_cast<long>(files_.process_id())),
+                         run.reporter());
   RejectReport reject_report(run.reporter());
   RejectSink& rejects = outcome_.check ? static_cast<RejectSink&>(reject_report) : reject_file;
   std::optional<TerminalProgress> progress;
-  if (TerminalProgress::is_terminal(stderr)) progress.emplace(stderr, file_size(source_));
+  if (is_terminal(stderr)) {
+    progress.emplace(stderr, static_cast<std::int64_t>(files_.file_size(source_path).value_or(0)));
+  }
 
-  outcome_.transfer =
-      transfer_bookings(run, source_, kBookingKinds, &rejects, progress ? &*progress : nullptr);
+  outcome_.transfer = transfer_bookings(run, source_->stream(), kBookingKinds, &rejects,
+                                        progress ? &*progress : nullptr);
   if (progress) progress->finish();
   const int exit_status = finish_run(run, session, source_path, outcome_.transfer.ended);
   // A run that is not taken over is fed again whole: its reject file would only mislead.
@@ -270,8 +252,8 @@ RunOutcome Run::run(int argc, char** argv, std::FILE* console) {
   std::string target1 = argv[3];
   std::string target2 = argv[4];
   if (outcome_.check) {
-    const std::string prefix = (std::filesystem::temp_directory_path() /
-                                ("zarvelt-check-" + std::to_string(current_process_id())))
+    const std::string prefix = (std::filesystem::path(files_.temp_directory()) /
+                                ("zarvelt-check-" + std::to_string(files_.process_id())))
                                    .string();
     target1 = prefix + "-1.txt";
     target2 = prefix + "-2.txt";
@@ -285,8 +267,7 @@ RunOutcome Run::run(int argc, char** argv, std::FILE* console) {
   // Every file that opened is closed here, target file 2 included, rather than left to the
   // process end. A run that was not committed leaves its targets empty and removes its
   // staging files.
-  if (source_ != nullptr) std::fclose(source_);
-  source_ = nullptr;
+  source_.reset();
   ExportFile* const exports[] = {&run.time_export(), &run.cost_centre_export()};
   if (!outcome_.committed) {
     for (ExportFile* target : exports) target->discard();
@@ -294,8 +275,8 @@ RunOutcome Run::run(int argc, char** argv, std::FILE* console) {
   // Only now may another run on the same targets go on.
   for (ExportFile* target : exports) target->release();
   if (outcome_.check) {
-    std::remove(target1.c_str());
-    std::remove(target2.c_str());
+    files_.remove(target1);
+    files_.remove(target2);
   }
   return outcome_;
 }

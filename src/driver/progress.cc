@@ -1,14 +1,6 @@
 // The progress line on a terminal: throttled rewrites of one line on standard error.
 #include "driver/progress.h"
 
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
-#include <unistd.h>
-#endif
-
 namespace zarvelt {
 
 namespace {
@@ -20,8 +12,6 @@ TerminalProgress::TerminalProgress(std::FILE* terminal, std::int64_t source_size
       source_size_(source_size),
       start_(std::chrono::steady_clock::now()),
       last_shown_(start_) {}
-
-bool TerminalProgress::is_terminal(std::FILE* stream) { return isatty(fileno(stream)) != 0; }
 
 void TerminalProgress::lines_read(std::int64_t lines, std::int64_t bytes) {
   lines_ = lines;

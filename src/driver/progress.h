@@ -14,9 +14,6 @@ class TerminalProgress : public ProgressSink {
  public:
   // source_size: the source file's size in bytes (0: unknown).
   TerminalProgress(std::FILE* terminal, std::int64_t source_size);
-  // True when stream is a terminal.
-  static bool is_terminal(std::FILE* stream);
-
   void lines_read(std::int64_t lines, std::int64_t bytes) override;
   // Shows the last state and ends the line.
   void finish();

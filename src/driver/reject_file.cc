@@ -2,33 +2,12 @@
 // console report of a check run.
 #include "driver/reject_file.h"
 
-#include <fcntl.h>
-
-#include <cstdio>
-
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace zarvelt {
 
 namespace {
 
 std::string reason_line(std::int64_t line_number, std::string_view reason) {
   return "Zeile " + std::to_string(line_number) + ": " + std::string(reason) + "\n";
-}
-
-// Opens path for writing only when no file is there yet, never through a link.
-std::FILE* create_exclusively(const std::string& path) {
-#ifdef _WIN32
-  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, 0644);
-  return fd < 0 ? nullptr : _fdopen(fd, "wb");
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0644);
-  return fd < 0 ? nullptr : fdopen(fd, "wb");
-#endif
 }
 
 }  // namespace
@@ -50,23 +29,20 @@ std::string reasons_file_path(const std::string& reject_path) {
   return stem + "_Gruende.txt";
 }
 
-RejectFile::RejectFile(std::string reject_path, const Reporter& reporter)
-    : path_(std::move(reject_path)), reporter_(reporter) {}
-
-RejectFile::~RejectFile() {
-  if (lines_ != nullptr) std::fclose(lines_);
-  if (reasons_ != nullptr) std::fclose(reasons_);
-}
+RejectFile::RejectFile(std::string reject_path, const Reporter& reporter, FileSystem& file_system)
+    : path_(std::move(reject_path)), reporter_(reporter), file_system_(file_system) {}
 
 bool RejectFile::create() {
   if (created_ || failed_) return created_;
-  lines_ = create_exclusively(path_);
-  reasons_ = lines_ == nullptr ? nullptr : create_exclusively(reasons_file_path(path_));
+  // Created only where no file is yet, never through a link.
+  lines_ = file_system_.open(path_, OpenMode::kCreateNewShared);
+  if (lines_ != nullptr) {
+    reasons_ = file_system_.open(reasons_file_path(path_), OpenMode::kCreateNewShared);
+  }
   if (reasons_ == nullptr) {
     if (lines_ != nullptr) {
-      std::fclose(lines_);
-      lines_ = nullptr;
-      std::remove(path_.c_str());
+      lines_.reset();
+      file_system_.remove(path_);
     }
     failed_ = true;
     const std::string message =
@@ -82,10 +58,9 @@ bool RejectFile::create() {
 void RejectFile::reject(std::int64_t line_number, std::string_view bytes, std::string_view reason) {
   if (!create()) return;
   // Each line is flushed at once: a run that ends unexpectedly still leaves what it rejected.
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), lines_);
-  const std::string text = reason_line(line_number, reason);
-  std::fwrite(text.data(), 1, text.size(), reasons_);
-  if (std::fflush(lines_) != 0 || std::fflush(reasons_) != 0) {
+  const bool lines_written = lines_->write(bytes);
+  const bool reasons_written = reasons_->write(reason_line(line_number, reason));
+  if (!lines_written || !reasons_written || !lines_->flush() || !reasons_->flush()) {
     const std::string message = "Fehlerdatei " + path_ + " konnte nicht geschrieben werden";
     reporter_.log("\n\n" + message);
     reporter_.console(message + "\n");
@@ -94,11 +69,10 @@ void RejectFile::reject(std::int64_t line_number, std::string_view bytes, std::s
 
 void RejectFile::discard() {
   if (!created_) return;
-  std::fclose(lines_);
-  std::fclose(reasons_);
-  lines_ = reasons_ = nullptr;
-  std::remove(path_.c_str());
-  std::remove(reasons_file_path(path_).c_str());
+  lines_.reset();
+  reasons_.reset();
+  file_system_.remove(path_);
+  file_system_.remove(reasons_file_path(path_));
   created_ = false;
 }
 

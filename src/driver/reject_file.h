@@ -5,11 +5,12 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "driver/transfer_loop.h"
+#include "files/file_system.h"
 #include "log/reporter.h"
 
 namespace zarvelt {
@@ -25,8 +26,8 @@ std::string reasons_file_path(const std::string& reject_path);
 class RejectFile : public RejectSink {
  public:
   // reject_path: where the file goes once there is a line for it.
-  RejectFile(std::string reject_path, const Reporter& reporter);
-  ~RejectFile() override;
+  RejectFile(std::string reject_path, const Reporter& reporter,
+             FileSystem& file_system = real_file_system());
 
   void reject(std::int64_t line_number, std::string_view bytes, std::string_view reason) override;
 
@@ -41,8 +42,9 @@ class RejectFile : public RejectSink {
   std::string path_;
   std::string empty_;
   const Reporter& reporter_;
-  std::FILE* lines_ = nullptr;
-  std::FILE* reasons_ = nullptr;
+  FileSystem& file_system_;
+  std::unique_ptr<File> lines_;
+  std::unique_ptr<File> reasons_;
   bool created_ = false;
   bool failed_ = false;
 };

@@ -1,16 +1,12 @@
 // The run record's JSON line, its texts escaped, appended in one write.
 #include "driver/run_record.h"
 
-#include <fcntl.h>
-
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
+#include "files/file_system.h"
+#include "files/process.h"
 
 namespace zarvelt {
 
@@ -109,30 +105,15 @@ std::string run_record_json(const RunRecord& r) {
 }
 
 bool append_run_record(const std::string& path, const RunRecord& record) {
-  const std::string line = run_record_json(record);
-#ifdef _WIN32
-  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, 0644);
-  if (fd < 0) return false;
-  const bool written =
-      _write(fd, line.data(), static_cast<unsigned>(line.size())) == static_cast<int>(line.size());
-  return _close(fd) == 0 && written;
-#else
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-  if (fd < 0) return false;
-  // One write of the whole line: with O_APPEND the system puts it at the end in one piece.
-  const bool written = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-  return ::close(fd) == 0 && written;
-#endif
+  std::unique_ptr<File> file = real_file_system().open(path, OpenMode::kAppend);
+  if (file == nullptr) return false;
+  // One write of the whole line: appended, the system puts it at the end in one piece.
+  const bool written = file->write(run_record_json(record));
+  return file->close() && written;
 }
 
 std::string local_time_text(bool iso) {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = local_time(std::time(nullptr));
   char text[32];
   std::strftime(text, sizeof text, iso ? "%Y-%m-%dT%H:%M:%S" : "%Y%m%d-%H%M%S", &local);
   return text;

@@ -86,6 +86,14 @@ std::unique_ptr<File> FailingFileSystem::open(const std::string& path, OpenMode 
   return std::make_unique<FailingFile>(*this, path, std::move(file));
 }
 
+std::unique_ptr<InputFile> FailingFileSystem::open_input(const std::string& path) {
+  if (should_fail(FileOp::kOpen, path)) {
+    errno = EACCES;
+    return nullptr;
+  }
+  return next_.open_input(path);
+}
+
 ReadResult FailingFileSystem::read_file(const std::string& path, bool text, std::string& contents) {
   if (should_fail(FileOp::kRead, path)) {
     contents.clear();

@@ -40,6 +40,7 @@ class FailingFileSystem final : public FileSystem {
   bool should_fail(FileOp op, const std::string& path, const FileFault** which = nullptr);
 
   std::unique_ptr<File> open(const std::string& path, OpenMode mode) override;
+  std::unique_ptr<InputFile> open_input(const std::string& path) override;
   ReadResult read_file(const std::string& path, bool text, std::string& contents) override;
   bool replace(const std::string& from, const std::string& to) override;
   bool remove(const std::string& path) override;

@@ -7,11 +7,11 @@
 #include <system_error>
 
 #include "files/file_replace.h"
+#include "files/process.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
@@ -156,35 +156,45 @@ class RealFile final : public File {
   std::FILE* file_;
 };
 
-#ifndef _WIN32
 // A file opened for appending: its writes go straight to the descriptor (O_APPEND), without a
-// stream's buffer. The transfer log opens, appends one line to and closes its file for every
-// line, and a stream costs two system calls more per line (its position and buffer size on
-// open) and a buffer's allocation.
+// stream's buffer, each at the file's end in one piece. The transfer log opens, appends one line
+// to and closes its file for every line, and a stream costs two system calls more per line (its
+// position and buffer size on open) and a buffer's allocation; the run record's line must reach
+// the file in one write, so that the lines of runs that end together never mix.
 class AppendFile final : public File {
  public:
   explicit AppendFile(int fd) : fd_(fd) {}
   ~AppendFile() override {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0) close_descriptor(fd_);
   }
 
   bool write(std::string_view bytes) override {
     if (fd_ < 0) return false;
     while (!bytes.empty()) {
+#ifdef _WIN32
+      const int written = _write(fd_, bytes.data(), static_cast<unsigned>(bytes.size()));
+#else
       const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
       if (written < 0 && errno == EINTR) continue;
+#endif
       if (written <= 0) return false;
       bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
   }
   bool flush() override { return fd_ >= 0; }  // nothing is held back
-  bool sync() override { return fd_ >= 0 && fsync(fd_) == 0; }
+  bool sync() override {
+#ifdef _WIN32
+    return fd_ >= 0 && _commit(fd_) == 0;
+#else
+    return fd_ >= 0 && fsync(fd_) == 0;
+#endif
+  }
   bool close() override {
     if (fd_ < 0) return false;
     const int fd = fd_;
     fd_ = -1;
-    return ::close(fd) == 0;
+    return close_descriptor(fd);
   }
   std::optional<std::uint64_t> size() override {
     const FileInfo i = info();
@@ -192,34 +202,90 @@ class AppendFile final : public File {
     return i.size;
   }
   FileInfo info() override {
+#ifdef _WIN32
+    if (fd_ < 0) return {};
+    return info_of_handle(reinterpret_cast<HANDLE>(_get_osfhandle(fd_)));
+#else
     struct stat st;
     if (fd_ < 0 || fstat(fd_, &st) != 0) return {};
     return info_of_stat(st);
+#endif
   }
   bool truncate() override {
     const FileInfo i = info();
     if (!i.regular) return i.exists;
+#ifdef _WIN32
+    return _chsize_s(fd_, 0) == 0;
+#else
     return ftruncate(fd_, 0) == 0;  // every write goes to the end
+#endif
   }
   LockResult try_lock() override {
+#ifdef _WIN32
+    return LockResult::kError;  // the appended files are never locked
+#else
     if (fd_ < 0) return LockResult::kError;
     if (flock(fd_, LOCK_EX | LOCK_NB) == 0) return LockResult::kLocked;
     return errno == EWOULDBLOCK ? LockResult::kBusy : LockResult::kError;
+#endif
   }
   bool set_owner_and_mode(const FileInfo& like) override {
     if (fd_ < 0) return false;
+#ifdef _WIN32
+    (void)like;
+    return true;
+#else
     if (fchown(fd_, like.owner, like.group) != 0) {
       if (fchown(fd_, static_cast<uid_t>(-1), like.group) != 0) {
         // the group stays ours as well
       }
     }
     return fchmod(fd_, like.mode & 07777) == 0;
+#endif
   }
 
  private:
+  static bool close_descriptor(int fd) {
+#ifdef _WIN32
+    return _close(fd) == 0;
+#else
+    return ::close(fd) == 0;
+#endif
+  }
+
   int fd_;
 };
+
+// Opens path for appending without a stream: binary, or (Windows) text with CR LF line ends as
+// a text-mode stream would write them.
+std::unique_ptr<File> open_appending(const std::string& path, bool text) {
+#ifdef _WIN32
+  if (text) {
+    std::FILE* file = std::fopen(path.c_str(), "a");
+    return file == nullptr ? nullptr : std::make_unique<RealFile>(file);
+  }
+  const int fd = _open(path.c_str(), _O_WRONLY | _O_CREAT | _O_APPEND | _O_BINARY, 0644);
+#else
+  // Text is binary here. A text file is created as fopen's "a" creates it (0666 less the
+  // umask), a binary one readable by all and writable by its owner.
+  const int fd =
+      ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, text ? 0666 : 0644);
 #endif
+  if (fd < 0) return nullptr;
+  return std::make_unique<AppendFile>(fd);
+}
+
+// A file opened for reading, through a stream.
+class RealInputFile final : public InputFile {
+ public:
+  explicit RealInputFile(std::FILE* file) : file_(file) {}
+  ~RealInputFile() override { std::fclose(file_); }
+  std::FILE* stream() override { return file_; }
+  bool failed() override { return std::ferror(file_) != 0; }
+
+ private:
+  std::FILE* file_;
+};
 
 #ifdef _WIN32
 std::FILE* open_windows_handle(const std::string& path, DWORD disposition) {
@@ -269,22 +335,16 @@ class RealFileSystem final : public FileSystem {
       case OpenMode::kWriteText:
         file = std::fopen(path.c_str(), "w");
         break;
-      case OpenMode::kAppendText: {
-#ifdef _WIN32
-        file = std::fopen(path.c_str(), "a");
-        break;
-#else
-        // As fopen's "a" opens it (created with 0666 less the umask), text being binary here.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-        if (fd < 0) return nullptr;
-        return std::make_unique<AppendFile>(fd);
-#endif
-      }
+      case OpenMode::kAppendText:
+      case OpenMode::kAppend:
+        return open_appending(path, mode == OpenMode::kAppendText);
       case OpenMode::kCreateNew:
+      case OpenMode::kCreateNewShared:
 #ifdef _WIN32
         file = open_windows_handle(path, CREATE_NEW);
 #else
-        file = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0600);
+        file = open_descriptor(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW,
+                               mode == OpenMode::kCreateNew ? 0600 : 0644);
 #endif
         break;
       case OpenMode::kWriteExisting:
@@ -297,6 +357,12 @@ class RealFileSystem final : public FileSystem {
     }
     if (file == nullptr) return nullptr;
     return std::make_unique<RealFile>(file);
+  }
+
+  std::unique_ptr<InputFile> open_input(const std::string& path) override {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return nullptr;
+    return std::make_unique<RealInputFile>(file);
   }
 
   ReadResult read_file(const std::string& path, bool text, std::string& contents) override {
@@ -370,13 +436,7 @@ class RealFileSystem final : public FileSystem {
     return directory.string();
   }
 
-  std::uint64_t process_id() override {
-#ifdef _WIN32
-    return static_cast<std::uint64_t>(_getpid());
-#else
-    return static_cast<std::uint64_t>(getpid());
-#endif
-  }
+  std::uint64_t process_id() override { return current_process_id(); }
 };
 
 }  // namespace

@@ -1,11 +1,14 @@
-// The file system as the program uses it: every open, write, flush, sync, move, removal and lock
-// of the export files, the transfer log and the configuration file goes through a FileSystem,
-// so that a test can put one in its place that fails on demand (failing_file_system.h).
+// The file system as the program uses it: every open, read, write, flush, sync, move, removal and
+// lock of the source file, the export files, the transfer log, the configuration file, the reject
+// files and the run record goes through a FileSystem, so that a test can put one in its place that
+// fails on demand (failing_file_system.h). The platform's own calls (POSIX or Windows) stand only
+// in this module: here, in file_replace.h and in process.h.
 //
 // The bottom module: it includes nothing else of src/.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,13 +17,16 @@
 namespace zarvelt {
 
 enum class OpenMode {
-  kWrite,          // binary writing: created, or emptied ("wb")
-  kWriteText,      // text writing: created, or emptied ("w"; CR LF line ends on Windows)
-  kAppendText,     // text appending, created if missing ("a")
-  kCreateNew,      // binary writing of a new file, readable and writable by its owner only;
-                   // fails when anything is at the path already, a link included (never followed)
-  kWriteExisting,  // binary writing from the start, created if missing, never emptied, links
-                   // followed; never waits: a FIFO without a reader fails (ENXIO)
+  kWrite,            // binary writing: created, or emptied ("wb")
+  kWriteText,        // text writing: created, or emptied ("w"; CR LF line ends on Windows)
+  kAppendText,       // text appending, created if missing ("a")
+  kAppend,           // binary appending, created if missing; each write goes to the file's end
+                     // at once, in one piece (no buffer held back)
+  kCreateNew,        // binary writing of a new file, readable and writable by its owner only;
+                     // fails when anything is at the path already, a link included (never followed)
+  kCreateNewShared,  // the same, readable by everyone (as the umask allows)
+  kWriteExisting,    // binary writing from the start, created if missing, never emptied, links
+                     // followed; never waits: a FIFO without a reader fails (ENXIO)
 };
 
 // Same device and same file on it (POSIX: st_dev, st_ino; Windows: volume serial number and
@@ -78,12 +84,24 @@ class File {
   virtual bool set_owner_and_mode(const FileInfo& like) = 0;
 };
 
+// A file open for reading, its bytes as stored (binary). Destroying it closes it.
+class InputFile {
+ public:
+  virtual ~InputFile() = default;
+  // The stream to read from, open until this is destroyed.
+  virtual std::FILE* stream() = 0;
+  // A read went wrong (the end of the file is no failure).
+  virtual bool failed() = 0;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
   // nullptr when the file cannot be opened; errno then says why (EEXIST for kCreateNew when
   // something is at the path).
   virtual std::unique_ptr<File> open(const std::string& path, OpenMode mode) = 0;
+  // Opens a file for reading; nullptr when it cannot be opened.
+  virtual std::unique_ptr<InputFile> open_input(const std::string& path) = 0;
   // The whole content of a small file, binary or in text mode.
   virtual ReadResult read_file(const std::string& path, bool text, std::string& contents) = 0;
   // Moves from over to in one step, replacing to (rename; MoveFileEx with replace and write
