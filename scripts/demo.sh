@@ -31,7 +31,7 @@ if [ -z "$build" ]; then
   if command -v dpkg-query >/dev/null; then bash "$root/scripts/install-deps.sh" --demo; fi
   build=$root/build-demo
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DZARVELT_WITH_POSTGRESQL=OFF \
-    -DZARVELT_WITH_ODBC=OFF -DZARVELT_BUILD_TESTS=OFF -DZARVELT_BUILD_BENCH=OFF >/dev/null
+    -DZARVELT_WITH_ODBC=OFF -DZARVELT_BUILD_TESTS=OFF >/dev/null
   cmake --build "$build" -j"$(nproc)" --target zarvelt zarvelt_config zarvelt_admin >/dev/null
 fi
 for tool in zarvelt zarvelt_config zarvelt_admin; do

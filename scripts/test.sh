@@ -129,7 +129,7 @@ wait "$wineboot"
 # sanitizers find the same.
 sanitize_log=$sanitize_build/build.log
 background_stage sanitizer-build "$sanitize_log" build_tree "$sanitize_build" \
-  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON -DZARVELT_BUILD_BENCH=OFF \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 sanitize_pid=$!
 export ZARVELT_WINDOWS_BINARY=$windows_binary ZARVELT_TEST_WINDOWS=1

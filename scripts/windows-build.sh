@@ -14,7 +14,7 @@ if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then generat
 mkdir -p "$build"
 cmake -S . -B "$build" "${generator[@]}" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DZARVELT_BUILD_TESTS=OFF -DZARVELT_WITH_SQLITE=OFF \
-  -DZARVELT_WITH_POSTGRESQL=OFF -DZARVELT_WITH_ODBC=ON -DZARVELT_BUILD_BENCH=OFF >"$build/configure.log" 2>&1 ||
+  -DZARVELT_WITH_POSTGRESQL=OFF -DZARVELT_WITH_ODBC=ON >"$build/configure.log" 2>&1 ||
   { cat "$build/configure.log" >&2; exit 1; }
 cmake --build "$build" -j"${ZARVELT_BUILD_JOBS:-$(nproc)}" --target zarvelt >&2
 echo "$root/$build/zarvelt.exe"

@@ -19,6 +19,7 @@
 
 #include "config_tool/config_writer.h"
 #include "db_fixture.h"
+#include "driver/dispatch.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -199,13 +200,17 @@ const std::string kTarget1 = "MAND01" + blanks(14) + "4711" + blanks(4) + "05.03
                              "00007" + "Q12" + blanks(30) + "\n";
 const std::string kTarget2 = "050324143015" + std::string("12345") + blanks(8) + "0004711";
 
-std::string summary(int time_bookings, int access_bookings, int cost_centre_bookings, int events) {
-  return "\n\xFC"
-         "bergeben:\n   Zeitbuchungen         : " +
-         std::to_string(time_bookings) +
-         "\n   Zutrittsbuchungen:    : " + std::to_string(access_bookings) +
-         "\n   Kostenstellenbuchungen: " + std::to_string(cost_centre_bookings) +
-         "\n   Ereignisse:           : " + std::to_string(events) + "\n\n";
+// The log's summary of these counts (in the order of the kinds table), with its line end.
+std::string summary(const Counters& counted) { return summary_text(counted) + "\n"; }
+
+// The run record's counts of what was transferred, by the kinds' record labels.
+std::string transferred(const Counters& counted) {
+  std::string text = "\"transferred\":{";
+  for (std::size_t kind = 0; kind < kBookingKinds.size(); ++kind) {
+    text += (kind == 0 ? "\"" : ",\"") + std::string(kBookingKinds[kind].record_label) +
+            "\":" + std::to_string(counted[kind]);
+  }
+  return text + "}";
 }
 
 // The files a run leaves in the log directory besides the log, by name.
@@ -366,7 +371,7 @@ void BookingTransferTest::every_booking_reaches_its_destination() {
                          "KVSYSTEM.KVS402ZPK"),
               ElementsAre(run_day));
   EXPECT_EQ(runs[0].lines,
-            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary(3, 7, 1, 1));
+            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary({3, 7, 1, 1}));
 
   // A second run of the same file, verbose: the exports again, every row once; duplicate
   // access bookings count as transferred, duplicate events do not.
@@ -380,7 +385,7 @@ void BookingTransferTest::every_booking_reaches_its_destination() {
   runs = logged_runs();
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1].lines,
-            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary(3, 7, 1, 0));
+            ", 20240305, Schema/Personalnr. nicht gefunden :\n" + summary({3, 7, 1, 0}));
 }
 
 TEST_P(BookingTransferTest, EveryBookingReachesItsDestination) {
@@ -462,9 +467,9 @@ std::vector<std::string> records(const std::string& bytes, std::size_t size) {
   return list;
 }
 
-// The four counters of each run in the log, summed.
+// The counters of each run in the log, summed.
 std::vector<int> counted(const std::string& log) {
-  std::vector<int> sums(4, 0);
+  std::vector<int> sums(kBookingKindCount, 0);
   const std::regex number(": ([0-9]+)\n");
   int i = 0;
   const std::size_t summary = log.find(
@@ -475,7 +480,8 @@ std::vector<int> counted(const std::string& log) {
                                                                         at + 1)) {
     std::smatch m;
     std::string rest = log.substr(at, 200);
-    for (i = 0; i < 4 && std::regex_search(rest, m, number); ++i) {
+    for (i = 0; i < static_cast<int>(kBookingKindCount) && std::regex_search(rest, m, number);
+         ++i) {
       sums[i] += std::stoi(m[1]);
       rest = m.suffix();
     }
@@ -645,15 +651,9 @@ TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
   EXPECT_THAT(check.console,
               ::testing::HasSubstr("Zeile 7: Schema/Personalnr. nicht gefunden, Fehler 1403\n"));
   // The summary, without /D too: what the real run would take over.
-  EXPECT_THAT(check.console, ::testing::EndsWith("\n\xFC"
-                                                 "bergeben:\n"
-                                                 "   Zeitbuchungen         : 3\n"
-                                                 "   Zutrittsbuchungen:    : 7\n"
-                                                 "   Kostenstellenbuchungen: 1\n"
-                                                 "   Ereignisse:           : 1\n"
-                                                 "Pr\xFC"
-                                                 "flauf: nichts \xFC"
-                                                 "bernommen\n"));
+  EXPECT_THAT(check.console, ::testing::EndsWith(summary_text({3, 7, 1, 1}) + "Pr\xFC"
+                                                                              "flauf: nichts \xFC"
+                                                                              "bernommen\n"));
   EXPECT_THAT(files_named(installation_.log_dir(), "ZarveltReject_"), ::testing::IsEmpty());
   const std::string log = read_file(installation_.log_path()).value_or("");
   EXPECT_THAT(log, ::testing::HasSubstr(": Pr\xFC"
@@ -676,9 +676,7 @@ TEST_P(BookingTransferTest, CheckRunKeepsNothing) {
     statuses.push_back(std::string((*it)[1]) + " " + std::string((*it)[2]));
   }
   EXPECT_THAT(statuses, ElementsAre("true 0", "false 0", "false -1", "false 94")) << runs;
-  EXPECT_THAT(
-      runs, ::testing::HasSubstr("\"lines_read\":16,\"transferred\":{\"time_bookings\":3,"
-                                 "\"access_bookings\":7,\"cost_centre_bookings\":1,\"events\":1}"));
+  EXPECT_THAT(runs, ::testing::HasSubstr("\"lines_read\":16," + transferred({3, 7, 1, 1})));
 }
 
 // A person watching a run on a terminal sees its progress on standard error; a caller that

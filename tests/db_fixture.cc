@@ -14,6 +14,9 @@
 #include <sstream>
 
 #include "config_tool/config_writer.h"
+#include "handlers/access_booking_insert.h"
+#include "handlers/event_insert.h"
+#include "handlers/insert_queue.h"
 
 namespace zarvelt::testing {
 namespace {
@@ -345,16 +348,46 @@ std::vector<std::string> sqlite_file_query(const std::string& path, const std::s
   return rows;
 }
 
-db::AccessRecord access_record(const std::string& badge, const std::string& date_time) {
-  db::AccessRecord record;
-  record.terminal = "TERM01";
-  record.reader_number = 2;
-  record.booking_date = date_time.substr(0, 8);
-  record.booking_date_time = date_time;
-  record.badge = badge;
-  record.access_status_code = 100;
-  record.running_number = "001";
-  return record;
+db::InsertRow access_record(const std::string& badge, const std::string& date_time) {
+  return {&kAccessInsert, {"TERM01", 2, date_time.substr(0, 8), date_time, badge, 100, "001"}};
+}
+
+db::InsertRow event_record() {
+  return {&kEventInsert,
+          {"TERM01", 3, "4711", "20260107", "20260107153000", "025", 200, std::string()}};
+}
+
+namespace {
+
+// Keeps the status it is given.
+class Answer final : public InsertWaiter {
+ public:
+  std::int32_t status = db::kInternalError;
+
+ protected:
+  void answered(std::int32_t answer) override { status = answer; }
+};
+
+}  // namespace
+
+std::vector<std::int32_t> insert_in_batches(db::Session& session,
+                                            const std::vector<db::InsertRow>& rows,
+                                            std::size_t batch_size) {
+  InsertQueue queue(session, db::sends_together(session) ? batch_size : 1);
+  std::vector<Answer> answers(rows.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) queue.queue(rows[i], answers[i]);
+  queue.flush();
+  std::vector<std::int32_t> statuses;
+  for (const Answer& answer : answers) statuses.push_back(answer.status);
+  return statuses;
+}
+
+HandlerResult handle_at_once(const BookingHandler& handler, RunContext& run,
+                             const Reporter& reporter, const BookingLine& line,
+                             db::Session& session) {
+  HandlerResult result = handler.handle(run, reporter, line);
+  if (result.outcome != Outcome::kWaiting) return result;
+  return handler.answered(reporter, db::run_insert(session, result.insert));
 }
 
 std::string odbc_test_data_source() { return environment("ZARVELT_TEST_ODBC_DSN", ""); }

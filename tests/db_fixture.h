@@ -9,11 +9,16 @@
 // the data source named by ZARVELT_TEST_ODBC_DSN (scripts/odbc-test-sources.sh writes it).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "db/session.h"
 #include "db/statements.h"
+#include "handlers/booking_handler.h"
+#include "handlers/run_context.h"
 
 namespace zarvelt::testing {
 
@@ -76,9 +81,36 @@ void write_installation_config(const std::string& config_path, const std::string
 // "|", NULL shown as "<NULL>". Records a test failure on error and returns no rows.
 std::vector<std::string> sqlite_file_query(const std::string& path, const std::string& sql);
 
-// An access row of terminal TERM01, reader 2, access status 100, running number 001, for a
-// booking time yyyymmddhhmiss (the date its first eight digits).
-db::AccessRecord access_record(const std::string& badge, const std::string& date_time);
+// An access row (the program's access insert) of terminal TERM01, reader 2, access status 100,
+// running number 001, for a booking time yyyymmddhhmiss (the date its first eight digits); its
+// values by their places below.
+db::InsertRow access_record(const std::string& badge, const std::string& date_time);
+enum AccessValue { kAccessTerminal, kAccessReader, kAccessDate, kAccessMoment, kAccessBadge };
+// An event row (the program's event insert) of terminal TERM01, reader 3, badge 4711, 7 January
+// 2026 at 15:30:00, function code 025, result 200, no variable text; its values by their places.
+db::InsertRow event_record();
+enum EventValue {
+  kEventTerminal,
+  kEventReader,
+  kEventBadge,
+  kEventDate,
+  kEventMoment,
+  kEventCode,
+  kEventResult,
+  kEventText
+};
+
+// The statuses of rows queued as a run queues them, batch_size at a time where the session
+// sends statements together (one by one otherwise).
+std::vector<std::int32_t> insert_in_batches(db::Session& session,
+                                            const std::vector<db::InsertRow>& rows,
+                                            std::size_t batch_size);
+
+// What a handler makes of line on run, with the insert it gives (if any) run at once on
+// session and answered.
+HandlerResult handle_at_once(const BookingHandler& handler, RunContext& run,
+                             const Reporter& reporter, const BookingLine& line,
+                             db::Session& session);
 
 }  // namespace zarvelt::testing
 

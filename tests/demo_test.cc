@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "db_fixture.h"
+#include "driver/dispatch.h"
 #include "test_support.h"
 
 namespace zarvelt {
@@ -43,13 +44,8 @@ const std::string kCostExport = "071226130000" + std::string("10001") + blanks(8
 
 const std::string kRunLog =
     "10003, 20261207, Schema/Personalnr. nicht gefunden :\n"
-    "MAND02, 0816, 20261207, Buchungstyp zur Buchungsart X9 nicht gefunden :\n"
-    "\n\xFC"
-    "bergeben:\n"
-    "   Zeitbuchungen         : 5\n"
-    "   Zutrittsbuchungen:    : 6\n"
-    "   Kostenstellenbuchungen: 2\n"
-    "   Ereignisse:           : 1\n\n";
+    "MAND02, 0816, 20261207, Buchungstyp zur Buchungsart X9 nicht gefunden :\n" +
+    summary_text({5, 6, 2, 1}) + "\n";
 
 const std::string kLogHeader =
     ">>>>>>>>>>>>>>>>>>>>>>>>>>>>>> \xDC"

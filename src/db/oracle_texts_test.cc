@@ -20,6 +20,8 @@
 #include "db/session.h"
 #include "db/statements.h"
 #include "db_fixture.h"
+#include "handlers/access_booking_insert.h"
+#include "handlers/event_insert.h"
 #include "test_support.h"
 
 namespace zarvelt::db {
@@ -100,12 +102,13 @@ TEST(OracleTextsTest, EveryOracleTextParsesAndNamesTheOracleTables) {
   lookup_booking_type(session, "K1", text);
   translate_function_code(session, "K1", text);
   lookup_zone(session, "Z1200", number);
-  insert_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
-  insert_event_record(session,
-                      {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "text"});
-  session.set_batch_size(2);  // the inserts' batch forms
-  queue_access_record(session, {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"});
-  queue_event_record(session, {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "x"});
+  const InsertRow access_row = {&kAccessInsert,
+                                {"T01", 1, "20240305", "20240305143015", "4711", 100, "001"}};
+  const InsertRow event_row = {
+      &kEventInsert, {"T01", 1, "4711", "20240305", "20240305143015", "025", 200, "text"}};
+  run_insert(session, access_row);
+  run_insert(session, event_row);
+  testing::insert_in_batches(session, {access_row, event_row}, 2);  // the inserts' batch forms
   // The installation self-test's own reads (probes.h), in a client schema.
   switch_schema(session, "MAND01");
   std::vector<std::string> schemas;
@@ -322,26 +325,25 @@ std::vector<std::string> run_statements(Session& session) {
 
   // One at a time, then sent together (the duplicate-absorbing texts), each with duplicates.
   for (const std::size_t batch_size : {1, 8}) {
-    session.set_batch_size(batch_size);
     const std::string terminal = batch_size == 1 ? "ONE" : "BATCH";
-    std::vector<std::pair<std::string, Ticket>> tickets;
+    std::vector<std::string> what;
+    std::vector<InsertRow> rows;
     for (std::size_t i = 0; i <= std::size(kMoments); ++i) {
       const std::string& at = kMoments[i % std::size(kMoments)];  // the first twice
       const std::string date = at.substr(0, 8);
       const auto reader = static_cast<std::int32_t>(i % std::size(kMoments));
       const std::string badge = reader % 3 == 2 ? "" : "4711";
-      tickets.emplace_back(
-          "access " + terminal + " " + at,
-          queue_access_record(session, {terminal, reader, date, at, badge, 100 + reader, "001"}));
+      what.push_back("access " + terminal + " " + at);
+      rows.push_back({&kAccessInsert, {terminal, reader, date, at, badge, 100 + reader, "001"}});
       if (at.size() > 14) continue;  // beyond the event's host variable
-      tickets.emplace_back("event " + terminal + " " + at,
-                           queue_event_record(session, {terminal, reader, badge, date, at, "K1",
-                                                        reader, reader % 2 == 0 ? "Text" : ""}));
+      what.push_back("event " + terminal + " " + at);
+      rows.push_back({&kEventInsert,
+                      {terminal, reader, badge, date, at, "K1", reader,
+                       std::string(reader % 2 == 0 ? "Text" : "")}});
     }
-    send_queued(session);
-    for (const auto& [what, ticket] : tickets) {
-      say(what, answer(session, ticket).value_or(kInternalError));
-    }
+    const std::vector<std::int32_t> statuses =
+        testing::insert_in_batches(session, rows, batch_size);
+    for (std::size_t i = 0; i < rows.size(); ++i) say(what[i], statuses[i]);
   }
   say("duplicate hint refused", duplicate_hint_refusal(session));
   say("commit", commit(session));

@@ -40,21 +40,18 @@ class PostgresRollbackTest : public ::testing::Test {
 // Failures in a row, each followed by a statement of another kind: a query, a schema switch,
 // an insert.
 TEST_F(PostgresRollbackTest, EveryStatementAfterAFailureRuns) {
-  ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);
-  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
-            kUniqueConstraint);
-  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20241305143015")), kDateFormat);
+  ASSERT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kUniqueConstraint);
+  EXPECT_EQ(run_insert(*session_, access_record("A", "20241305143015")), kDateFormat);
   std::int32_t zone = -1;
   EXPECT_EQ(lookup_zone(*session_, "Z1200", zone), kNoRow);
-  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
-            kUniqueConstraint);
+  EXPECT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kUniqueConstraint);
   EXPECT_EQ(switch_schema(*session_, "MAND01"), kSuccess);
-  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
-            kUniqueConstraint);
+  EXPECT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kUniqueConstraint);
   std::string booking_type;
   EXPECT_EQ(lookup_booking_type(*session_, "K1", booking_type), kSuccess);
   EXPECT_EQ(booking_type, "3");
-  EXPECT_EQ(insert_access_record(*session_, access_record("B", "20240305143016")), kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record("B", "20240305143016")), kSuccess);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(badges(), ElementsAre("A", "B"));
 }
@@ -78,9 +75,9 @@ TEST_F(PostgresRollbackTest, DatesBoundConvertedAreWhatTheSqlExpressionMadeOfThe
     const std::int32_t expected_status =
         session_->connection().run(expression, {&value, 1}, 2, expected);
     const std::string name = "D" + std::to_string(++badge);
-    AccessRecord record = access_record(name, input);
-    record.booking_date = "20240305";
-    EXPECT_EQ(insert_access_record(*session_, record), expected_status);
+    InsertRow record = access_record(name, input);
+    record.values[testing::kAccessDate] = "20240305";
+    EXPECT_EQ(run_insert(*session_, record), expected_status);
     if (expected_status == kSuccess) stored.push_back(name + " " + *expected.at(0).at(0));
   }
   ASSERT_EQ(commit(*session_), kSuccess);
@@ -91,9 +88,8 @@ TEST_F(PostgresRollbackTest, DatesBoundConvertedAreWhatTheSqlExpressionMadeOfThe
 
 // The last statement of a run fails: the commit still keeps everything before it.
 TEST_F(PostgresRollbackTest, FailureRightBeforeTheCommit) {
-  ASSERT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")), kSuccess);
-  EXPECT_EQ(insert_access_record(*session_, access_record("A", "20240305143015")),
-            kUniqueConstraint);
+  ASSERT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record("A", "20240305143015")), kUniqueConstraint);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(badges(), ElementsAre("A"));
 }

@@ -204,28 +204,25 @@ TEST_P(SessionTest, ZoneLookup) {
 }
 
 TEST_P(SessionTest, FailedInsertsKeepTheTransaction) {
-  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")),
-            kUniqueConstraint);
+  ASSERT_EQ(run_insert(*session_, access_record("4711", "20240305143015")), kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record("4711", "20240305143015")), kUniqueConstraint);
   // Without a badge the row is stored with ZpkAsw NULL, and the same booking again is a
   // duplicate: the unique key treats the NULL as the production database does.
-  ASSERT_EQ(insert_access_record(*session_, access_record("", "20240305143015")), kSuccess);
-  EXPECT_EQ(insert_access_record(*session_, access_record("", "20240305143015")),
-            kUniqueConstraint);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "")), kNullIntoNotNull);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20241305143015")), kDateFormat);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "20240230143015")), kDateFormat);
-  EXPECT_EQ(insert_access_record(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
+  ASSERT_EQ(run_insert(*session_, access_record("", "20240305143015")), kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record("", "20240305143015")), kUniqueConstraint);
+  EXPECT_EQ(run_insert(*session_, access_record("4711", "")), kNullIntoNotNull);
+  EXPECT_EQ(run_insert(*session_, access_record("4711", "20241305143015")), kDateFormat);
+  EXPECT_EQ(run_insert(*session_, access_record("4711", "20240230143015")), kDateFormat);
+  EXPECT_EQ(run_insert(*session_, access_record("4711", "2024AB05143015")), kDateFormat);
   // No calendar moment, or more or fewer digits than the format takes: refused, never stored
   // as another moment.
   for (const char* moment :
        {"20240005143015", "20240300143015", "00000305143015", "20240305243015", "20240305146015",
         "20240305143060", "202403051", "2024030514301", "202403051430150", "2024030514301500000"}) {
-    EXPECT_EQ(insert_access_record(*session_, access_record("4711", moment)), kDateFormat)
-        << moment;
+    EXPECT_EQ(run_insert(*session_, access_record("4711", moment)), kDateFormat) << moment;
   }
   // hhmm without seconds, as some booking lines carry it.
-  ASSERT_EQ(insert_access_record(*session_, access_record("4712", "202403051430")), kSuccess);
+  ASSERT_EQ(run_insert(*session_, access_record("4712", "202403051430")), kSuccess);
   EXPECT_EQ(commit(*session_), kSuccess);
 
   EXPECT_THAT(db_->query("select ZpkTrm, ZpkLes, ZpkDtm, ZpkUhr, ZpkAsw, ZpkZus, ZpkFcd, ZpkMld,"
@@ -248,14 +245,14 @@ TEST_P(SessionTest, FailedQueriesKeepWhatCameBefore) {
     return session_->connection().run("select x from no_such_table", {}, 1, rows);
   };
   std::string type;
-  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
+  ASSERT_EQ(run_insert(*session_, access_record("4711", "20240305143015")), kSuccess);
   ASSERT_EQ(switch_schema(*session_, "MAND02"), kSuccess);
   EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
   EXPECT_EQ(failed_query(), kTableMissing);
   EXPECT_EQ(failed_query(), kTableMissing);
   EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
   EXPECT_EQ(type, "-5");
-  ASSERT_EQ(insert_access_record(*session_, access_record("4712", "20240305143015")), kSuccess);
+  ASSERT_EQ(run_insert(*session_, access_record("4712", "20240305143015")), kSuccess);
   EXPECT_EQ(failed_query(), kTableMissing);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_EQ(count("KVS402ZPK"), 2);
@@ -280,20 +277,16 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
       {"4712", "202403051430", kUniqueConstraint},
       {"4711", "20240305143015", kUniqueConstraint},
   };
-  EventRecord event{"TERM01", 3, "4711", "20260107", "20260107153000", "025", 200, ""};
-  session_->set_batch_size(3);
-  std::vector<Ticket> tickets;
-  for (const auto& insert : inserts) {
-    tickets.push_back(queue_access_record(*session_, access_record(insert.badge, insert.moment)));
+  std::vector<InsertRow> rows;
+  for (const auto& insert : inserts) rows.push_back(access_record(insert.badge, insert.moment));
+  rows.push_back(testing::event_record());
+  rows.push_back(testing::event_record());
+  const std::vector<std::int32_t> statuses = testing::insert_in_batches(*session_, rows, 3);
+  for (std::size_t i = 0; i < std::size(inserts); ++i) {
+    EXPECT_EQ(statuses[i], inserts[i].status) << "insert " << i;
   }
-  const Ticket first_event = queue_event_record(*session_, event);
-  const Ticket second_event = queue_event_record(*session_, event);
-  send_queued(*session_);
-  for (std::size_t i = 0; i < tickets.size(); ++i) {
-    EXPECT_EQ(answer(*session_, tickets[i]), inserts[i].status) << "insert " << i;
-  }
-  EXPECT_EQ(answer(*session_, first_event), kSuccess);
-  EXPECT_EQ(answer(*session_, second_event), kUniqueConstraint);
+  EXPECT_EQ(statuses[std::size(inserts)], kSuccess);
+  EXPECT_EQ(statuses[std::size(inserts) + 1], kUniqueConstraint);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_EQ(count("KVS402ZPK"), 3);
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
@@ -307,49 +300,43 @@ TEST_P(SessionTest, BatchedInsertsGetTheStatusesOfOneAtATime) {
 TEST_P(SessionTest, EveryByteInEveryTextFieldAsOnSqlite) {
   // Each field as text around the byte: dates as digits with the byte last.
   struct Field {
-    std::string AccessRecord::*access;
-    std::string EventRecord::*event;
+    bool access;        // else the event's
+    std::size_t value;  // its place in the row
     const char* before;
     const char* after;
   };
   const Field fields[] = {
-      {&AccessRecord::terminal, nullptr, "T", "1"},
-      {&AccessRecord::booking_date, nullptr, "2024030", ""},
-      {&AccessRecord::booking_date_time, nullptr, "2024030514301", ""},
-      {&AccessRecord::badge, nullptr, "M", "ller"},
-      {&AccessRecord::running_number, nullptr, "0", "1"},
-      {nullptr, &EventRecord::terminal, "T", "1"},
-      {nullptr, &EventRecord::badge, "M", "ller"},
-      {nullptr, &EventRecord::event_date, "2026010", ""},
-      {nullptr, &EventRecord::event_date_time, "2026010715300", ""},
-      {nullptr, &EventRecord::function_code, "0", "1"},
-      {nullptr, &EventRecord::variable_text, "V", "1"},
+      {true, testing::kAccessTerminal, "T", "1"},
+      {true, testing::kAccessDate, "2024030", ""},
+      {true, testing::kAccessMoment, "2024030514301", ""},
+      {true, testing::kAccessBadge, "M", "ller"},
+      {true, 6, "0", "1"},  // the running number
+      {false, testing::kEventTerminal, "T", "1"},
+      {false, testing::kEventBadge, "M", "ller"},
+      {false, testing::kEventDate, "2026010", ""},
+      {false, testing::kEventMoment, "2026010715300", ""},
+      {false, testing::kEventCode, "0", "1"},
+      {false, testing::kEventText, "V", "1"},
   };
   // The statuses in order, then every stored row, as the session reads them.
   const auto outcome = [&](Session& session) {
-    session.set_batch_size(64);
-    std::vector<Ticket> tickets;
+    std::vector<InsertRow> rows;
     for (int byte = 0; byte < 256; ++byte) {
       for (const Field& field : fields) {
         const std::string value =
             field.before + std::string(1, static_cast<char>(byte)) + field.after;
-        const int reader = static_cast<int>(tickets.size());
-        if (field.access != nullptr) {
-          AccessRecord record = access_record("4711", "20240305143015");
-          record.reader_number = reader;
-          record.*field.access = value;
-          tickets.push_back(queue_access_record(session, record));
-        } else {
-          EventRecord event{"TERM01", reader, "4711", "20260107", "20260107153000", "025", 200, ""};
-          event.*field.event = value;
-          tickets.push_back(queue_event_record(session, event));
-        }
+        const int reader = static_cast<int>(rows.size());
+        InsertRow row =
+            field.access ? access_record("4711", "20240305143015") : testing::event_record();
+        row.values[field.access ? std::size_t{testing::kAccessReader}
+                                : std::size_t{testing::kEventReader}] = reader;
+        row.values[field.value] = value;
+        rows.push_back(std::move(row));
       }
     }
-    send_queued(session);
     std::vector<std::string> seen;
-    for (const Ticket ticket : tickets) {
-      seen.push_back(std::to_string(answer(session, ticket).value_or(kInternalError)));
+    for (const std::int32_t status : testing::insert_in_batches(session, rows, 64)) {
+      seen.push_back(std::to_string(status));
     }
     // The lookups of the read-ahead, with every byte in their keys.
     std::vector<BadgeKey> badges;
@@ -476,12 +463,12 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
       on_session_text.replace(at, 6, std::to_string(sqlite3_memory_used() + 32768));
     }
     ASSERT_EQ(on_session(*session, on_session_text, c.postgresql_on_session), kSuccess);
-    AccessRecord record = access_record("4711", "20240305143015");
+    InsertRow record = access_record("4711", "20240305143015");
     std::int32_t status = kSuccess;
     // A full database takes some rows before the next one no longer fits.
     for (int row = 0; row < 1000 && status == kSuccess; ++row) {
-      record.reader_number = c.status == kUniqueConstraint ? 0 : row;
-      status = insert_access_record(*session, record);
+      record.values[testing::kAccessReader] = c.status == kUniqueConstraint ? 0 : row;
+      status = run_insert(*session, record);
     }
     if (locked) db->execute("rollback");
     sqlite3_hard_heap_limit64(0);  // the limit holds for the whole process
@@ -497,23 +484,16 @@ TEST_P(SessionTest, BookingTimeInTheSkippedHourStaysAsItIs) {
   const std::int32_t status = connect();
   ::unsetenv("PGTZ");
   ASSERT_EQ(status, kSuccess);
-  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20260329023000")), kSuccess);
+  ASSERT_EQ(run_insert(*session_, access_record("4711", "20260329023000")), kSuccess);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(db_->query("select ZpkDtm, ZpkUhr from KVSYSTEM.KVS402ZPK"),
               ElementsAre("2026-03-29 00:00:00|2026-03-29 02:30:00"));
 }
 
 TEST_P(SessionTest, EventInsert) {
-  EventRecord event;
-  event.terminal = "TERM01";
-  event.reader_number = 3;
-  event.badge = "4711";
-  event.event_date = "20260107";
-  event.event_date_time = "20260107153000";
-  event.function_code = "025";
-  event.result_number = 200;
-  ASSERT_EQ(insert_event_record(*session_, event), kSuccess);
-  EXPECT_EQ(insert_event_record(*session_, event), kUniqueConstraint);
+  const InsertRow event = testing::event_record();
+  ASSERT_EQ(run_insert(*session_, event), kSuccess);
+  EXPECT_EQ(run_insert(*session_, event), kUniqueConstraint);
   EXPECT_EQ(count("O2009BUCHPROT"), 1);
   EXPECT_EQ(commit(*session_), kSuccess);
   EXPECT_THAT(db_->query("select BPRTRM, BPRZLS, BPRAWV, BPRDAT, BPRDTE, BPRFCD, BPRERG, BPRVAR"
@@ -523,10 +503,9 @@ TEST_P(SessionTest, EventInsert) {
 
 TEST_P(SessionTest, OverLongInputIsRefusedWithoutRunning) {
   // Badge host variable of the access insert: 20 bytes, so 19 characters.
-  EXPECT_EQ(insert_access_record(*session_, access_record(std::string(20, '9'), "20240305143015")),
+  EXPECT_EQ(run_insert(*session_, access_record(std::string(20, '9'), "20240305143015")),
             kValueTooLarge);
-  EXPECT_EQ(insert_access_record(*session_, access_record(std::string(19, '9'), "20240305143015")),
-            kSuccess);
+  EXPECT_EQ(run_insert(*session_, access_record(std::string(19, '9'), "20240305143015")), kSuccess);
   std::string personnel;
   std::string schema;
   EXPECT_EQ(lookup_badge(*session_, std::string(51, '1'), "20240101", personnel, schema),
@@ -551,7 +530,7 @@ TEST_P(SessionTest, CommitWithoutInsertsAndServerTime) {
 }
 
 TEST_P(SessionTest, NothingStaysWithoutCommit) {
-  ASSERT_EQ(insert_access_record(*session_, access_record("4711", "20240305143015")), kSuccess);
+  ASSERT_EQ(run_insert(*session_, access_record("4711", "20240305143015")), kSuccess);
   session_.reset();
   EXPECT_TRUE(db_->query("select * from KVSYSTEM.KVS402ZPK").empty());
 }
@@ -669,15 +648,15 @@ TEST_P(SessionTest, ManyClientSchemasInOneRun) {
   ASSERT_EQ(db::connect(session, many->login(), many->password(), many->connect_alias(), "KVSYSTEM")
                 .status,
             kSuccess);
-  AccessRecord record = access_record("4711", "20240305143015");
+  InsertRow record = access_record("4711", "20240305143015");
   for (int round = 0; round < 2; ++round) {
     for (int i = 0; i < kSchemas; ++i) {
       ASSERT_EQ(switch_schema(*session, names[i]), kSuccess) << names[i];
       std::string type;
       ASSERT_EQ(lookup_booking_type(*session, "K1", type), kSuccess) << names[i];
       EXPECT_EQ(type, std::to_string(i + 1));
-      record.reader_number = round * 100 + i;
-      ASSERT_EQ(insert_access_record(*session, record), kSuccess);
+      record.values[testing::kAccessReader] = round * 100 + i;
+      ASSERT_EQ(run_insert(*session, record), kSuccess);
     }
   }
   EXPECT_EQ(commit(*session), kSuccess);
@@ -731,18 +710,13 @@ TEST_P(PostgresSessionTest, LostConnectionIsReportedToTheEnd) {
   ASSERT_EQ(
       db::connect(session, db->login(), db->password(), db->connect_alias(), "KVSYSTEM").status,
       kSuccess);
-  EventRecord event;
-  event.terminal = "TERM01";
-  event.badge = "4711";
-  event.event_date = "20260107";
-  event.event_date_time = "20260107153000";
-  event.function_code = "025";
-  ASSERT_EQ(insert_event_record(*session, event), kSuccess);
+  InsertRow event = testing::event_record();
+  ASSERT_EQ(run_insert(*session, event), kSuccess);
   EXPECT_THAT(db->query("select pg_terminate_backend(pid) from pg_stat_activity"
                         " where pid <> pg_backend_pid() and datname = current_database()"),
               ElementsAre("t"));
-  event.function_code = "026";
-  EXPECT_EQ(insert_event_record(*session, event), kConnectionLost);
+  event.values[testing::kEventCode] = "026";
+  EXPECT_EQ(run_insert(*session, event), kConnectionLost);
   std::string server_time = "old";
   EXPECT_EQ(read_server_time(*session, server_time), kConnectionLost);
   EXPECT_EQ(server_time, "");
@@ -775,16 +749,12 @@ TEST_P(PostgresSessionTest, RunEndingStatusEndsTheBatchAtOnce) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0].value_or(""), value) << setting;
   }
-  session->set_batch_size(6);
-  std::vector<Ticket> tickets;
+  std::vector<InsertRow> inserts;
   for (int reader = 0; reader < 6; ++reader) {
-    AccessRecord record = access_record(reader == 2 ? "FAIL" : "4711", "20240305143015");
-    record.reader_number = reader;
-    tickets.push_back(queue_access_record(*session, record));
+    inserts.push_back(access_record(reader == 2 ? "FAIL" : "4711", "20240305143015"));
+    inserts.back().values[testing::kAccessReader] = reader;
   }
-  send_queued(*session);
-  std::vector<std::int32_t> statuses;
-  for (const Ticket ticket : tickets) statuses.push_back(answer(*session, ticket).value_or(1));
+  const std::vector<std::int32_t> statuses = testing::insert_in_batches(*session, inserts, 6);
   EXPECT_THAT(statuses,
               ElementsAre(kSuccess, kSuccess, kCancelled, kCancelled, kCancelled, kCancelled));
   const auto calls = [&](const std::string& sequence) {

@@ -1,6 +1,6 @@
 // The program's statements, written once over the dialect objects (dialect.h): each text is
 // built on the first use of a dialect and kept for the run. Lookups go through their forms for
-// many keys (one key is a list of one); inserts run at once or are queued in the session.
+// many keys (one key is a list of one); an insert's text is built from its description.
 #include "db/statements.h"
 
 #include <map>
@@ -12,93 +12,52 @@
 namespace zarvelt::db {
 namespace {
 
-// What goes into one column of an insert.
-struct InsertValue {
-  enum class Kind { kInput, kDate, kNull, kServerTime } kind;
-  int input = 0;  // kInput, kDate: the input's number, from 1
-};
+using Column = InsertColumn::Kind;
 
-// An insert into a central table, from which each dialect's text is built.
-struct InsertDescription {
-  std::string_view table;
-  std::string_view key;  // the columns of the table's unique key
-  std::string_view columns;
-  std::vector<InsertValue> values;
-};
-
-std::string value_text(const SqlDialect& sql, const InsertValue& value) {
-  switch (value.kind) {
-    case InsertValue::Kind::kInput:
-      return sql.placeholder(value.input);
-    case InsertValue::Kind::kDate:
-      return sql.to_date(sql.placeholder(value.input));
-    case InsertValue::Kind::kNull:
+std::string value_text(const SqlDialect& sql, Column kind, int input) {
+  switch (kind) {
+    case Column::kText:
+    case Column::kInteger:
+      return sql.placeholder(input);
+    case Column::kDate:
+      return sql.to_date(sql.placeholder(input));
+    case Column::kNull:
       return "null";
-    case InsertValue::Kind::kServerTime:
+    case Column::kServerTime:
       break;
   }
   return std::string(sql.server_time());
 }
 
-std::string insert_text(const SqlDialect& sql, const InsertDescription& insert) {
-  std::string text = "insert into " + sql.central_table(insert.table) + " (" +
-                     std::string(insert.columns) + ") values (";
-  for (std::size_t i = 0; i < insert.values.size(); ++i) {
-    if (i > 0) text += ",";
-    text += value_text(sql, insert.values[i]);
+// The inputs are numbered in column order.
+std::string insert_text(const SqlDialect& sql, const InsertStatement& insert) {
+  std::string columns;
+  std::string values;
+  int input = 0;
+  for (const InsertColumn& column : insert.columns) {
+    if (!columns.empty()) {
+      columns += ",";
+      values += ",";
+    }
+    columns += column.name;
+    const bool bound = column.kind != Column::kNull && column.kind != Column::kServerTime;
+    values += value_text(sql, column.kind, bound ? ++input : 0);
   }
-  return text + ")";
+  return "insert into " + sql.central_table(insert.table) + " (" + columns + ") values (" + values +
+         ")";
 }
-
-using Kind = InsertValue::Kind;
-
-const InsertDescription kAccessInsert = {
-    "KVS402ZPK",
-    "ZpkTrm,ZpkLes,ZpkUhr,ZpkAsw,ZpkLfd",
-    "ZpkTrm,ZpkLes,ZpkDtm,ZpkUhr,ZpkAsw,ZpkZus,ZpkFcd,ZpkMld,ZpkDat,ZpkLfd",
-    {{Kind::kInput, 1},
-     {Kind::kInput, 2},
-     {Kind::kDate, 3},
-     {Kind::kDate, 4},
-     {Kind::kInput, 5},
-     {Kind::kInput, 6},
-     {Kind::kNull},
-     {Kind::kNull},
-     {Kind::kServerTime},
-     {Kind::kInput, 7}},
-};
-
-const InsertDescription kEventInsert = {
-    "O2009BUCHPROT",
-    "BPRTRM,BPRZLS,BPRAWV,BPRDTE,BPRFCD",
-    "BPRTRM,BPRZLS,BPRAWV,BPRDAT,BPRDTE,BPRFCD,BPRERG,BPRVAR",
-    {{Kind::kInput, 1},
-     {Kind::kInput, 2},
-     {Kind::kInput, 3},
-     {Kind::kDate, 4},
-     {Kind::kDate, 5},
-     {Kind::kInput, 6},
-     {Kind::kInput, 7},
-     {Kind::kInput, 8}},
-};
 
 // The badge's validity: valid-from on or before the booking date without valid-to, valid-to
 // on or after it without valid-from, or both around it; dates compared as yyyymmdd texts.
+// One text for every dialect, as the production client's precompiler spelt it.
 std::string badge_lookup_text(const SqlDialect& sql) {
   const std::string badge = sql.placeholder(1);
   const std::string from = sql.date_digits("ASWGVO") + "<=" + sql.placeholder(2);
   const std::string to = sql.date_digits("ASWGBI") + ">=" + sql.placeholder(2);
-  const std::string badges = sql.central_table("KVS301ASW");
-  const std::string clients = sql.central_table("KVS112MND");
-  if (sql.id() == Dialect::kOracle) {
-    // The production client's own text, as its precompiler spelt it.
-    return "select ASWPNR ,MNDSCH from " + badges + " ," + clients + " where (((ASWNUM=" + badge +
-           " and ASWLIZ=MNDLIZ) and ASWMND=MNDNUM) and (((" + from + " and ASWGBI is null ) or (" +
-           to + " and ASWGVO is null )) or (" + from + " and " + to + ")))";
-  }
-  return "select ASWPNR, MNDSCH from " + badges + ", " + clients + " where ASWNUM=" + badge +
-         " and ASWLIZ=MNDLIZ and ASWMND=MNDNUM and ((" + from + " and ASWGBI is null) or (" + to +
-         " and ASWGVO is null) or (" + from + " and " + to + "))";
+  return "select ASWPNR ,MNDSCH from " + sql.central_table("KVS301ASW") + " ," +
+         sql.central_table("KVS112MND") + " where (((ASWNUM=" + badge +
+         " and ASWLIZ=MNDLIZ) and ASWMND=MNDNUM) and (((" + from + " and ASWGBI is null ) or (" +
+         to + " and ASWGVO is null )) or (" + from + " and " + to + ")))";
 }
 
 // The texts of the program's statements in one dialect, built once and kept for the run. The
@@ -111,22 +70,12 @@ struct DialectTexts {
         function_code_translation("select FCDNEW from " + sql.session_table("KVS131FCDUEB") +
                                   " where FCDOLD=" + sql.placeholder(1)),
         zone_lookup("select distinct ZzsNum from " + sql.central_table("KVS405ZZS") +
-                    " where ZZSTCD=" + sql.placeholder(1)),
-        access_insert(insert_text(sql, kAccessInsert)),
-        absorbing_access_insert(
-            sql.absorbing_insert(access_insert, kAccessInsert.table, kAccessInsert.key)),
-        event_insert(insert_text(sql, kEventInsert)),
-        absorbing_event_insert(
-            sql.absorbing_insert(event_insert, kEventInsert.table, kEventInsert.key)) {}
+                    " where ZZSTCD=" + sql.placeholder(1)) {}
 
   std::string badge_lookup;
   std::string booking_type_lookup;
   std::string function_code_translation;
   std::string zone_lookup;
-  std::string access_insert;
-  std::string absorbing_access_insert;
-  std::string event_insert;
-  std::string absorbing_event_insert;
 };
 
 // Built on first use of a dialect (the statements run on the program's one thread).
@@ -284,88 +233,75 @@ std::int32_t lookup_zone(Session& session, std::string_view zone_key, std::int32
 
 namespace {
 
-// The inputs of insert as bound in the session's dialect, its dates converted where the
-// dialect binds them so: kSuccess, or the status that refuses them.
-std::int32_t own_insert_inputs(Session& session, const InsertDescription& insert,
-                               std::span<const InputVariable> inputs,
-                               std::vector<OwnedValue>& owned) {
+// An insert's two texts in one dialect: as it is, and in the form that absorbs a duplicate key.
+struct InsertTexts {
+  std::string text;
+  std::string absorbing;
+};
+
+// Built on first use of a statement in a dialect, by its table (one insert per table).
+const InsertTexts& insert_texts(const SqlDialect& sql, const InsertStatement& insert) {
+  static std::map<std::pair<Dialect, std::string>, InsertTexts> built;
+  const auto key = std::make_pair(sql.id(), std::string(insert.table));
+  auto found = built.find(key);
+  if (found == built.end()) {
+    std::string text = insert_text(sql, insert);
+    std::string absorbing = sql.absorbing_insert(text, insert.table, insert.key);
+    found = built.emplace(key, InsertTexts{std::move(text), std::move(absorbing)}).first;
+  }
+  return found->second;
+}
+
+// The row's values as the production client binds them, its dates converted where the dialect
+// binds them so: kSuccess, or the status that refuses them.
+std::int32_t own_row(const SqlDialect& sql, const InsertRow& row, std::vector<OwnedValue>& owned) {
+  std::vector<InputVariable> inputs;
+  std::vector<bool> dates;
+  std::size_t next = 0;
+  for (const InsertColumn& column : row.statement->columns) {
+    if (column.kind == Column::kNull || column.kind == Column::kServerTime) continue;
+    if (next >= row.values.size()) return kInternalError;  // a row of another statement
+    const InsertValue& value = row.values[next++];
+    if (column.kind == Column::kInteger) {
+      const std::int32_t* integer = std::get_if<std::int32_t>(&value);
+      if (integer == nullptr) return kInternalError;
+      inputs.push_back(int32_input(*integer));
+    } else {
+      const std::string* text = std::get_if<std::string>(&value);
+      if (text == nullptr) return kInternalError;
+      inputs.push_back(text_input(*text, column.capacity));
+    }
+    dates.push_back(column.kind == Column::kDate);
+  }
+  if (next != row.values.size()) return kInternalError;
   const std::int32_t status = own_inputs(inputs, owned);
-  const SqlDialect& sql = sql_dialect(session.connection().dialect());
   if (status != kSuccess || !sql.binds_dates_converted()) return status;
-  for (const InsertValue& value : insert.values) {
-    if (value.kind != Kind::kDate) continue;
-    OwnedValue& date = owned[static_cast<std::size_t>(value.input - 1)];
-    if (date.kind == BoundValue::Kind::kText) date.text = sql.bound_date(date.text);  // NULL stays
+  for (std::size_t i = 0; i < owned.size(); ++i) {
+    // NULL stays NULL.
+    if (dates[i] && owned[i].kind == BoundValue::Kind::kText) {
+      owned[i].text = sql.bound_date(owned[i].text);
+    }
   }
   return kSuccess;
 }
 
-Ticket queue(Session& session, const InsertDescription& description, std::string_view text,
-             std::string_view absorbing_text, std::span<const InputVariable> inputs) {
-  BatchedInsert insert;
-  const std::int32_t status = own_insert_inputs(session, description, inputs, insert.inputs);
-  if (status != kSuccess) return answer_at_once(session, status);
-  insert.text = text;
-  insert.absorbing_text = absorbing_text;
-  return queue_insert(session, std::move(insert));
-}
-
-// Runs an insert at once.
-std::int32_t run_insert(Session& session, const InsertDescription& description,
-                        std::string_view text, std::span<const InputVariable> inputs) {
-  std::vector<OwnedValue> owned;
-  const std::int32_t status = own_insert_inputs(session, description, inputs, owned);
-  if (status != kSuccess) return status;
-  std::vector<BoundValue> bound;
-  bound.reserve(owned.size());
-  for (const OwnedValue& value : owned) bound.push_back(value.bound());
-  std::vector<FetchedRow> rows;
-  return session.connection().run(text, bound, 0, rows);
-}
-
 }  // namespace
 
-Ticket queue_access_record(Session& session, const AccessRecord& record) {
-  const InputVariable inputs[] = {
-      text_input(record.terminal, 256),     int32_input(record.reader_number),
-      text_input(record.booking_date, 11),  text_input(record.booking_date_time, 20),
-      text_input(record.badge, 20),         int32_input(record.access_status_code),
-      text_input(record.running_number, 4),
-  };
-  const DialectTexts& dialect = texts(session);
-  return queue(session, kAccessInsert, dialect.access_insert, dialect.absorbing_access_insert,
-               inputs);
+std::int32_t prepare_insert(Session& session, const InsertRow& row, BatchedInsert& insert) {
+  const SqlDialect& sql = sql_dialect(session.connection().dialect());
+  insert.inputs.clear();
+  const std::int32_t status = own_row(sql, row, insert.inputs);
+  if (status != kSuccess) return status;
+  const InsertTexts& texts = insert_texts(sql, *row.statement);
+  insert.text = texts.text;
+  insert.absorbing_text = texts.absorbing;
+  return kSuccess;
 }
 
-Ticket queue_event_record(Session& session, const EventRecord& record) {
-  const InputVariable inputs[] = {
-      text_input(record.terminal, 256),       int32_input(record.reader_number),
-      text_input(record.badge, 51),           text_input(record.event_date, 9),
-      text_input(record.event_date_time, 15), text_input(record.function_code, 6),
-      int32_input(record.result_number),      text_input(record.variable_text, 2001),
-  };
-  const DialectTexts& dialect = texts(session);
-  return queue(session, kEventInsert, dialect.event_insert, dialect.absorbing_event_insert, inputs);
-}
-
-std::int32_t insert_access_record(Session& session, const AccessRecord& record) {
-  const InputVariable inputs[] = {
-      text_input(record.terminal, 256),     int32_input(record.reader_number),
-      text_input(record.booking_date, 11),  text_input(record.booking_date_time, 20),
-      text_input(record.badge, 20),         int32_input(record.access_status_code),
-      text_input(record.running_number, 4),
-  };
-  return run_insert(session, kAccessInsert, texts(session).access_insert, inputs);
-}
-
-std::int32_t insert_event_record(Session& session, const EventRecord& record) {
-  const InputVariable inputs[] = {
-      text_input(record.terminal, 256),       int32_input(record.reader_number),
-      text_input(record.badge, 51),           text_input(record.event_date, 9),
-      text_input(record.event_date_time, 15), text_input(record.function_code, 6),
-      int32_input(record.result_number),      text_input(record.variable_text, 2001),
-  };
-  return run_insert(session, kEventInsert, texts(session).event_insert, inputs);
+std::int32_t run_insert(Session& session, const InsertRow& row) {
+  BatchedInsert insert;
+  const std::int32_t status = prepare_insert(session, row, insert);
+  return status != kSuccess ? status : db::run_insert(session, insert);
 }
 
 }  // namespace zarvelt::db

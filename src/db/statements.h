@@ -1,13 +1,15 @@
-// The program's statements: the lookups and inserts of the handlers, one text per backend where the
-// dialects differ. Each returns the statement status. Text host variables have the capacities of
-// the record layouts; an input text that does not fit its host variable is refused (kValueTooLarge)
-// without running the statement, never cut.
+// The program's statements: the lookups of the handlers, and the inserts as the booking kinds
+// describe them (InsertStatement), written once over the dialects. Each returns the statement
+// status. Text host variables have the capacities of the record layouts; an input text that does
+// not fit its host variable is refused (kValueTooLarge) without running the statement, never cut.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "db/session.h"
@@ -64,34 +66,41 @@ void translate_function_codes(Session& session, std::span<const std::string> fun
 void lookup_zones(Session& session, std::span<const std::string> zone_keys,
                   std::vector<ZoneAnswer>& answers);
 
-// One row of KVSYSTEM.KVS402ZPK; ZpkFcd and ZpkMld NULL, ZpkDat the server's time.
-struct AccessRecord {
-  std::string terminal;  // 256 bytes
-  std::int32_t reader_number = 0;
-  std::string booking_date;       // 11 bytes, yyyymmdd
-  std::string booking_date_time;  // 20 bytes, yyyymmddhhmiss
-  std::string badge;              // 20 bytes
-  std::int32_t access_status_code = 0;
-  std::string running_number;  // 4 bytes, "001"
+// An insert into a table of the central schema, described once (with the booking kind whose row
+// it stores): the table, its unique key and what goes into each column, in the column order of
+// the statement. Each dialect's text is built from it on first use and kept for the run.
+struct InsertColumn {
+  enum class Kind {
+    kText,        // a text input of capacity bytes, terminator included; empty binds NULL
+    kInteger,     // a 32-bit integer input
+    kDate,        // a text input (capacity bytes) of the digits yyyymmdd[hh24[mi[ss]]], stored
+                  // as that moment; any other text fails as a date
+    kNull,        // NULL
+    kServerTime,  // the server's time at the insert
+  };
+  std::string_view name;
+  Kind kind;
+  std::size_t capacity = 0;
 };
-std::int32_t insert_access_record(Session& session, const AccessRecord& record);
-
-// One row of KVSYSTEM.O2009BUCHPROT; an empty variable text is stored as NULL.
-struct EventRecord {
-  std::string terminal;  // 256 bytes
-  std::int32_t reader_number = 0;
-  std::string badge;            // 51 bytes
-  std::string event_date;       // 9 bytes, yyyymmdd
-  std::string event_date_time;  // 15 bytes, yyyymmddhhmiss
-  std::string function_code;    // 6 bytes
-  std::int32_t result_number = 0;
-  std::string variable_text;  // 2001 bytes
+struct InsertStatement {
+  std::string_view table;
+  std::string_view key;  // the columns of the table's unique key, comma-separated
+  std::span<const InsertColumn> columns;
 };
-std::int32_t insert_event_record(Session& session, const EventRecord& record);
 
-// The same inserts queued in the session (see queue_insert); their statuses are those the
-// inserts above would give at that point of the run.
-Ticket queue_access_record(Session& session, const AccessRecord& record);
-Ticket queue_event_record(Session& session, const EventRecord& record);
+// One row of an insert: a value for each kText, kInteger and kDate column, in column order.
+using InsertValue = std::variant<std::string, std::int32_t>;
+struct InsertRow {
+  const InsertStatement* statement = nullptr;
+  std::vector<InsertValue> values;
+};
+
+// The row's insert in the session's dialect, ready to be sent: kSuccess, or the status that
+// refuses its values before anything is sent (a text that does not fit its host variable,
+// kValueTooLarge; never cut).
+std::int32_t prepare_insert(Session& session, const InsertRow& row, BatchedInsert& insert);
+
+// Runs the row's insert at once; its status.
+std::int32_t run_insert(Session& session, const InsertRow& row);
 
 }  // namespace zarvelt::db

@@ -62,7 +62,7 @@ constexpr int kNoSwitch = -1;
 // A new kind needs: its handler (a BookingHandler in a file of its own in handlers/), its row
 // here with its case rule above, and kBookingKindCount (dispatch.h) one more (the compiler
 // refuses a table of any other length). The loop, its read-ahead, the summary and the run
-// record take it from here. The steps in full: doc/design-kinds.md.
+// record take it from here. The steps in full: "Adding a booking kind" in doc/design.md.
 constexpr BookingKinds kBookingKinds = {{
     {&takes_time_booking, &kTimeBookingHandler, 1, BookingLine::kTimeBookingMark,
      "Zeitbuchungen         :", "time_bookings"},
@@ -117,25 +117,17 @@ HandlerResult LineOutcome::final_result() const {
   return last;
 }
 
-LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
-                             const BookingKinds& kinds, const std::vector<Reporter::Held>* held) {
-  std::size_t order[kBookingKindCount];
-  int count = 0;
+LineKinds kinds_taking(const BookingLine& line, const BookingKinds& kinds) {
+  LineKinds taken;
   for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
     if (!kinds[kind].takes(line)) continue;
-    int at = count++;
-    for (; at > 0 && kinds[order[at - 1]].line_order > kinds[kind].line_order; --at) {
-      order[at] = order[at - 1];
+    int at = taken.count++;
+    for (; at > 0 && kinds[taken.kinds[at - 1]].line_order > kinds[kind].line_order; --at) {
+      taken.kinds[at] = taken.kinds[at - 1];
     }
-    order[at] = kind;
+    taken.kinds[at] = kind;
   }
-  LineOutcome outcome;
-  for (int i = 0; i < count; ++i) {
-    HandlerResult result = kinds[order[i]].handler->handle(run, reporter, line);
-    outcome.steps[outcome.count++] = {order[i], std::move(result),
-                                      held != nullptr ? held->size() : 0};
-  }
-  return outcome;
+  return taken;
 }
 
 void count_bookings(Counters& counters, const LineOutcome& outcome) {

@@ -42,12 +42,19 @@ extern const BookingKinds kBookingKinds;
 // The bookings of each kind that got through, by the kind's place in the table.
 using Counters = std::array<std::int32_t, kBookingKindCount>;
 
-// What the steps of one line gave, in the order they ran.
+// The kinds that take a line, in the order their steps run (line_order, then table order).
+struct LineKinds {
+  std::size_t kinds[kBookingKindCount] = {};
+  int count = 0;
+};
+LineKinds kinds_taking(const BookingLine& line, const BookingKinds& kinds);
+
+// What the steps of one line gave, in the order they ran, each with what it reported.
 struct LineOutcome {
   struct Step {
     std::size_t kind = 0;  // its place in the table
     HandlerResult result;
-    std::size_t held_end = 0;  // held output lines when the step returned
+    std::vector<Reporter::Held> output;  // its console and log lines, kept until the line's turn
   };
   Step steps[kBookingKindCount];
   int count = 0;
@@ -55,13 +62,6 @@ struct LineOutcome {
   // The first result that ends the run, or else the last one (kDone when none ran).
   HandlerResult final_result() const;
 };
-
-// Runs the handlers of the kinds that take the line, in their order. Every step runs, whatever
-// the one before gave. With held (the output the loop holds back), each step notes how far it
-// had come when the step returned.
-LineOutcome dispatch_booking(RunContext& run, const Reporter& reporter, const BookingLine& line,
-                             const BookingKinds& kinds,
-                             const std::vector<Reporter::Held>* held = nullptr);
 
 // Counts each booking of the line that is done.
 void count_bookings(Counters& counters, const LineOutcome& outcome);

@@ -1,32 +1,32 @@
 // The transfer loop and what waits in it.
 //
-// A booking line's life: read (with up to 499 more, about 1 MiB: the read-ahead, whose
-// master data is asked for at once where the session sends statements together); handled by
-// the handlers of the kinds that take it (driver/dispatch.cc), which write the exports at once,
-// queue their inserts in the run's InsertQueue and report to a reporter that keeps the line's
-// console and log lines as data; held until the answers of its inserts are in and every line
-// before it is through; then completed: its held lines written with each insert's answer in
-// its place, its bookings counted, what did not get through passed to the reject file, and its
-// answers forgotten. A line whose answer ends the run stops the loop there: the lines after it
-// were handled but are never shown, counted or rejected, so that the output ends where a run
-// answering each insert at once would end.
-//
-// An insert's life, from queued to forgotten:
-//   queued     the handler builds the row and queues it (InsertQueue::queue_access or
-//              queue_event); its step gives kWaiting with the insert's ticket. A backend that
-//              runs statements one by one (embedded SQLite, or a batch size of 1) answers it
-//              here and now.
-//   sent       with the others queued, when the session's batch is full (db/session.cc),
-//              when the held lines pass their bounds, when a line ends the run by itself, and
-//              at the end of the source (send_queued below); the commit sends what is left.
-//   answered   its status is in (InsertQueue::answer); the line still waits for the lines
-//              before it.
-//   taken      when its line is completed: the handler's answered() makes the step's outcome
-//              of the status and reports it, at the place in the line's output where the step
-//              had come.
-//   forgotten  once its line is completed, the queue lets go of its answer and of every one
-//              before it (forget_before). Invariant: answers are taken in ticket order, and
-//              the queue keeps only those of lines not yet completed.
+// A booking line's life:
+//   read       with up to 499 more lines, about 1 MiB (the read-ahead), and classified there
+//              once: split, its badge trimmed, and found empty, another terminal's, faulty, or a
+//              booking with the kinds that take it (driver/dispatch.cc). Where the run's master
+//              data reads ahead, the handlers ask for the keys of the lines their kinds take, all
+//              at once (BookingHandler::prefetch).
+//   handled    in its turn: its echo, then the steps of its kinds in their order, each writing
+//              its export at once or giving a row to insert, and each keeping what it reports
+//              as data, in its own place. A row goes to the run's InsertQueue with the step as
+//              its waiter (the insert's own life: handlers/insert_queue.h).
+//   answered   the queue pushes each insert's status to its step, whose handler makes the
+//              booking's outcome of it (BookingHandler::answered) and reports into the step's
+//              output.
+//   completed  once none of its steps waits and every line before it is completed: its output
+//              written, its bookings counted, what did not get through passed to the reject
+//              file, and the line let go of.
+// Invariants (checked in the sanitizer build by the function named):
+//   1. A line is completed only when none of its steps waits and every line before it is
+//      completed; so its output, count and rejection come in line order, as if each insert had
+//      been answered at once (complete_answered).
+//   2. A line's output is written whole at its completion: its echo and faulty message, then
+//      each step's in step order, an answered insert's report at its step's place (complete).
+//   3. A source read to its end leaves no line held and no insert waiting (transfer_bookings).
+//   4. A line whose outcome ends the run stops the loop there: the lines after it were read and
+//      perhaps handled but are never shown, counted or rejected, and their inserts are dropped
+//      unsent, so that the output ends where a run answering each insert at once would end
+//      (complete_answered).
 //
 // The savepoints as the loop relies on them: an insert that fails undoes its own row and
 // nothing else, so the loop reports the booking, rejects the line and goes on, and the one
@@ -35,20 +35,21 @@
 // a savepoint ahead of every statement and every batch sent together and rolls back to it on
 // a failure (db/postgresql_backend.cc, db/odbc_backend.cc); a batch with a failed insert is
 // undone to its savepoint and sent again so that the failed insert runs alone (libpq) or all
-// of its inserts run one by one (ODBC), so that each answer the loop takes is its own row's. A
+// of its inserts run one by one (ODBC), so that each answer a step takes is its own row's. A
 // status that concerns the run's writes as such (kRunMustEnd) or the session (kSessionLost)
 // ends the loop instead: nothing of the run is committed.
 //
 // The three bounds on what waits, together (each is named here and where it is defined):
 //   the read-ahead   kReadAheadLines 500 lines, or fewer once kReadAheadBytes 1 MiB are
 //                    read (below): the line that passes the byte bound is the last;
-//   the held lines   kMaxHeldLines 4,096 lines or kMaxHeldBytes 4 MiB (below): beyond either
-//                    the queue is sent, so that a file of few inserts among many other lines
-//                    holds neither unbounded memory nor its output for long;
-//   the batch        the session's batch_size, ZARVELT_BATCH_SIZE, 1 to 10,000, 1,000 by
-//                    default (insert_batch_size() in driver/program.cc, given to the session
-//                    by RunContext::use_session): a full batch is sent. A batch size of 1 asks
-//                    for no master data ahead and answers each insert before the next line.
+//   the held lines   kMaxHeldLines 4,096 lines or kMaxHeldBytes 4 MiB handled and not yet
+//                    completed (below): beyond either the queue is sent, so that a file of
+//                    few inserts among many other lines holds neither unbounded memory nor its
+//                    output for long;
+//   the batch        ZARVELT_BATCH_SIZE, 1 to 10,000, 1,000 by default (insert_batch_size() in
+//                    driver/program.cc, given to the queue by RunContext::use_session): a full
+//                    batch is sent. A batch size of 1 asks for no master data ahead and answers
+//                    each insert before the next line.
 // Invariant: nothing a user sees depends on these bounds (the differential test runs the same
 // files with several batch sizes).
 #include "driver/transfer_loop.h"
@@ -56,11 +57,11 @@
 #include <cinttypes>
 #include <cstdint>
 #include <deque>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "handlers/insert_queue.h"
 #include "input/line_reader.h"
 #include "input/splitter.h"
 
@@ -102,23 +103,61 @@ constexpr std::size_t kMaxHeldBytes = std::size_t{4} << 20;
 constexpr std::size_t kReadAheadLines = 500;
 constexpr std::size_t kReadAheadBytes = std::size_t{1} << 20;
 
-struct ReadAhead {
-  std::string bytes;
-  LineRead read = LineRead::kLine;
-  BookingLine booking;  // the line split, for a line read whole
+struct HeldLine;
+
+// A step of a held line that waits for its insert's answer.
+class StepWaiter final : public InsertWaiter {
+ public:
+  void wait(HeldLine& line, int step, const BookingKinds& kinds, const Reporter& reporter) {
+    line_ = &line;
+    step_ = step;
+    kinds_ = &kinds;
+    reporter_ = &reporter;
+  }
+
+ protected:
+  void answered(std::int32_t status) override;
+
+ private:
+  HeldLine* line_ = nullptr;
+  int step_ = 0;
+  const BookingKinds* kinds_ = nullptr;
+  const Reporter* reporter_ = nullptr;
 };
 
-// A line read, with what it gave, held back until the answers of its inserts are in and every
-// line before it is through: its output, its count and its rejection then come in order, as if
-// each insert had been answered at once.
-struct HeldLine {
-  std::int64_t number = 0;  // in the source, from 1
-  std::string line;         // as read; empty for a line too long to keep
-  std::vector<Reporter::Held> output;
-  std::optional<BookingLine> booking;  // a dispatched line
-  LineOutcome outcome;
-  std::optional<std::string> faulty;  // a faulty line: the reason it is rejected with
+// What a line read is, decided once, when it is read.
+enum class LineIs {
+  kNothing,  // empty, or another terminal's: echoed (in verbose mode), nothing else
+  kFaulty,   // reported and rejected
+  kBooking,  // its kinds' steps run
 };
+
+// A line from its reading to its completion. Its steps wait for their answers in place: a held
+// line never moves.
+struct HeldLine {
+  HeldLine() = default;
+  HeldLine(const HeldLine&) = delete;
+  HeldLine& operator=(const HeldLine&) = delete;
+
+  std::int64_t number = 0;  // in the source, from 1
+  std::string bytes;        // as read; empty for a line too long to keep
+  bool too_long = false;
+  BookingLine booking;
+  LineIs is = LineIs::kNothing;
+  std::string faulty;                  // a faulty line: the reason it is rejected with
+  LineKinds kinds;                     // a booking: the kinds that take it, in step order
+  std::vector<Reporter::Held> output;  // its echo and faulty message
+  LineOutcome outcome;
+  StepWaiter waiters[kBookingKindCount];
+  int waiting = 0;  // steps whose insert is not answered yet
+};
+
+void StepWaiter::answered(std::int32_t status) {
+  LineOutcome::Step& step = line_->outcome.steps[step_];
+  step.result =
+      (*kinds_)[step.kind].handler->answered(reporter_->collecting_into(&step.output), status);
+  --line_->waiting;
+}
 
 struct Loop {
   Loop(RunContext& run_context, const BookingKinds& booking_kinds, RejectSink* reject_sink)
@@ -128,70 +167,105 @@ struct Loop {
   const BookingKinds& kinds;
   RejectSink* rejects;
   TransferResult result{};
+  // The lines held, in source order: those handled and not yet completed, then those read
+  // ahead and not yet handled (the last `ahead` of them).
   std::deque<HeldLine> held{};
-  std::size_t held_bytes = 0;
+  std::size_t ahead = 0;
+  std::size_t held_bytes = 0;  // of the handled ones
+  std::int64_t lines_read_ahead = 0;
 
   void reject(std::int64_t number, std::string_view bytes, std::string_view reason) {
     ++result.lines_rejected;
     if (rejects != nullptr) rejects->reject(number, bytes, reason);
   }
 
-  // What one line gives, its output held in held_line.
-  void handle_line(HeldLine& held_line, const Reporter& reporter, BookingLine&& booking) {
-    const std::string& line = held_line.line;
-    // The echo ends where the text does, at a NUL inside the line.
-    reporter.verbose_console(line.c_str());
+  // Reads a line into line and decides once what it is.
+  void classify(HeldLine& line, LineRead read) {
+    line.number = ++lines_read_ahead;
+    if (read == LineRead::kTooLong) {
+      // Longer than any booking: faulty, and too long to keep for feeding again.
+      line.too_long = true;
+      line.is = LineIs::kFaulty;
+      line.faulty =
+          std::string(kFaultyLine) + ", l\xE4nger als " + std::to_string(kMaxLineLength) + " Bytes";
+      return;
+    }
+    BookingLine& booking = line.booking;
+    booking = BookingLine(split_booking_line(line.bytes));
     if (booking.empty()) return;
     const bool faulty = booking.field_count() < BookingLine::kFewestFields;
     if (!faulty && booking.terminal() != run.terminal_name()) return;  // another terminal's
     // A line of this terminal without fields up to 15 is as faulty as a short one: the
     // dispatch and the handlers read them.
     if (faulty || booking.field_count() < BookingLine::kDispatchFieldCount) {
-      report_faulty_line(reporter);
-      held_line.faulty = std::string(kFaultyLine);
+      line.is = LineIs::kFaulty;
+      line.faulty = std::string(kFaultyLine);
       return;
     }
     booking.trim_badge();
-    held_line.outcome = dispatch_booking(run, reporter, booking, kinds, &held_line.output);
-    held_line.booking = std::move(booking);
+    line.is = LineIs::kBooking;
+    line.kinds = kinds_taking(booking, kinds);
   }
 
-  bool waits(const HeldLine& line) const {
-    for (int i = 0; i < line.outcome.count; ++i) {
-      const HandlerResult& step = line.outcome.steps[i].result;
-      if (step.outcome == Outcome::kWaiting && !run.inserts()->answer(step.ticket)) return true;
+  // Asks for the master data the handlers of the lines read ahead will look up, all at once,
+  // kind by kind.
+  void prefetch_master_data() {
+    if (run.master_data() == nullptr || !run.master_data()->reads_ahead()) return;
+    std::vector<const BookingLine*> taken[kBookingKindCount];
+    for (std::size_t i = held.size() - ahead; i < held.size(); ++i) {
+      const HeldLine& line = held[i];
+      for (int k = 0; k < line.kinds.count; ++k) {
+        taken[line.kinds.kinds[k]].push_back(&line.booking);
+      }
     }
-    return false;
+    for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
+      if (!taken[kind].empty()) kinds[kind].handler->prefetch(run, taken[kind]);
+    }
   }
 
-  // Writes the line's held output with the answers of its inserts in their places, counts its
-  // bookings and rejects what did not get through. Returns the result that ends the run, or
-  // kDone.
-  HandlerResult complete(HeldLine& line) {
+  // What the line gives: its echo and, for a booking, its steps, each with its output.
+  void handle(HeldLine& line) {
+    const Reporter reporter = run.reporter().collecting_into(&line.output);
+    // The echo ends where the text does, at a NUL inside the line.
+    if (!line.too_long) reporter.verbose_console(line.bytes.c_str());
+    if (line.is == LineIs::kFaulty) report_faulty_line(reporter);
+    if (line.is != LineIs::kBooking) return;
     LineOutcome& outcome = line.outcome;
-    std::size_t written = 0;
-    std::int64_t last_ticket = -1;
-    for (int i = 0; i < outcome.count; ++i) {
-      LineOutcome::Step& step = outcome.steps[i];
+    for (int i = 0; i < line.kinds.count; ++i) {
+      LineOutcome::Step& step = outcome.steps[outcome.count++];
+      step.kind = line.kinds.kinds[i];
+      step.result = kinds[step.kind].handler->handle(
+          run, run.reporter().collecting_into(&step.output), line.booking);
       if (step.result.outcome != Outcome::kWaiting) continue;
-      for (; written < step.held_end; ++written) run.reporter().release(line.output[written]);
-      last_ticket = step.result.ticket;
-      const std::int32_t status = run.inserts()->answer(last_ticket).value_or(db::kInternalError);
-      step.result = kinds[step.kind].handler->answered(run, status);
+      // The answer may come at once (a batch size of 1, a full batch, a row refused).
+      line.waiters[i].wait(line, i, kinds, run.reporter());
+      ++line.waiting;
+      const db::InsertRow row = std::move(step.result.insert);
+      run.inserts()->queue(row, line.waiters[i]);
     }
-    for (; written < line.output.size(); ++written) run.reporter().release(line.output[written]);
-    if (last_ticket >= 0) run.inserts()->forget_before(last_ticket + 1);
+  }
 
-    if (line.faulty) {
-      reject(line.number, line.line, *line.faulty);
+  // Writes the line's output, counts its bookings and rejects what did not get through.
+  // Returns the result that ends the run, or kDone.
+  HandlerResult complete(HeldLine& line) {
+    ZARVELT_INVARIANT(1, &line == &held.front() && line.waiting == 0);
+    const Reporter& reporter = run.reporter();
+    for (const Reporter::Held& output : line.output) reporter.release(output);
+    LineOutcome& outcome = line.outcome;
+    for (int i = 0; i < outcome.count; ++i) {
+      ZARVELT_INVARIANT(2, outcome.steps[i].result.outcome != Outcome::kWaiting);
+      for (const Reporter::Held& output : outcome.steps[i].output) reporter.release(output);
+    }
+    if (line.is == LineIs::kFaulty) {
+      reject(line.number, line.bytes, line.faulty);
       return {};
     }
-    if (!line.booking) return {};
+    if (line.is != LineIs::kBooking) return {};
     count_bookings(result.counted, outcome);
     const HandlerResult final_result = outcome.final_result();
     // A line of a run that ends here is not rejected: nothing of the run is taken over.
     if (ends_run(final_result.outcome)) return final_result;
-    const std::string again = line_to_feed_again(line.line, *line.booking, outcome, kinds);
+    const std::string again = line_to_feed_again(line.bytes, line.booking, outcome, kinds);
     if (!again.empty()) reject(line.number, again, reasons_of(outcome));
     return {};
   }
@@ -200,65 +274,35 @@ struct Loop {
     if (run.inserts() != nullptr) run.inserts()->flush();
   }
 
-  // Completes the held lines whose answers are in, in order. Returns the result that ends the
-  // run, or kDone.
+  // Completes the handled lines whose answers are in, in order. Returns the result that ends
+  // the run, or kDone.
   HandlerResult complete_answered() {
-    while (!held.empty() && !waits(held.front())) {
+    while (held.size() > ahead && held.front().waiting == 0) {
       HeldLine& line = held.front();
       const HandlerResult ended = complete(line);
       if (ends_run(ended.outcome)) {
         result.lines_read = line.number;  // as far as a run answered line by line would read
+        if (run.inserts() != nullptr) run.inserts()->drop();
         held.clear();
+        ahead = 0;
         return ended;
       }
-      held_bytes -= line.line.size();
+      held_bytes -= line.bytes.size();
       held.pop_front();
     }
     return {};
   }
 
-  // Asks for the master data the lines' handlers will look up, all at once, kind by kind.
-  void prefetch_master_data(std::vector<ReadAhead>& lines) {
-    if (run.master_data() == nullptr) return;
-    std::vector<const BookingLine*> taken[kBookingKindCount];
-    for (ReadAhead& line : lines) {
-      BookingLine& booking = line.booking;
-      if (line.read != LineRead::kLine || booking.empty() ||
-          booking.field_count() < BookingLine::kDispatchFieldCount ||
-          booking.terminal() != run.terminal_name()) {
-        continue;
-      }
-      booking.trim_badge();  // as the handlers will see it
-      for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
-        if (kinds[kind].takes(booking)) taken[kind].push_back(&booking);
-      }
-    }
-    for (std::size_t kind = 0; kind < kinds.size(); ++kind) {
-      kinds[kind].handler->prefetch(run, taken[kind]);
-    }
-  }
-
-  // Takes one line read; returns the result that ends the run, or kDone.
-  HandlerResult take(ReadAhead& read_line) {
-    HeldLine line;
-    line.number = result.lines_read;
-    // What the line gives is kept as data until its turn comes.
-    const Reporter reporter = run.reporter().collecting_into(&line.output);
-    if (read_line.read == LineRead::kTooLong) {
-      // Longer than any booking: faulty, and too long to keep for feeding again.
-      report_faulty_line(reporter);
-      line.faulty =
-          std::string(kFaultyLine) + ", l\xE4nger als " + std::to_string(kMaxLineLength) + " Bytes";
-    } else {
-      line.line = std::move(read_line.bytes);
-      handle_line(line, reporter, std::move(read_line.booking));
-    }
+  // Handles the next line read ahead; returns the result that ends the run, or kDone.
+  HandlerResult take(HeldLine& line) {
+    --ahead;
+    ++result.lines_read;
+    handle(line);
     // A line that ends the run by itself needs the answers of the lines before: one of them
     // may end it first.
     const bool ends = ends_run(line.outcome.final_result().outcome);
-    held_bytes += line.line.size();
-    held.push_back(std::move(line));
-    if (ends || held.size() > kMaxHeldLines || held_bytes > kMaxHeldBytes) send_queued();
+    held_bytes += line.bytes.size();
+    if (ends || held.size() - ahead > kMaxHeldLines || held_bytes > kMaxHeldBytes) send_queued();
     return complete_answered();
   }
 };
@@ -279,25 +323,24 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source, const Booki
   Loop loop(run, kinds, rejects);
   std::int64_t bytes = 0;
   HandlerResult ended;
-  std::vector<ReadAhead> ahead;
   while (source != nullptr && !ends_run(ended.outcome)) {
-    ahead.clear();
     std::size_t ahead_bytes = 0;
-    std::string line;
-    for (LineRead read; ahead.size() < kReadAheadLines && ahead_bytes < kReadAheadBytes &&
-                        (read = read_booking_line(source, line)) != LineRead::kEnd;) {
-      ahead_bytes += line.size();
-      ahead.push_back({std::move(line), read, {}});
-      if (read == LineRead::kLine)
-        ahead.back().booking = BookingLine(split_booking_line(ahead.back().bytes));
-      line.clear();
+    std::string text;
+    for (LineRead read; loop.ahead < kReadAheadLines && ahead_bytes < kReadAheadBytes &&
+                        (read = read_booking_line(source, text)) != LineRead::kEnd;) {
+      ahead_bytes += text.size();
+      HeldLine& line = loop.held.emplace_back();
+      line.bytes = std::move(text);
+      text.clear();
+      ++loop.ahead;
+      loop.classify(line, read);
     }
-    if (ahead.empty()) break;
-    loop.prefetch_master_data(ahead);
-    for (ReadAhead& read_line : ahead) {
-      ++loop.result.lines_read;
-      bytes += static_cast<std::int64_t>(read_line.bytes.size());
-      ended = loop.take(read_line);
+    if (loop.ahead == 0) break;
+    loop.prefetch_master_data();
+    while (loop.ahead > 0) {
+      HeldLine& line = loop.held[loop.held.size() - loop.ahead];
+      bytes += static_cast<std::int64_t>(line.bytes.size());
+      ended = loop.take(line);
       if (progress != nullptr) progress->lines_read(loop.result.lines_read, bytes);
       // A lost session fails every later statement at once and cannot commit, and a database
       // that refuses the run's writes would refuse every later booking alike: going on would
@@ -308,6 +351,7 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source, const Booki
   if (!ends_run(ended.outcome)) {
     loop.send_queued();
     ended = loop.complete_answered();
+    ZARVELT_INVARIANT(3, ends_run(ended.outcome) || loop.held.empty());
   }
   loop.result.ended = ended;
   write_summary(run.reporter(), loop.result.counted);

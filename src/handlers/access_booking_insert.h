@@ -6,9 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "db/session.h"
+#include "db/statements.h"
 #include "handlers/booking_handler.h"
-#include "handlers/insert_queue.h"
 #include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
@@ -16,34 +15,27 @@
 
 namespace zarvelt {
 
-// The access bookings' handler: the insert queued in the run's queue (the zone of a "62p"
-// looked up in the run's master data, asked for ahead by prefetch_access_booking_master_data),
-// and its answer made the booking's outcome by access_booking_answered.
+// The access protocol's row: terminal, reader number, the booking's day and moment (converted
+// from yyyymmdd and yyyymmddhhmiss), badge (NULL when empty), access status code, ZpkFcd and
+// ZpkMld NULL, the server's time of the insert, running number.
+extern const db::InsertStatement kAccessInsert;
+
+// The access bookings' handler: the row built from the line (the zone of a "62p" looked up in
+// the run's master data, the zones of the lines read ahead asked for at once), and what its
+// insert's status makes of the booking.
 class AccessBookingHandler final : public BookingHandler {
  public:
   void prefetch(RunContext& run, const std::vector<const BookingLine*>& lines) const override;
+  // kWaiting with the row; kSessionLost or kRunMustEnd when the zone lookup failed for the
+  // session's or the database's sake.
   HandlerResult handle(RunContext& run, const Reporter& reporter,
                        const BookingLine& line) const override;
-  HandlerResult answered(RunContext& run, std::int32_t status) const override;
+  // kDone when the row is stored (status 0) or was stored already (-1). Any other failure is
+  // printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler %d\n" in every mode; it fails the
+  // booking, or ends the run when the status concerns the run's writes as such (a read-only
+  // database, for example).
+  HandlerResult answered(const Reporter& reporter, std::int32_t status) const override;
 };
-
-// Builds the access record and inserts it: kDone when it is stored (status 0) or was stored
-// already (-1). Any other failure is printed as " Insert in Kvs402Zpk fehlgeschlagen, Fehler
-// %d\n" in every mode; it fails the booking, or ends the run when the status concerns the
-// run's writes as such (a read-only database, for example), as does a zone lookup that fails
-// for the database's sake.
-HandlerResult insert_access_booking(InsertQueue& inserts, MasterData& master_data,
-                                    const Reporter& reporter, const BookingLine& line);
-
-// The same in two halves: the insert queued (kWaiting with its ticket), and what its status,
-// once it is in, makes of the booking.
-HandlerResult queue_access_booking(InsertQueue& inserts, MasterData& master_data,
-                                   const BookingLine& line);
-HandlerResult access_booking_answered(const Reporter& reporter, std::int32_t status);
-
-// Asks for the zones the access bookings of lines will look up, all at once.
-void prefetch_access_booking_master_data(MasterData& master_data,
-                                         const std::vector<const BookingLine*>& lines);
 
 // The access status code of a "40p" booking from its access result (field 11): by its first
 // character '1' 100, '9' 204, 'B' or 'Z' 202, 'S' 203, 'U' 201, anything else 200.

@@ -62,9 +62,11 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
               const std::string& reader_number = "3", const std::string& date = "20240305") {
     const BookingLine line({badge, "", date, time, "", "T01", reader_number, "025", "", "", "",
                             access_result, status_number, zone_prefix, "", record_kind});
-    if (master_data_ == nullptr) master_data_ = std::make_unique<MasterData>(*session_);
-    last_ = insert_access_booking(session_inserts(), *master_data_,
-                                  Reporter("", console_.file(), false), line);
+    if (master_data_ == nullptr) {
+      master_data_ = std::make_unique<SessionMasterData>(*session_, false);
+      run_.use(master_data_.get(), nullptr);
+    }
+    last_ = testing::handle_at_once(handler_, run_, run_.reporter(), line, *session_);
     if (last_.outcome == Outcome::kDone) ++done_;
   }
 
@@ -78,12 +80,9 @@ class AccessBookingInsertTest : public ::testing::TestWithParam<DbBackend> {
 
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
-  std::unique_ptr<SessionInsertQueue> inserts_;
-  InsertQueue& session_inserts() {
-    if (inserts_ == nullptr) inserts_ = std::make_unique<SessionInsertQueue>(*session_);
-    return *inserts_;
-  }
   testing::CapturedConsole console_;
+  RunContext run_{"T01", Reporter("", console_.file(), false)};
+  const AccessBookingHandler handler_{};
   std::unique_ptr<MasterData> master_data_;
   HandlerResult last_;
   int done_ = 0;

@@ -18,22 +18,22 @@ class BookingHandler {
   virtual ~BookingHandler() = default;
 
   // Asks at once for the master data that handle() will look up for lines (the lines read
-  // ahead that this kind takes, in their order): across a network each lookup alone is a
-  // round trip. Only called with the run's master data in place.
+  // ahead that this kind takes, in their order), where the run's master data reads ahead
+  // (MasterData::reads_ahead): across a network each lookup alone is a round trip.
   virtual void prefetch(RunContext& /*run*/,
                         const std::vector<const BookingLine*>& /*lines*/) const {}
 
   // Handles the line's booking of this kind: picks what it uses from the run, reports to
-  // reporter (which may keep the lines as data) and returns the outcome; the caller counts.
-  // An insert may give kWaiting with its ticket: answered() then makes the outcome of its
-  // status once it is in.
+  // reporter (which may keep the lines as data) and returns the outcome; the caller counts. A
+  // booking stored by an insert gives kWaiting with its row: the caller queues it, and
+  // answered() makes the outcome of its status once it is in.
   virtual HandlerResult handle(RunContext& run, const Reporter& reporter,
                                const BookingLine& line) const = 0;
 
-  // What the status of a queued insert makes of the booking, reported to the run's reporter
-  // when the line's turn comes. Only a handler that gives kWaiting is asked.
-  virtual HandlerResult answered(RunContext& /*run*/, std::int32_t status) const {
-    return {Outcome::kFailed, status, {}};
+  // What the status of the booking's insert makes of it, reported to reporter (the line's own,
+  // which keeps it in its place). Only a handler that gives kWaiting is asked.
+  virtual HandlerResult answered(const Reporter& /*reporter*/, std::int32_t status) const {
+    return {Outcome::kFailed, status, {}, {}};
   }
 };
 

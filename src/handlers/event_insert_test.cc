@@ -34,8 +34,7 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
                       const std::string& status_number = "200") {
     const BookingLine line({badge, "", "20260107", time, "", "T01", reader, function_code, "", "",
                             "", "", status_number, "", "", "dta"});
-    const HandlerResult result =
-        insert_event(session_inserts(), Reporter("", console_.file(), false), line);
+    const HandlerResult result = insert(line);
     EXPECT_EQ(result.outcome == Outcome::kDone, result.status == db::kSuccess);
     return result.status;
   }
@@ -47,14 +46,15 @@ class EventInsertTest : public ::testing::TestWithParam<DbBackend> {
         "from KVSYSTEM.O2009BUCHPROT order by BPRDTE");
   }
 
+  HandlerResult insert(const BookingLine& line) {
+    return testing::handle_at_once(handler_, run_, run_.reporter(), line, *session_);
+  }
+
   std::unique_ptr<DbInstallation> db_;
   db::SessionPtr session_;
-  std::unique_ptr<SessionInsertQueue> inserts_;
-  InsertQueue& session_inserts() {
-    if (inserts_ == nullptr) inserts_ = std::make_unique<SessionInsertQueue>(*session_);
-    return *inserts_;
-  }
   testing::CapturedConsole console_;
+  RunContext run_{"T01", Reporter("", console_.file(), false)};
+  const EventHandler handler_{};
 };
 
 TEST_P(EventInsertTest, OneRowPerEventWithoutVariableText) {
@@ -76,8 +76,7 @@ TEST_P(EventInsertTest, DuplicatesAndOversizedValuesAreRefused) {
   // A date that is no date fails as well. Each failure but the duplicate is printed.
   const BookingLine no_date({"4711", "", "20241340", "153005", "", "T01", "2", "025", "", "", "",
                              "", "200", "", "", "dta"});
-  const HandlerResult result =
-      insert_event(session_inserts(), Reporter("", console_.file(), false), no_date);
+  const HandlerResult result = insert(no_date);
   EXPECT_EQ(result.outcome, Outcome::kFailed);
   EXPECT_EQ(console_.text(),
             " Insert in O2009BuchProt fehlgeschlagen, Fehler -12899\n"

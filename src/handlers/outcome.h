@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "db/statements.h"
 #include "db/status.h"
 #include "log/reporter.h"
 
@@ -19,14 +20,14 @@ enum class Outcome {
   kFailed,       // a statement failed for this booking; reported, the run goes on
   kSessionLost,  // the database session is gone: nothing more can run or be committed
   kRunMustEnd,   // the database refuses the run's writes as such (read-only, no space, ...)
-  kWaiting,      // the booking's insert is queued; its answer decides (see the insert handlers)
+  kWaiting,      // the booking is a row to insert; its insert's answer decides (answered())
 };
 
 struct HandlerResult {
   Outcome outcome = Outcome::kDone;
   std::int32_t status = db::kSuccess;  // the status of the handler's last database step
   std::string reason;                  // what failed, for a booking that did not get through
-  std::int64_t ticket = -1;            // kWaiting: the queued insert (db::Ticket)
+  db::InsertRow insert{};              // kWaiting: the row to insert
 };
 
 // True when the booking is where it belongs: done now or stored before.

@@ -28,13 +28,15 @@ class RunContext {
   ExportFile& time_export() { return time_export_; }                // target file 1
   ExportFile& cost_centre_export() { return cost_centre_export_; }  // target file 2
 
-  // Puts the run's lookups and inserts on session, the inserts sent batch_size at a time where
-  // the backend sends them together (1: each answered before the next). Until end_session(),
-  // session must outlive the run's use of it.
+  // Puts the run's lookups and inserts on session. Where the backend sends statements together
+  // and batch_size is above 1, the inserts are sent batch_size at a time and the master data of
+  // the lines read ahead is asked for at once; otherwise every statement runs on its own, each
+  // insert answered before the next line. Until end_session(), session must outlive the run's
+  // use of it.
   void use_session(db::Session& session, std::size_t batch_size) {
-    session.set_batch_size(batch_size);
-    own_master_data_.emplace(session);
-    own_inserts_.emplace(session);
+    const bool together = batch_size > 1 && db::sends_together(session);
+    own_master_data_.emplace(session, together);
+    own_inserts_.emplace(session, together ? batch_size : 1);
     use(&*own_master_data_, &*own_inserts_);
   }
   // The same over lookups and a queue of the caller's (either may be null where nothing of the
@@ -50,18 +52,16 @@ class RunContext {
     own_master_data_.reset();
   }
 
-  MasterData* master_data() const { return master_data_; }  // the run's lookups, over the session
-  InsertQueue* inserts() const {
-    return inserts_;
-  }  // where the run's inserts wait, over the session
+  MasterData* master_data() const { return master_data_; }  // the run's lookups
+  InsertQueue* inserts() const { return inserts_; }         // where the run's inserts wait
 
  private:
   std::string terminal_name_;
   Reporter reporter_;
   ExportFile time_export_;
   ExportFile cost_centre_export_;
-  std::optional<MasterData> own_master_data_;
-  std::optional<SessionInsertQueue> own_inserts_;
+  std::optional<SessionMasterData> own_master_data_;
+  std::optional<InsertQueue> own_inserts_;
   MasterData* master_data_ = nullptr;
   InsertQueue* inserts_ = nullptr;
 };

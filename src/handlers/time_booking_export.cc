@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "handlers/booking_moment.h"
 #include "files/export_file.h"
+#include "handlers/booking_moment.h"
 #include "handlers/zero_fill.h"
 
 namespace zarvelt {
@@ -67,26 +67,9 @@ std::string format_time_export_record(const TimeExportColumns& columns) {
 }
 
 std::string_view time_record_refusal(const TimeExportColumns& columns) {
-  std::string_view refusal = booking_moment_refusal(columns.date, columns.time);
-  if (!refusal.empty()) return refusal;
   if (columns.booking_type_text.size() > kBookingTypeWidth) return kBookingTypeOutOfRange;
   if (columns.function_code.size() > kFunctionCodeWidth) return kFunctionCodeTooLong;
   return {};
-}
-
-void prefetch_time_booking_master_data(MasterData& master_data,
-                                       const std::vector<const BookingLine*>& lines) {
-  std::vector<std::pair<std::string, std::string>> keys;
-  for (const BookingLine* line : lines) keys.emplace_back(line->badge(), line->date());
-  master_data.prefetch_badges(keys);
-  std::vector<std::pair<std::string, std::string>> codes;
-  for (const BookingLine* line : lines) {
-    const MasterData::Badge* badge = master_data.known_badge(line->badge(), line->date());
-    if (badge != nullptr && (badge->status == db::kSuccess || badge->status == db::kNullFetched)) {
-      codes.emplace_back(badge->client_schema, line->function_code());
-    }
-  }
-  master_data.prefetch_function_codes(codes);
 }
 
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
@@ -98,17 +81,16 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
     return {Outcome::kRefused, db::kSuccess, std::string(refusal)};
   }
 
-  const MasterData::Badge& badge = master_data.badge(line.badge(), line.date());
+  const MasterData::Badge badge = master_data.badge(line.badge(), line.date());
   if (HandlerResult ended = ending_lookup(badge.status); ends_run(ended.outcome)) return ended;
-  if (badge.status != db::kSuccess && badge.status != db::kNullFetched) {
+  if (!badge.found()) {
     report_refused_booking(reporter, line, kBadgeNotFound);
     return handler_result(Outcome::kRefused, badge.status, std::string(kBadgeNotFound));
   }
-  // Copied: the next lookup may replace what an entry that was not kept refers to.
-  const std::string client_schema = badge.client_schema;
-  const std::string personnel_number = badge.personnel_number;
+  const std::string& client_schema = badge.client_schema;
+  const std::string& personnel_number = badge.personnel_number;
 
-  const MasterData::FunctionCode& code =
+  const MasterData::FunctionCode code =
       master_data.function_code(client_schema, line.function_code());
   // A schema that does not exist, or a name that is none, refuses this booking; a switch that
   // failed for the session's or the database's sake ends the run. The codes are missing from
@@ -142,7 +124,7 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
 
   const TimeExportColumns columns{client_schema,     personnel_number,     line.date(), line.time(),
                                   code.booking_type, column_function_code, line.text()};
-  refusal = time_record_refusal(columns);
+  refusal = time_record_refusal(columns);  // the date and time were checked before the lookups
   if (!refusal.empty()) {
     report_refused_booking(reporter, line, refusal);
     return handler_result(Outcome::kRefused, status, std::string(refusal));
@@ -153,7 +135,16 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
 
 void TimeBookingHandler::prefetch(RunContext& run,
                                   const std::vector<const BookingLine*>& lines) const {
-  prefetch_time_booking_master_data(*run.master_data(), lines);
+  MasterData& master_data = *run.master_data();
+  std::vector<db::BadgeKey> badges;
+  for (const BookingLine* line : lines) badges.push_back({line->badge(), line->date()});
+  const std::vector<MasterData::Badge> found = master_data.badges(badges);
+  // The function codes in the client schemas of the badges found.
+  std::vector<MasterData::CodeKey> codes;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (found[i].found()) codes.push_back({found[i].client_schema, lines[i]->function_code()});
+  }
+  master_data.read_ahead_function_codes(codes);
 }
 
 HandlerResult TimeBookingHandler::handle(RunContext& run, const Reporter& reporter,

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "handlers/booking_handler.h"
 #include "files/export_file.h"
+#include "handlers/booking_handler.h"
 #include "handlers/master_data.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
@@ -17,7 +17,7 @@
 namespace zarvelt {
 
 // The time bookings' handler: export_time_booking over the run's master data and target file 1,
-// the lookups asked for ahead by prefetch_time_booking_master_data.
+// the badges and function codes of the lines read ahead asked for at once.
 class TimeBookingHandler final : public BookingHandler {
  public:
   void prefetch(RunContext& run, const std::vector<const BookingLine*>& lines) const override;
@@ -32,11 +32,6 @@ class TimeBookingHandler final : public BookingHandler {
 // through the run's master data.
 HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
                                   const Reporter& reporter, const BookingLine& line);
-
-// Asks for the master data the time bookings of lines will look up (badges on their dates,
-// then the function codes in the badges' client schemas), all at once.
-void prefetch_time_booking_master_data(MasterData& master_data,
-                                       const std::vector<const BookingLine*>& lines);
 
 // The values of one time export record, unfilled, as the booking and the lookups gave them.
 struct TimeExportColumns {
@@ -54,9 +49,10 @@ struct TimeExportColumns {
 // than their columns are written whole; time_record_refusal() keeps them out.
 std::string format_time_export_record(const TimeExportColumns& columns);
 
-// Why the record would not keep its 81 columns ("" when it would): the date and time rules
-// of booking_moment_refusal(), a booking type of more than 5 characters (below -9999) and a
-// function code of more than 3 characters. The text is cut, never refused.
+// Why the record would not keep its 81 columns ("" when it would), for a booking whose date and
+// time passed booking_moment_refusal() before its lookups: a booking type of more than 5
+// characters (below -9999) and a function code of more than 3 characters. The text is cut,
+// never refused.
 std::string_view time_record_refusal(const TimeExportColumns& columns);
 
 }  // namespace zarvelt

@@ -18,6 +18,9 @@
 #include "driver/connect_step.h"
 #include "driver/fixed_paths.h"
 #include "driver/program.h"
+#include "handlers/access_booking_insert.h"
+#include "handlers/event_insert.h"
+#include "handlers/insert_queue.h"
 #include "log/reporter.h"
 
 namespace zarvelt::admin {
@@ -69,18 +72,22 @@ bool is_server_time(const std::string& text) {
          number(11) <= 23 && number(14) <= 59 && number(17) <= 59;
 }
 
-db::AccessRecord probe_access(std::int32_t reader, std::string_view date_time,
-                              std::string_view badge = "SELFTEST") {
-  db::AccessRecord record;
-  record.terminal = kSelfTestTerminal;
-  record.reader_number = reader;
-  record.booking_date = std::string(date_time.substr(0, 8));
-  record.booking_date_time = std::string(date_time);
-  record.badge = std::string(badge);
-  record.access_status_code = 100;
-  record.running_number = "001";
-  return record;
+// An access row of the self-test's terminal, as the program's access booking builds it.
+db::InsertRow probe_access(std::int32_t reader, std::string_view date_time,
+                           std::string_view badge = "SELFTEST") {
+  return {&kAccessInsert,
+          {std::string(kSelfTestTerminal), reader, std::string(date_time.substr(0, 8)),
+           std::string(date_time), std::string(badge), 100, "001"}};
 }
+
+// Keeps the status of the insert it waits for.
+class StatusOf final : public InsertWaiter {
+ public:
+  std::optional<std::int32_t> status;
+
+ protected:
+  void answered(std::int32_t answer) override { status = answer; }
+};
 
 std::string answer_text(const db::TextAnswer& answer) {
   return answer.status == db::kSuccess ? "\"" + answer.text + "\"" : status_text(answer.status);
@@ -126,7 +133,6 @@ class SelfTest {
     for (const Reporter::Held& line : held) {
       if (line.to == Reporter::Held::To::kConsole) out_ << line.text;
     }
-    if (session != nullptr) session->set_batch_size(insert_batch_size());
     return status;
   }
 
@@ -161,8 +167,8 @@ class SelfTest {
 
   // 0 and -1 by the access insert, 1403 by the badge lookup, -1405 by a NULL column.
   void check_statuses() {
-    const db::AccessRecord record = probe_access(1, "20260301123456");
-    const std::int32_t inserted = db::insert_access_record(*session_, record);
+    const db::InsertRow record = probe_access(1, "20260301123456");
+    const std::int32_t inserted = db::run_insert(*session_, record);
     if (inserted == db::kSuccess) {
       ok("status 0", "an access row inserted");
       ++rows_;
@@ -170,7 +176,7 @@ class SelfTest {
       differs("status 0",
               "an access row gives " + status_text(inserted) + ": " + consequence(inserted));
     }
-    const std::int32_t duplicate = db::insert_access_record(*session_, record);
+    const std::int32_t duplicate = db::run_insert(*session_, record);
     if (duplicate == db::kUniqueConstraint) {
       ok("status -1", "the same row again: a duplicate, which the program counts as stored");
     } else {
@@ -191,8 +197,7 @@ class SelfTest {
                   " instead of 1403: " +
                   (missing == db::kSuccess ? "it is in KVSYSTEM.KVS301ASW" : consequence(missing)));
     }
-    const std::int32_t null_fetched =
-        read_back_access_null_column(*session_, kSelfTestTerminal, 1);
+    const std::int32_t null_fetched = read_back_access_null_column(*session_, kSelfTestTerminal, 1);
     if (null_fetched == db::kNullFetched) {
       ok("status -1405", "a NULL column without an indicator");
     } else {
@@ -215,15 +220,10 @@ class SelfTest {
       problems += "; 20260301 and 20260301123456 were stored as " + access.date + " and " +
                   access.date_time;
     }
-    db::EventRecord event;
-    event.terminal = kSelfTestTerminal;
-    event.reader_number = 1;
-    event.badge = "SELFTEST";
-    event.event_date = "20260302";
-    event.event_date_time = "20260302071500";
-    event.function_code = "K1";
-    event.result_number = 0;
-    const std::int32_t inserted = db::insert_event_record(*session_, event);
+    const db::InsertRow event = {&kEventInsert,
+                                 {std::string(kSelfTestTerminal), 1, "SELFTEST", "20260302",
+                                  "20260302071500", "K1", 0, std::string()}};
+    const std::int32_t inserted = db::run_insert(*session_, event);
     std::string date;
     std::string date_time;
     if (inserted != db::kSuccess) {
@@ -252,7 +252,7 @@ class SelfTest {
           Impossible{"20240001120000", "month 00"}, Impossible{"20240101240000", "hour 24"}}) {
       const std::string name(impossible.name);
       const std::int32_t status =
-          db::insert_access_record(*session_, probe_access(reader++, impossible.date_time));
+          db::run_insert(*session_, probe_access(reader++, impossible.date_time));
       if (status == db::kSuccess) {
         ++rows_;
         problems += "; " + name + " was stored as another moment";
@@ -272,23 +272,26 @@ class SelfTest {
 
   // The batch form of the inserts: a duplicate in a batch absorbed, with the exact statuses.
   void check_batched_inserts() {
-    const db::AccessRecord first = probe_access(10, "20260303080000");
-    const db::AccessRecord second = probe_access(11, "20260303080000");
-    const db::Ticket tickets[] = {db::queue_access_record(*session_, first),
-                                  db::queue_access_record(*session_, first),
-                                  db::queue_access_record(*session_, second)};
-    db::send_queued(*session_);
+    // As a run sends them: its batch size, where the backend sends statements together.
+    const std::size_t batch_size = insert_batch_size();
+    const bool together = batch_size > 1 && db::sends_together(*session_);
+    InsertQueue queue(*session_, together ? batch_size : 1);
+    const db::InsertRow first = probe_access(10, "20260303080000");
+    const db::InsertRow second = probe_access(11, "20260303080000");
+    StatusOf answers[3];
+    queue.queue(first, answers[0]);
+    queue.queue(first, answers[1]);
+    queue.queue(second, answers[2]);
+    queue.flush();
     std::string statuses;
-    for (const db::Ticket ticket : tickets) {
-      const std::optional<std::int32_t> answer = db::answer(*session_, ticket);
+    for (const StatusOf& answer : answers) {
       statuses += (statuses.empty() ? "" : ", ") +
-                  (answer ? std::to_string(*answer) : std::string("no answer"));
-      if (answer == db::kSuccess) ++rows_;
+                  (answer.status ? std::to_string(*answer.status) : std::string("no answer"));
+      if (answer.status == db::kSuccess) ++rows_;
     }
-    const std::string how =
-        db::sends_together(*session_)
-            ? "sent together in batches of up to " + std::to_string(session_->batch_size())
-            : "this backend or batch size runs each insert on its own";
+    const std::string how = together
+                                ? "sent together in batches of up to " + std::to_string(batch_size)
+                                : "this backend or batch size runs each insert on its own";
     const std::int32_t refusal = db::duplicate_hint_refusal(*session_);
     if (refusal != db::kSuccess) {
       differs("duplicate-absorbing insert",
@@ -336,8 +339,7 @@ class SelfTest {
       return ok("client schemas",
                 "KVSYSTEM.KVS112MND names none yet: every time booking is refused until it does");
     }
-    constexpr CodeTable kTables[] = {CodeTable::kBookingTypes,
-                                         CodeTable::kTranslations};
+    constexpr CodeTable kTables[] = {CodeTable::kBookingTypes, CodeTable::kTranslations};
     std::vector<std::string> codes[2];  // of every schema, per table
     std::vector<std::string> switchable;
     for (const std::string& schema : schemas) {
@@ -400,11 +402,10 @@ class SelfTest {
           if (alone.status != db::kSuccess) alone.text.clear();
           for (const db::TextAnswer* answer : {&alone, &together[c]}) {
             if (!same(*answer, held[c])) {
-              wrong =
-                  "function code " + codes[t][c] + " reads as " + answer_text(*answer) + " where " +
-                  schema +
-                  (kTables[t] == CodeTable::kBookingTypes ? ".KVS131FCD" : ".KVS131FCDUEB") +
-                  " holds " + answer_text(held[c]);
+              wrong = "function code " + codes[t][c] + " reads as " + answer_text(*answer) +
+                      " where " + schema +
+                      (kTables[t] == CodeTable::kBookingTypes ? ".KVS131FCD" : ".KVS131FCDUEB") +
+                      " holds " + answer_text(held[c]);
             }
           }
           ++compared;
@@ -445,7 +446,7 @@ class SelfTest {
       advice = "; set NLS_LANG=GERMAN_GERMANY.WE8MSWIN1252 for the program";
     }
     const std::int32_t inserted =
-        db::insert_access_record(*session_, probe_access(20, "20260304090000", kEncodedBadge));
+        db::run_insert(*session_, probe_access(20, "20260304090000", kEncodedBadge));
     if (inserted != db::kSuccess) {
       return differs("encoding", "a badge with 0xFC gives " + status_text(inserted) + ": " +
                                      consequence(inserted) + advice);
