@@ -172,21 +172,23 @@ bool run_ddl(db::Connection& connection, const Ddl& ddl, std::string& error) {
   return true;
 }
 
-// Opens a connection of the backend; a build without it has none.
-std::unique_ptr<db::Connection> open_database(bool sqlite, const std::string& place,
+// Opens a connection with connect, a backend's connect function (null: not in this build).
+std::unique_ptr<db::Connection> open_database(db::ConnectFunction connect, const std::string& place,
                                               std::int32_t& status) {
   status = db::kCannotResolveAlias;
-  if (sqlite) {
-#if ZARVELT_WITH_SQLITE
-    return db::connect_sqlite(place, "", "", status);
-#endif
-  } else {
-#if ZARVELT_WITH_POSTGRESQL
-    return db::connect_postgresql(place, "", "", status);
-#endif
-  }
-  return nullptr;
+  return connect == nullptr ? nullptr : connect(place, "", "", status);
 }
+
+#if ZARVELT_WITH_SQLITE
+constexpr db::ConnectFunction kConnectSqlite = db::connect_sqlite;
+#else
+constexpr db::ConnectFunction kConnectSqlite = nullptr;
+#endif
+#if ZARVELT_WITH_POSTGRESQL
+constexpr db::ConnectFunction kConnectPostgresql = db::connect_postgresql;
+#else
+constexpr db::ConnectFunction kConnectPostgresql = nullptr;
+#endif
 
 std::string cannot_connect(std::int32_t status) {
   return "PostgreSQL: cannot connect, " + describe(status) +
@@ -228,7 +230,7 @@ bool sqlite_create(const std::string& directory, const std::vector<std::string>&
       return false;
     }
     std::int32_t status = db::kSuccess;
-    std::unique_ptr<db::Connection> connection = open_database(true, path, status);
+    std::unique_ptr<db::Connection> connection = open_database(kConnectSqlite, path, status);
     if (connection == nullptr) {
       error = path + ": cannot be opened, " + describe(status);
     } else if (run_ddl(*connection, *ddl, error) &&
@@ -254,7 +256,7 @@ bool postgres_create(const std::string& conninfo, const std::vector<std::string>
     return false;
   }
   std::int32_t status = db::kSuccess;
-  std::unique_ptr<db::Connection> connection = open_database(false, conninfo, status);
+  std::unique_ptr<db::Connection> connection = open_database(kConnectPostgresql, conninfo, status);
   if (connection == nullptr) {
     error = cannot_connect(status);
     return false;
@@ -347,7 +349,7 @@ bool sqlite_load(const std::string& directory, const std::vector<TableLoad>& loa
   for (const std::string& schema : schemas) {
     const std::string path = (fs::path(directory) / (schema + ".db")).string();
     std::int32_t status = db::kSuccess;
-    std::unique_ptr<db::Connection> connection = open_database(true, path, status);
+    std::unique_ptr<db::Connection> connection = open_database(kConnectSqlite, path, status);
     if (connection == nullptr) {
       error = path + ": cannot be opened, " + describe(status) +
               (status == db::kCannotResolveAlias ? " (create the schema first)" : "");
@@ -368,7 +370,7 @@ bool sqlite_load(const std::string& directory, const std::vector<TableLoad>& loa
 bool postgres_load(const std::string& conninfo, const std::vector<TableLoad>& loads,
                    std::string& error) {
   std::int32_t status = db::kSuccess;
-  std::unique_ptr<db::Connection> connection = open_database(false, conninfo, status);
+  std::unique_ptr<db::Connection> connection = open_database(kConnectPostgresql, conninfo, status);
   if (connection == nullptr) {
     error = cannot_connect(status);
     return false;
@@ -388,9 +390,41 @@ bool postgres_load(const std::string& conninfo, const std::vector<TableLoad>& lo
   return true;
 }
 
+// ---- the backends
+
+// The backends an installation can be set up on, one row each: a new backend is a row here with
+// its create and load, beside its row in the program's table (db/client_operations.cc).
+struct AdminBackend {
+  std::string_view name;        // as the command line names it
+  std::string_view product;     // as messages name it
+  db::ConnectFunction connect;  // null: not in this build
+  // init lays out db/ for its database files
+  bool files_in_db_directory;
+  bool (*create)(const std::string& place, const std::vector<std::string>& client_schemas,
+                 bool replace, std::ostream& out, std::string& error);
+  bool (*load)(const std::string& place, const std::vector<TableLoad>& loads, std::string& error);
+  // What init names as the next steps: the place, and NET8 as the configuration gets it.
+  std::string_view place;
+  std::string_view net8;
+};
+
+constexpr AdminBackend kAdminBackends[] = {
+    {"sqlite", "SQLite", kConnectSqlite, true, sqlite_create, sqlite_load, "{db}",
+     "sqlite3:../../db/KVSYSTEM.db"},
+    {"postgresql", "PostgreSQL", kConnectPostgresql, false, postgres_create, postgres_load,
+     "<conninfo>", "postgresql:<conninfo>"},
+};
+
+const AdminBackend* admin_backend(std::string_view name) {
+  for (const AdminBackend& backend : kAdminBackends) {
+    if (backend.name == name) return &backend;
+  }
+  return nullptr;
+}
+
 // ---- init
 
-bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
+bool init_installation(const std::string& root, const AdminBackend& backend, std::ostream& out,
                        std::string& error) {
   const fs::path base = fs::absolute(root).lexically_normal();
   std::vector<std::pair<fs::path, const char*>> directories = {
@@ -398,7 +432,7 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
       {base / "Velmarion_php" / "log", "transfer log ZarveltLog.txt"},
       {base / "Transfer" / "work", "working directory: run zarvelt here"},
   };
-  if (sqlite) directories.push_back({base / "db", "SQLite database files"});
+  if (backend.files_in_db_directory) directories.push_back({base / "db", "SQLite database files"});
   for (const auto& [directory, use] : directories) {
     std::error_code failure;
     fs::create_directories(directory, failure);
@@ -413,19 +447,13 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
     out << "  " << name << std::string(name.size() < 20 ? 20 - name.size() : 1, ' ') << use << "\n";
   }
   const std::string files = (base / "Files" / "velmarion.ini").string();
-  const std::string db = (base / "db").string();
-  out << "Next:\n";
-  if (sqlite) {
-    out << "  zarvelt_admin create sqlite " << db << " <CLIENT_SCHEMA>...\n"
-        << "  zarvelt_admin load sqlite " << db << " <csv directory>\n"
-        << "  zarvelt_config write " << files
-        << " LOGIN=<user> PASS=<password> NET8=sqlite3:../../db/KVSYSTEM.db\n";
-  } else {
-    out << "  zarvelt_admin create postgresql <conninfo> <CLIENT_SCHEMA>...\n"
-        << "  zarvelt_admin load postgresql <conninfo> <csv directory>\n"
-        << "  zarvelt_config write " << files
-        << " LOGIN=<user> PASS=<password> NET8=postgresql:<conninfo>\n";
-  }
+  const std::string place =
+      backend.place == "{db}" ? (base / "db").string() : std::string(backend.place);
+  out << "Next:\n"
+      << "  zarvelt_admin create " << backend.name << " " << place << " <CLIENT_SCHEMA>...\n"
+      << "  zarvelt_admin load " << backend.name << " " << place << " <csv directory>\n"
+      << "  zarvelt_config write " << files << " LOGIN=<user> PASS=<password> NET8=" << backend.net8
+      << "\n";
   out << "  cd " << (base / "Transfer" / "work").string()
       << " && zarvelt_admin selftest && zarvelt <terminal> <source file> <target file 1> "
          "<target file 2>\n";
@@ -454,14 +482,13 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
   }
   std::string error;
   if (command == "init") {
-    const bool known_backend =
-        arguments.size() == 2 ||
-        (arguments.size() == 3 && (arguments[2] == "sqlite" || arguments[2] == "postgresql"));
-    if (!known_backend) return usage_error(err, "init takes a directory and optionally a backend");
-    return init_installation(arguments[1], arguments.size() == 2 || arguments[2] == "sqlite", out,
-                             error)
-               ? kAdminSuccess
-               : fail(err, error);
+    const AdminBackend* backend =
+        arguments.size() == 2 ? &kAdminBackends[0]
+                              : (arguments.size() == 3 ? admin_backend(arguments[2]) : nullptr);
+    if (backend == nullptr) {
+      return usage_error(err, "init takes a directory and optionally a backend");
+    }
+    return init_installation(arguments[1], *backend, out, error) ? kAdminSuccess : fail(err, error);
   }
   if (command == "selftest") {
     if (arguments.size() != 1) return usage_error(err, "selftest takes no arguments");
@@ -471,18 +498,14 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
     return usage_error(err, "unknown command \"" + command + "\"");
   }
   if (arguments.size() < 3) return usage_error(err, command + " needs a backend and a place");
-  const std::string& backend = arguments[1];
+  const AdminBackend* backend = admin_backend(arguments[1]);
   const std::string& place = arguments[2];
-  const bool sqlite = backend == "sqlite";
-  if (!sqlite && backend != "postgresql") {
-    return usage_error(err, "backend is sqlite or postgresql, not \"" + backend + "\"");
+  if (backend == nullptr) {
+    return usage_error(err, "backend is sqlite or postgresql, not \"" + arguments[1] + "\"");
   }
-#if !ZARVELT_WITH_SQLITE
-  if (sqlite) return fail(err, "this build has no SQLite support");
-#endif
-#if !ZARVELT_WITH_POSTGRESQL
-  if (!sqlite) return fail(err, "this build has no PostgreSQL support");
-#endif
+  if (backend->connect == nullptr) {
+    return fail(err, "this build has no " + std::string(backend->product) + " support");
+  }
   if (command == "create") {
     bool replace = false;
     std::vector<std::string> client_schemas;
@@ -497,9 +520,8 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
                                     "digits, _; at most 20; not KVSYSTEM)");
       }
     }
-    const bool created = sqlite ? sqlite_create(place, client_schemas, replace, out, error)
-                                : postgres_create(place, client_schemas, replace, out, error);
-    return created ? kAdminSuccess : fail(err, error);
+    return backend->create(place, client_schemas, replace, out, error) ? kAdminSuccess
+                                                                       : fail(err, error);
   }
 
   if (arguments.size() != 4) {
@@ -507,9 +529,9 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
   }
   std::vector<TableLoad> loads;
   if (!read_csv_directory(arguments[3], loads, error)) return fail(err, error);
-  const bool loaded =
-      sqlite ? sqlite_load(place, loads, error) : postgres_load(place, loads, error);
-  if (!loaded) return fail(err, error + " (its transaction was rolled back)");
+  if (!backend->load(place, loads, error)) {
+    return fail(err, error + " (its transaction was rolled back)");
+  }
   for (const TableLoad& load : loads) {
     out << load.schema << "." << load.layout->table << ": " << load.rows.size() << " rows from "
         << load.path << "\n";
