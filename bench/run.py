@@ -19,7 +19,9 @@ With --pairs N only the program and the ceiling run, in N alternating pairs (pro
 program, ceiling, ...) on the first size, for the ordinary file and for one where a quarter of
 the lines write a log line (generate.py --log-share 0.25), on each backend (and through the
 proxy with --latency-ms); each pair's wall and CPU ratio with the load average before each
-run, and the median of the pairs.
+run, and the median of the pairs. With --baseline DIR as well, the program of another build
+(DIR, an earlier version, say) takes the ceiling's place: the same outputs, and how the two
+versions' times compare.
 
 With --latency-ms, PostgreSQL runs once more through bench/delay_proxy.py, which delays every
 chunk by that much in each direction (0.25 per direction: 0.5 ms per round trip, as across a
@@ -188,8 +190,16 @@ class Bench:
 
     def ceiling_run(self, inst, ceiling_inst, bookings, alias, login="", password=""):
         """The ceiling on its installation, after the program's run on inst: both must have
-        done the same work. Returns (wall seconds, CPU seconds, its counters)."""
-        seconds, cpu, c = ceiling_inst.ceiling(bookings, alias, login, password)
+        done the same work. Returns (wall seconds, CPU seconds, its counters). With --baseline
+        the baseline's program runs there instead of the ceiling."""
+        if self.args.baseline:
+            other = Installation(self.args.baseline, ceiling_inst.root)
+            other.configure(login or "bench", password or "bench", alias)
+            seconds, _, summary, cpu = other.transfer(bookings)
+            c = dict(zip(("time_bookings", "access_bookings", "cost_centre_bookings", "events"),
+                         summary))
+        else:
+            seconds, cpu, c = ceiling_inst.ceiling(bookings, alias, login, password)
         summary = (int(c["time_bookings"]), int(c["access_bookings"]),
                    int(c["cost_centre_bookings"]), int(c["events"]))
         if inst.summary() != summary:
@@ -484,8 +494,9 @@ class Bench:
                                                 platform.platform(),
                                                 datetime.datetime.now().strftime("%Y-%m-%d %H:%M")))
         print()
-        print("| Backend | File | Log lines | Pair | Program s | CPU s | Load | Ceiling s | CPU s "
-              "| Load | Wall ratio | CPU ratio |")
+        other = "Baseline" if self.args.baseline else "Ceiling"
+        print("| Backend | File | Log lines | Pair | Program s | CPU s | Load | %s s | CPU s "
+              "| Load | Wall ratio | CPU ratio |" % other)
         print("|---|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|")
         summary = []
         for backend, label, log_lines, pairs in results:
@@ -507,8 +518,9 @@ class Bench:
                 backend, label, wall, wall_low, wall_high, cpu, cpu_low, cpu_high))
         print()
         for backend, label, wall, *_ in summary:
-            print("%s  %s, %s file: the program's wall time at most %.1f x the ceiling's: %.3f" % (
-                "PASS" if wall <= CEILING_RATIO else "MISS", backend, label, CEILING_RATIO, wall))
+            print("%s  %s, %s file: the program's wall time at most %.1f x the %s's: %.3f" % (
+                "PASS" if wall <= CEILING_RATIO else "MISS", backend, label, CEILING_RATIO,
+                other.lower(), wall))
 
     # ---- The whole run
 
@@ -648,6 +660,9 @@ def main():
     parser.add_argument("--sizes", default="10000,100000,1000000")
     parser.add_argument("--backends", default="sqlite,postgresql")
     parser.add_argument("--repeat", type=int, default=3)
+    parser.add_argument("--baseline", default="",
+                        help="with --pairs: the build directory of another version of the "
+                             "program, run in the ceiling's place (same outputs required)")
     parser.add_argument("--pairs", type=int, default=0,
                         help="only the program against the ceiling, in this many pairs")
     parser.add_argument("--latency-ms", type=float, default=0.0,
