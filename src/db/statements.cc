@@ -239,10 +239,10 @@ struct InsertTexts {
   std::string absorbing;
 };
 
-// Built on first use of a statement in a dialect, by its table (one insert per table).
+// Built on first use of a statement (a constant of the program) in a dialect.
 const InsertTexts& insert_texts(const SqlDialect& sql, const InsertStatement& insert) {
-  static std::map<std::pair<Dialect, std::string>, InsertTexts> built;
-  const auto key = std::make_pair(sql.id(), std::string(insert.table));
+  static std::map<std::pair<Dialect, const InsertStatement*>, InsertTexts> built;
+  const auto key = std::make_pair(sql.id(), &insert);
   auto found = built.find(key);
   if (found == built.end()) {
     std::string text = insert_text(sql, insert);
@@ -255,13 +255,15 @@ const InsertTexts& insert_texts(const SqlDialect& sql, const InsertStatement& in
 // The row's values as the production client binds them, its dates converted where the dialect
 // binds them so: kSuccess, or the status that refuses them.
 std::int32_t own_row(const SqlDialect& sql, const InsertRow& row, std::vector<OwnedValue>& owned) {
+  const auto bound = [](const InsertColumn& column) {
+    return column.kind != Column::kNull && column.kind != Column::kServerTime;
+  };
   std::vector<InputVariable> inputs;
-  std::vector<bool> dates;
-  std::size_t next = 0;
+  inputs.reserve(row.values.size());
   for (const InsertColumn& column : row.statement->columns) {
-    if (column.kind == Column::kNull || column.kind == Column::kServerTime) continue;
-    if (next >= row.values.size()) return kInternalError;  // a row of another statement
-    const InsertValue& value = row.values[next++];
+    if (!bound(column)) continue;
+    if (inputs.size() >= row.values.size()) return kInternalError;  // a row of another statement
+    const InsertValue& value = row.values[inputs.size()];
     if (column.kind == Column::kInteger) {
       const std::int32_t* integer = std::get_if<std::int32_t>(&value);
       if (integer == nullptr) return kInternalError;
@@ -271,15 +273,17 @@ std::int32_t own_row(const SqlDialect& sql, const InsertRow& row, std::vector<Ow
       if (text == nullptr) return kInternalError;
       inputs.push_back(text_input(*text, column.capacity));
     }
-    dates.push_back(column.kind == Column::kDate);
   }
-  if (next != row.values.size()) return kInternalError;
+  if (inputs.size() != row.values.size()) return kInternalError;
   const std::int32_t status = own_inputs(inputs, owned);
   if (status != kSuccess || !sql.binds_dates_converted()) return status;
-  for (std::size_t i = 0; i < owned.size(); ++i) {
+  std::size_t input = 0;
+  for (const InsertColumn& column : row.statement->columns) {
+    if (!bound(column)) continue;
+    OwnedValue& value = owned[input++];
     // NULL stays NULL.
-    if (dates[i] && owned[i].kind == BoundValue::Kind::kText) {
-      owned[i].text = sql.bound_date(owned[i].text);
+    if (column.kind == Column::kDate && value.kind == BoundValue::Kind::kText) {
+      value.text = sql.bound_date(value.text);
     }
   }
   return kSuccess;

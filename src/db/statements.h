@@ -26,6 +26,7 @@ std::int32_t lookup_badge(Session& session, std::string_view badge, std::string_
 struct BadgeKey {
   std::string badge;
   std::string date;
+  bool operator==(const BadgeKey&) const = default;
 };
 struct BadgeAnswer {
   std::int32_t status = kSuccess;

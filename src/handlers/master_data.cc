@@ -17,16 +17,11 @@ bool keeps_code(std::int32_t status) { return keeps(status) || status == db::kTa
 }  // namespace
 
 std::vector<MasterData::Badge> SessionMasterData::badges(std::span<const db::BadgeKey> keys) {
-  std::vector<StringPair> pairs;
-  pairs.reserve(keys.size());
-  for (const db::BadgeKey& key : keys) pairs.emplace_back(key.badge, key.date);
   return badges_.answers(
-      std::span<const StringPair>(pairs),
-      [this](std::span<const StringPair> missing) {
-        std::vector<db::BadgeKey> asked;
-        for (const StringPair& key : missing) asked.push_back({key.first, key.second});
+      keys,
+      [this](std::span<const db::BadgeKey> missing) {
         std::vector<db::BadgeAnswer> answers;
-        db::lookup_badges(session_, asked, answers);
+        db::lookup_badges(session_, missing, answers);
         std::vector<Badge> found;
         for (db::BadgeAnswer& answer : answers) {
           found.push_back(
@@ -60,12 +55,9 @@ std::int32_t SessionMasterData::stand_in(const std::string& schema) {
 }
 
 std::vector<MasterData::FunctionCode> SessionMasterData::codes_in(
-    const std::string& schema, std::span<const std::string> codes) {
-  std::vector<StringPair> keys;
-  keys.reserve(codes.size());
-  for (const std::string& code : codes) keys.emplace_back(schema, code);
+    const std::string& schema, std::span<const StringPair> keys) {
   return codes_.answers(
-      std::span<const StringPair>(keys),
+      keys,
       [this, &schema](std::span<const StringPair> missing) {
         // The session may stand elsewhere after reading ahead.
         FunctionCode entry;
@@ -111,8 +103,9 @@ MasterData::FunctionCode SessionMasterData::function_code(const std::string& cli
     }
     current_schema_ = client_schema;
   }
-  const std::string key[] = {code};
-  return std::move(codes_in(reading_schema(current_schema_), key).front());
+  const std::string schema = reading_schema(current_schema_);
+  const StringPair key[] = {{schema, code}};
+  return std::move(codes_in(schema, key).front());
 }
 
 void SessionMasterData::read_ahead_function_codes(std::span<const CodeKey> keys) {
@@ -129,14 +122,16 @@ void SessionMasterData::read_ahead_function_codes(std::span<const CodeKey> keys)
     const std::string schema = reading_schema(current);
     if (!codes_.contains({schema, key.code})) missing[schema].insert(key.code);
   }
+  const auto ask = [this](const std::string& schema, const std::set<std::string>& codes) {
+    std::vector<StringPair> keys;
+    for (const std::string& code : codes) keys.emplace_back(schema, code);
+    codes_in(schema, keys);
+  };
   // The session's schema first: it needs no switch.
   const std::string standing = db::session_schema(session_);
-  if (const auto here = missing.find(standing); here != missing.end()) {
-    codes_in(standing, std::vector<std::string>(here->second.begin(), here->second.end()));
-  }
+  if (const auto here = missing.find(standing); here != missing.end()) ask(standing, here->second);
   for (const auto& [schema, codes] : missing) {
-    if (schema == standing) continue;
-    codes_in(schema, std::vector<std::string>(codes.begin(), codes.end()));
+    if (schema != standing) ask(schema, codes);
   }
 }
 

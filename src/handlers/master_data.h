@@ -95,6 +95,9 @@ class KeptAnswers {
   // ask(missing keys) gives their answers in the same order; keep(answer) says which to keep.
   template <typename Ask, typename Keep>
   std::vector<Value> answers(std::span<const Key> keys, Ask&& ask, Keep&& keep) {
+    if (keys.size() == 1) {  // the lookup of every booking: mostly kept
+      if (const auto kept = kept_.find(keys[0]); kept != kept_.end()) return {kept->second};
+    }
     std::vector<Value> found(keys.size());
     std::vector<Key> missing;
     std::vector<std::size_t> from(keys.size(), kKept);  // its place among the missing
@@ -145,16 +148,19 @@ class SessionMasterData final : public MasterData {
 
  private:
   using StringPair = std::pair<std::string, std::string>;
+  static std::size_t hash_of(const std::string& first, const std::string& second) {
+    const std::size_t hash = std::hash<std::string>{}(first);
+    return hash ^
+           (std::hash<std::string>{}(second) + 0x9e3779b97f4a7c15ULL + (hash << 6) + (hash >> 2));
+  }
   struct PairHash {
-    std::size_t operator()(const StringPair& key) const {
-      const std::size_t first = std::hash<std::string>{}(key.first);
-      return first ^ (std::hash<std::string>{}(key.second) + 0x9e3779b97f4a7c15ULL + (first << 6) +
-                      (first >> 2));
-    }
+    std::size_t operator()(const StringPair& key) const { return hash_of(key.first, key.second); }
+    std::size_t operator()(const db::BadgeKey& key) const { return hash_of(key.badge, key.date); }
   };
 
-  // The codes in schema, asked where not kept: the session put into schema first.
-  std::vector<FunctionCode> codes_in(const std::string& schema, std::span<const std::string> codes);
+  // The codes (each a reading schema and a code), asked where not kept: the session put into
+  // schema, where they are all read, first.
+  std::vector<FunctionCode> codes_in(const std::string& schema, std::span<const StringPair> keys);
   // Puts the session into schema unless it stands there; the switch's status.
   std::int32_t stand_in(const std::string& schema);
   // Where the function codes of a booking are read while current is the current schema.
@@ -169,7 +175,7 @@ class SessionMasterData final : public MasterData {
   std::string current_schema_;
   // Schemas switched to successfully in this run: a switch to them again succeeds as well.
   std::set<std::string> switchable_;
-  KeptAnswers<StringPair, Badge, PairHash> badges_;        // by badge and date
+  KeptAnswers<db::BadgeKey, Badge, PairHash> badges_;      // by badge and date
   KeptAnswers<StringPair, FunctionCode, PairHash> codes_;  // by reading schema and code
   KeptAnswers<std::string, Zone> zones_;
 };
