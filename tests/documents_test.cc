@@ -1,10 +1,13 @@
-// The operators' document against the code: its table of booking kinds (names, summary lines,
-// run record counts) against the kinds table, and its table of record kinds (which line goes
-// where) against the kinds' case rules.
+// The documents against the code: the operators' table of booking kinds (names, summary lines,
+// run record counts) against the kinds table, their table of record kinds (which line goes
+// where) against the kinds' case rules, and the design notes' arrows between the modules of src/
+// against what each module's files include.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -106,6 +109,42 @@ TEST(DocumentsTest, RecordKindsGoWhereTheCaseRulesSend) {
     EXPECT_TRUE(documented[kind]) << kBookingKinds[kind].record_label
                                   << " takes no documented line";
   }
+}
+
+// The modules each module of src/ may include (doc/design.md, "Architecture"); tests are left out.
+const std::map<std::string, std::set<std::string>> kArrows = {
+    {"driver", {"handlers", "db", "log", "input", "config", "files", "text"}},
+    {"handlers", {"db", "log", "input", "files", "text"}},
+    {"config", {"files", "text"}},
+    {"log", {"files", "text"}},
+    {"db", {"text"}},
+    {"input", {"text"}},
+    {"files", {}},
+    {"text", {}},
+};
+
+TEST(DocumentsTest, ModulesIncludeOnlyDownwards) {
+  namespace fs = std::filesystem;
+  std::set<std::string> modules;
+  for (const auto& entry : fs::directory_iterator(fs::path(ZARVELT_SOURCE_DIR) / "src")) {
+    const std::string module = entry.path().filename().string();
+    modules.insert(module);
+    ASSERT_TRUE(kArrows.contains(module)) << "src/" << module << " has no place in the arrows";
+    for (const auto& file : fs::directory_iterator(entry.path())) {
+      const std::string name = file.path().filename().string();
+      if (name.ends_with("_test.cc")) continue;
+      const std::string text = testing::read_file(file.path()).value_or("");
+      for (std::size_t at = text.find("#include \""); at != std::string::npos;
+           at = text.find("#include \"", at + 1)) {
+        const std::size_t start = at + 10;
+        const std::string included = text.substr(start, text.find('/', start) - start);
+        if (included == module) continue;
+        EXPECT_TRUE(kArrows.at(module).contains(included))
+            << "src/" << module << "/" << name << " includes " << included;
+      }
+    }
+  }
+  EXPECT_EQ(modules.size(), kArrows.size());
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 // a ConnectFunction (declared in connection.h) and one row here, plus, where it speaks SQL of
 // its own, one dialect object (dialect.cc) and its DDL in sql/<backend>/; a backend whose
 // client library is optional also gets a ZARVELT_WITH_ switch in CMakeLists.txt. The steps:
-// doc/design-backend.md.
+// "Adding a database backend" in doc/design.md.
 struct BackendEntry {
   std::string_view alias_prefix;
   ConnectFunction connect;
