@@ -108,11 +108,12 @@ struct HeldLine;
 // A step of a held line that waits for its insert's answer.
 class StepWaiter final : public InsertWaiter {
  public:
-  void wait(HeldLine& line, int step, const BookingKinds& kinds, const Reporter& reporter) {
+  // collector: a collecting reporter, which the answer's report is kept by.
+  void wait(HeldLine& line, int step, const BookingKinds& kinds, Reporter& collector) {
     line_ = &line;
     step_ = step;
     kinds_ = &kinds;
-    reporter_ = &reporter;
+    collector_ = &collector;
   }
 
  protected:
@@ -122,7 +123,7 @@ class StepWaiter final : public InsertWaiter {
   HeldLine* line_ = nullptr;
   int step_ = 0;
   const BookingKinds* kinds_ = nullptr;
-  const Reporter* reporter_ = nullptr;
+  Reporter* collector_ = nullptr;
 };
 
 // What a line read is, decided once, when it is read.
@@ -154,18 +155,24 @@ struct HeldLine {
 
 void StepWaiter::answered(std::int32_t status) {
   LineOutcome::Step& step = line_->outcome.steps[step_];
-  step.result =
-      (*kinds_)[step.kind].handler->answered(reporter_->collecting_into(&step.output), status);
+  collector_->collect_into(&step.output);
+  step.result = (*kinds_)[step.kind].handler->answered(*collector_, status);
   --line_->waiting;
 }
 
 struct Loop {
   Loop(RunContext& run_context, const BookingKinds& booking_kinds, RejectSink* reject_sink)
-      : run(run_context), kinds(booking_kinds), rejects(reject_sink) {}
+      : run(run_context),
+        kinds(booking_kinds),
+        rejects(reject_sink),
+        collector(run_context.reporter().collecting_into(nullptr)) {}
 
   RunContext& run;
   const BookingKinds& kinds;
   RejectSink* rejects;
+  // The run's reporter keeping lines as data, in the place it is given before each use: a
+  // line's own output, or a step's.
+  Reporter collector;
   TransferResult result{};
   // The lines held, in source order: those handled and not yet completed, then those read
   // ahead and not yet handled (the last `ahead` of them).
@@ -225,20 +232,20 @@ struct Loop {
 
   // What the line gives: its echo and, for a booking, its steps, each with its output.
   void handle(HeldLine& line) {
-    const Reporter reporter = run.reporter().collecting_into(&line.output);
+    collector.collect_into(&line.output);
     // The echo ends where the text does, at a NUL inside the line.
-    if (!line.too_long) reporter.verbose_console(line.bytes.c_str());
-    if (line.is == LineIs::kFaulty) report_faulty_line(reporter);
+    if (!line.too_long) collector.verbose_console(line.bytes.c_str());
+    if (line.is == LineIs::kFaulty) report_faulty_line(collector);
     if (line.is != LineIs::kBooking) return;
     LineOutcome& outcome = line.outcome;
     for (int i = 0; i < line.kinds.count; ++i) {
       LineOutcome::Step& step = outcome.steps[outcome.count++];
       step.kind = line.kinds.kinds[i];
-      step.result = kinds[step.kind].handler->handle(
-          run, run.reporter().collecting_into(&step.output), line.booking);
+      collector.collect_into(&step.output);
+      step.result = kinds[step.kind].handler->handle(run, collector, line.booking);
       if (step.result.outcome != Outcome::kWaiting) continue;
       // The answer may come at once (a batch size of 1, a full batch, a row refused).
-      line.waiters[i].wait(line, i, kinds, run.reporter());
+      line.waiters[i].wait(line, i, kinds, collector);
       ++line.waiting;
       const db::InsertRow row = std::move(step.result.insert);
       run.inserts()->queue(row, line.waiters[i]);

@@ -105,6 +105,7 @@ MasterData::FunctionCode SessionMasterData::function_code(const std::string& cli
   }
   const std::string schema = reading_schema(current_schema_);
   const StringPair key[] = {{schema, code}};
+  if (const FunctionCode* kept = codes_.kept(key[0])) return *kept;
   return std::move(codes_in(schema, key).front());
 }
 

@@ -73,11 +73,12 @@ class MasterData {
   // lines, following the current schema along them as function_code() will, without moving it.
   virtual void read_ahead_function_codes(std::span<const CodeKey> keys) = 0;
 
-  Badge badge(const std::string& badge, const std::string& date) {
+  // One key: a read-ahead of one key.
+  virtual Badge badge(const std::string& badge, const std::string& date) {
     const db::BadgeKey key[] = {{badge, date}};
     return std::move(badges(key).front());
   }
-  Zone zone(const std::string& zone_key) {
+  virtual Zone zone(const std::string& zone_key) {
     const std::string key[] = {zone_key};
     return zones(key).front();
   }
@@ -95,9 +96,6 @@ class KeptAnswers {
   // ask(missing keys) gives their answers in the same order; keep(answer) says which to keep.
   template <typename Ask, typename Keep>
   std::vector<Value> answers(std::span<const Key> keys, Ask&& ask, Keep&& keep) {
-    if (keys.size() == 1) {  // the lookup of every booking: mostly kept
-      if (const auto kept = kept_.find(keys[0]); kept != kept_.end()) return {kept->second};
-    }
     std::vector<Value> found(keys.size());
     std::vector<Key> missing;
     std::vector<std::size_t> from(keys.size(), kKept);  // its place among the missing
@@ -125,6 +123,11 @@ class KeptAnswers {
   }
 
   bool contains(const Key& key) const { return kept_.contains(key); }
+  // The answer kept for key, null when there is none (the lookup of every booking: mostly kept).
+  const Value* kept(const Key& key) const {
+    const auto found = kept_.find(key);
+    return found == kept_.end() ? nullptr : &found->second;
+  }
 
  private:
   static constexpr std::size_t kKept = static_cast<std::size_t>(-1);
@@ -143,6 +146,14 @@ class SessionMasterData final : public MasterData {
   bool reads_ahead() const override { return reads_ahead_; }
   std::vector<Badge> badges(std::span<const db::BadgeKey> keys) override;
   std::vector<Zone> zones(std::span<const std::string> zone_keys) override;
+  Badge badge(const std::string& badge, const std::string& date) override {
+    const Badge* kept = badges_.kept({badge, date});
+    return kept != nullptr ? *kept : MasterData::badge(badge, date);
+  }
+  Zone zone(const std::string& zone_key) override {
+    const Zone* kept = zones_.kept(zone_key);
+    return kept != nullptr ? *kept : MasterData::zone(zone_key);
+  }
   FunctionCode function_code(const std::string& client_schema, const std::string& code) override;
   void read_ahead_function_codes(std::span<const CodeKey> keys) override;
 
