@@ -210,6 +210,9 @@ struct DispatchCase {
 class DispatchTableTest : public TransferLoopTest,
                           public ::testing::WithParamInterface<DispatchCase> {};
 
+// The routing of each documented case is held to operations.md by DocumentsTest; these are the
+// cases around it: what a refused or failed step leaves to the next, what is compared as text,
+// what no kind takes.
 TEST_P(DispatchTableTest, RunsTheHandlersOfItsCaseInOrder) {
   const DispatchCase& c = GetParam();
   set_event_status(c.event_status);
@@ -230,26 +233,12 @@ INSTANTIATE_TEST_SUITE_P(
                      0,
                      {"time_bookings", "access_bookings"},
                      0},
-        DispatchCase{"TimeOnly", {{15, "40p"}, {10, "1"}}, 0, {"time_bookings"}, 0},
-        DispatchCase{"AccessOnly", {{15, "40p"}, {11, "0"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"Neither", {{15, "40p"}, {0, "123"}}, 0, {}, 0},
-        DispatchCase{"DoorAccess",
-                     {{15, "dta"}, {0, "123"}, {7, "024"}, {12, "100"}},
-                     0,
-                     {"access_bookings"},
-                     0},
-        DispatchCase{"DoorTimeWithBadge",
-                     {{15, "dta"}, {0, "123"}, {7, "025"}, {12, "100"}},
-                     0,
-                     {"time_bookings"},
-                     0},
         DispatchCase{"DoorTimeWithoutBadge",
                      {{15, "dta"}, {7, "025"}, {12, "100"}},
                      0,
                      {"time_bookings"},
                      0},
-        DispatchCase{
-            "DoorAccessNoBadge", {{15, "dta"}, {7, "025"}, {12, "200"}}, 0, {"access_bookings"}, 0},
         DispatchCase{"DoorAccessBadgeOfBlanksAndTabs",
                      {{15, "dta"}, {0, " \t "}, {7, "025"}, {12, "200"}},
                      0,
@@ -270,8 +259,6 @@ INSTANTIATE_TEST_SUITE_P(
                      0,
                      {"events", "access_bookings"},
                      1},
-        DispatchCase{"ZoneAccess", {{15, "62p"}}, 0, {"access_bookings"}, 0},
-        DispatchCase{"CostCentre", {{15, "50p"}}, 0, {"cost_centre_bookings"}, 0},
         DispatchCase{"UnknownUpperCaseKind", {{15, "40P"}, {10, "1"}, {11, "0"}}, 0, {}, 0},
         DispatchCase{"UnknownOtherKind", {{15, "70p"}, {10, "1"}}, 0, {}, 0},
         DispatchCase{"UnknownKindWithBlank", {{15, "dta "}, {7, "024"}}, 0, {}, 0}),
