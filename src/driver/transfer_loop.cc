@@ -16,10 +16,10 @@
 //   completed  once none of its steps waits and every line before it is completed: its output
 //              written, its bookings counted, what did not get through passed to the reject
 //              file, and the line let go of.
-// Invariants (checked in the sanitizer build by the function named):
+// Invariants (each kept, and checked in the sanitizer build, by the function named):
 //   1. A line is completed only when none of its steps waits and every line before it is
 //      completed; so its output, count and rejection come in line order, as if each insert had
-//      been answered at once (complete_answered).
+//      been answered at once (complete_answered, checked in complete).
 //   2. A line's output is written whole at its completion: its echo and faulty message, then
 //      each step's in step order, an answered insert's report at its step's place (complete).
 //   3. A source read to its end leaves no line held and no insert waiting (transfer_bookings).
@@ -292,6 +292,7 @@ struct Loop {
         if (run.inserts() != nullptr) run.inserts()->drop();
         held.clear();
         ahead = 0;
+        ZARVELT_INVARIANT(4, run.inserts() == nullptr || run.inserts()->waiting() == 0);
         return ended;
       }
       held_bytes -= line.bytes.size();
@@ -358,7 +359,9 @@ TransferResult transfer_bookings(RunContext& run, std::FILE* source, const Booki
   if (!ends_run(ended.outcome)) {
     loop.send_queued();
     ended = loop.complete_answered();
-    ZARVELT_INVARIANT(3, ends_run(ended.outcome) || loop.held.empty());
+    ZARVELT_INVARIANT(
+        3, ends_run(ended.outcome) ||
+               (loop.held.empty() && (run.inserts() == nullptr || run.inserts()->waiting() == 0)));
   }
   loop.result.ended = ended;
   write_summary(run.reporter(), loop.result.counted);

@@ -47,6 +47,7 @@ void InsertQueue::send() {
   std::vector<std::int32_t> statuses;
   statuses.reserve(batch.size());
   db::send_inserts(session_, batch, statuses);
+  ZARVELT_INVARIANT(4, statuses.size() == batch.size());
   for (std::size_t i = 0; i < waiters.size(); ++i) {
     waiters[i]->take(i < statuses.size() ? statuses[i] : db::kInternalError);  // invariant 4
   }
