@@ -60,7 +60,7 @@ HandlerResult AccessBookingHandler::handle(RunContext& run, const Reporter&,
     const MasterData::Zone zone = run.master_data()->zone(line.zone_key());
     if (HandlerResult ended = ending_lookup(zone.status); ends_run(ended.outcome)) return ended;
     // Without a single zone row for the key the booking is stored with code 0.
-    access_status_code = zone.status == db::kSuccess ? zone.number : 0;
+    access_status_code = zone.status == db::kSuccess ? zone.zone_number : 0;
   } else if (record_kind == "dta") {
     access_status_code = decimal_integer(line.status_number());
   }

@@ -1,8 +1,8 @@
 // Cost-centre booking export: one fixed-width record, no line break, to target file 2.
 #pragma once
 
-#include "handlers/booking_handler.h"
 #include "files/export_file.h"
+#include "handlers/booking_handler.h"
 #include "handlers/outcome.h"
 #include "input/booking_line.h"
 #include "log/reporter.h"

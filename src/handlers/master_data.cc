@@ -20,14 +20,9 @@ std::vector<MasterData::Badge> SessionMasterData::badges(std::span<const db::Bad
   return badges_.answers(
       keys,
       [this](std::span<const db::BadgeKey> missing) {
-        std::vector<db::BadgeAnswer> answers;
+        std::vector<Badge> answers;
         db::lookup_badges(session_, missing, answers);
-        std::vector<Badge> found;
-        for (db::BadgeAnswer& answer : answers) {
-          found.push_back(
-              {answer.status, std::move(answer.personnel_number), std::move(answer.client_schema)});
-        }
-        return found;
+        return answers;
       },
       [](const Badge& badge) { return keeps(badge.status); });
 }
@@ -36,13 +31,9 @@ std::vector<MasterData::Zone> SessionMasterData::zones(std::span<const std::stri
   return zones_.answers(
       zone_keys,
       [this](std::span<const std::string> missing) {
-        std::vector<db::ZoneAnswer> answers;
+        std::vector<Zone> answers;
         db::lookup_zones(session_, missing, answers);
-        std::vector<Zone> found;
-        for (const db::ZoneAnswer& answer : answers) {
-          found.push_back({answer.status, answer.zone_number});
-        }
-        return found;
+        return answers;
       },
       [](const Zone& zone) { return keeps(zone.status); });
 }

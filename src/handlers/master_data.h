@@ -27,12 +27,12 @@ namespace zarvelt {
 
 class MasterData {
  public:
-  struct Badge {
-    std::int32_t status = db::kSuccess;  // of the lookup: 0 or kNullFetched when found
-    std::string personnel_number;
-    std::string client_schema;
-    bool found() const { return status == db::kSuccess || status == db::kNullFetched; }
-  };
+  // A badge's personnel number and client schema, and the lookup's status (0 or kNullFetched
+  // when found).
+  using Badge = db::BadgeAnswer;
+  static bool found(const Badge& badge) {
+    return badge.status == db::kSuccess || badge.status == db::kNullFetched;
+  }
   struct FunctionCode {
     std::int32_t switch_status = db::kSuccess;     // of the switch to the client schema
     std::int32_t type_status = db::kSuccess;       // of the booking type lookup
@@ -40,10 +40,8 @@ class MasterData {
     std::int32_t translation_status = db::kNoRow;  // looked up only for a booking type found
     std::string new_code;                          // the replacement, when one was found
   };
-  struct Zone {
-    std::int32_t status = db::kSuccess;  // of the lookup
-    std::int32_t number = 0;             // 0 unless status is 0
-  };
+  // A zone key's zone number (0 unless its lookup's status is 0).
+  using Zone = db::ZoneAnswer;
   // A function code of a time booking of a client schema.
   struct CodeKey {
     std::string client_schema;

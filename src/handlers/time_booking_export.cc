@@ -83,7 +83,7 @@ HandlerResult export_time_booking(MasterData& master_data, ExportFile& target1,
 
   const MasterData::Badge badge = master_data.badge(line.badge(), line.date());
   if (HandlerResult ended = ending_lookup(badge.status); ends_run(ended.outcome)) return ended;
-  if (!badge.found()) {
+  if (!MasterData::found(badge)) {
     report_refused_booking(reporter, line, kBadgeNotFound);
     return handler_result(Outcome::kRefused, badge.status, std::string(kBadgeNotFound));
   }
@@ -142,7 +142,8 @@ void TimeBookingHandler::prefetch(RunContext& run,
   // The function codes in the client schemas of the badges found.
   std::vector<MasterData::CodeKey> codes;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (found[i].found()) codes.push_back({found[i].client_schema, lines[i]->function_code()});
+    if (MasterData::found(found[i]))
+      codes.push_back({found[i].client_schema, lines[i]->function_code()});
   }
   master_data.read_ahead_function_codes(codes);
 }
