@@ -191,6 +191,21 @@ TEST(OdbcTranslationTest, ConnectStatuses) {
       {{"IM002", 0, "Data source name not found and no default driver specified"},
        kCannotResolveAlias},
       {{"IM003", 0, "Specified driver could not be loaded"}, kCannotResolveAlias},
+      // A driver or client of the other width, as Windows' driver manager reports it.
+      {{"IM014", 0,
+        "[Microsoft][ODBC Driver Manager] The specified DSN contains an architecture mismatch "
+        "between the Driver and Application"},
+       kArchitectureMismatch},
+      {{"IM003", 160,
+        "[Microsoft][ODBC Driver Manager] Specified driver could not be loaded due to system "
+        "error 193: %1 is not a valid Win32 application. (Oracle in instantclient_19_20)"},
+       kArchitectureMismatch},
+      {{"IM003", 160,
+        "[Microsoft][ODBC Driver Manager] Der angegebene Treiber konnte nicht geladen werden, "
+        "Ursache: Systemfehler 193"},
+       kArchitectureMismatch},
+      {{"IM003", 160, "Specified driver could not be loaded due to system error 126"},
+       kCannotResolveAlias},
       {{"28000", 1017, "[Oracle][ODBC][Ora]ORA-01017: invalid username/password"}, kInvalidLogin},
       {{"08001", 12541, "[Oracle][ODBC][Ora]ORA-12541: TNS:no listener"}, -12541},
       {{"08001", 101, "failed: FATAL:  password authentication failed for user \"kv\""},

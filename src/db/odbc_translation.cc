@@ -23,6 +23,13 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
   return true;
 }
 
+bool contains_ignoring_case(std::string_view text, std::string_view part) {
+  for (std::size_t at = 0; at + part.size() <= text.size(); ++at) {
+    if (starts_with_ignoring_case(text.substr(at), part)) return true;
+  }
+  return false;
+}
+
 // An attribute value as ODBC reads it: braced when it holds a character that would end or
 // start something, with "}" doubled inside the braces.
 std::string attribute_value(std::string_view value) {
@@ -120,7 +127,9 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
                (i == 0 || text[i - 1] != marker)) {
       std::size_t end = i + 1;
       std::size_t number = 0;
-      while (end < text.size() && is_digit(text[end])) number = number * 10 + (text[end++] - '0');
+      while (end < text.size() && is_digit(text[end])) {
+        number = number * 10 + static_cast<std::size_t>(text[end++] - '0');
+      }
       if (number > 0) {
         converted.text += '?';
         converted.input_of_marker.push_back(number - 1);
@@ -149,6 +158,14 @@ std::int32_t odbc_connect_status(const OdbcDiagnostic& diagnostic) {
   if (const auto oracle = oracle_number_in(diagnostic.message)) return -*oracle;
   const std::string_view state = diagnostic.sqlstate;
   if (state == "HYT00" || state == "HYT01") return kConnectTimeout;  // the login timeout
+  // The data source's driver is of the other width (Windows' driver manager), or the driver
+  // could not be loaded because it or the client it needs is (system error 193,
+  // ERROR_BAD_EXE_FORMAT, in English and German texts).
+  if (state == "IM014") return kArchitectureMismatch;
+  if (state == "IM003" && (contains_ignoring_case(diagnostic.message, "error 193") ||
+                           contains_ignoring_case(diagnostic.message, "fehler 193"))) {
+    return kArchitectureMismatch;
+  }
   if (state == "IM002" || state == "IM003" || state == "28000") return map_odbc_sqlstate(state);
   // psqlODBC hands on libpq's message.
   return map_postgresql_connect_error(diagnostic.message);

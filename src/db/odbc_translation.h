@@ -112,7 +112,8 @@ struct OdbcDiagnostic {
 
 // A failed connection attempt (the product is not known yet). An ORA number in the message
 // (Oracle's driver reports "ORA-01017: ...") is taken as it is; otherwise the SQLSTATE and, for
-// a driver over libpq, the message tell.
+// a driver over libpq, the message tell. A driver of the other width (IM014, or IM003 with
+// system error 193) is kArchitectureMismatch.
 std::int32_t odbc_connect_status(const OdbcDiagnostic& diagnostic);
 
 // A failed statement on a connection to dialect's product: Oracle's native error number is

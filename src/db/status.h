@@ -72,6 +72,12 @@ inline constexpr std::int32_t kStartingUp = -1033;           // ORA-01033 startu
 inline constexpr std::int32_t kShuttingDown = -1089;         // ORA-01089 shutdown in progress
 inline constexpr std::int32_t kFeatureNotEnabled = -439;     // ORA-00439 (a database product
                                                              // without statement texts here)
+// The ODBC driver (or the Oracle client under it) is of another width than the program, 32-bit
+// against 64-bit: the Windows driver manager refuses the connect with SQLSTATE IM014, or fails to
+// load a driver whose client is of the other width (IM003, system error 193). Oracle's own
+// client calls parts of the other width it cannot load ORA-12557 (protocol adapter not
+// loadable), so that number stands for all three.
+inline constexpr std::int32_t kArchitectureMismatch = -12557;  // ORA-12557
 
 // The session is gone.
 inline constexpr std::int32_t kNotConnected = -3114;      // ORA-03114
