@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "admin/admin_tool.h"
@@ -218,14 +219,19 @@ TEST(AdminInitTest, LaysOutAnInstallationOrSaysWhyItCannot) {
     EXPECT_TRUE(fs::is_directory(root / directory)) << directory;
   }
   EXPECT_THAT(laid_out.console, HasSubstr("zarvelt_admin create sqlite " + (root / "db").string()));
-  // Again, and for PostgreSQL: what exists is kept, and there is no database directory.
+  // Again: what exists is kept.
   write_file(root / "Files" / "velmarion.ini", "kept");
-  const ProgramRun postgres = run_admin({"init", (temp / "pg").string(), "postgresql"});
   EXPECT_EQ(run_admin({"init", root.string()}).exit_status, 0);
   EXPECT_EQ(testing::read_file(root / "Files" / "velmarion.ini"), "kept");
-  EXPECT_EQ(postgres.exit_status, 0) << postgres.error_output;
-  EXPECT_FALSE(fs::exists(temp / "pg" / "db"));
-  EXPECT_THAT(postgres.console, HasSubstr("NET8=postgresql:<conninfo>"));
+  // PostgreSQL and ODBC (Oracle; the Windows build's default): no database directory.
+  for (const auto& [backend, net8] : std::vector<std::pair<std::string, std::string>>{
+           {"postgresql", "NET8=postgresql:<conninfo>"}, {"odbc", "NET8=<data source name>"}}) {
+    const ProgramRun other = run_admin({"init", (temp / backend).string(), backend});
+    EXPECT_EQ(other.exit_status, 0) << other.error_output;
+    EXPECT_TRUE(fs::is_directory(temp / backend / "Transfer" / "work")) << backend;
+    EXPECT_FALSE(fs::exists(temp / backend / "db")) << backend;
+    EXPECT_THAT(other.console, HasSubstr(net8));
+  }
 
   write_file(temp / "file", "");
   const ProgramRun refused = run_admin({"init", (temp / "file").string()});

@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: zarvelt_admin init <root> [sqlite|postgresql]\n"
+    "usage: zarvelt_admin init <root> [sqlite|postgresql|odbc]\n"
     "       zarvelt_admin create sqlite <directory> [--replace] <CLIENT_SCHEMA>...\n"
     "       zarvelt_admin create postgresql <conninfo> [--replace] <CLIENT_SCHEMA>...\n"
     "       zarvelt_admin load sqlite <directory> <csv directory>\n"
@@ -34,8 +34,10 @@ constexpr const char* kHelp =
     "\n"
     "init    Lays out an installation below <root>: Files/ (configuration), Velmarion_php/log/\n"
     "        (transfer log), Transfer/work/ (a working directory two levels below the root)\n"
-    "        and, for SQLite (the default), db/ for the database files; then says what to do\n"
-    "        next. Directories that exist are kept as they are.\n"
+    "        and, for SQLite (the default where this build has it), db/ for the database\n"
+    "        files; then says what to do next. odbc (the default of a build without SQLite,\n"
+    "        such as the Windows build) is a database reached through an ODBC data source,\n"
+    "        Oracle above all. Directories that exist are kept as they are.\n"
     "create  SQLite: writes <directory>/KVSYSTEM.db (central schema) and <SCHEMA>.db per client\n"
     "        schema (names upper-cased); NET8 is then \"sqlite3:<directory>/KVSYSTEM.db\".\n"
     "        PostgreSQL: creates the schema kvsystem and one schema per client (lower-cased)\n"
@@ -72,6 +74,31 @@ constexpr const char* kHelp =
     "        about it. The first command of a new installation (Oracle above all).\n"
     "Exit status: 0 done (selftest: every check holds), 1 refused (message names file and line;\n"
     "selftest: a check does not hold), 2 usage error.\n";
+
+// The usage, with what this build leaves out: create and load need SQLite or libpq, which the
+// Windows build (ODBC only) does not have.
+std::string usage() {
+  std::string missing;
+#if !ZARVELT_WITH_SQLITE
+  missing = "SQLite";
+#endif
+#if !ZARVELT_WITH_POSTGRESQL
+  missing += missing.empty() ? "PostgreSQL" : " and PostgreSQL";
+#endif
+  if (missing.empty()) return kUsage;
+  return std::string(kUsage) + "Not in this build: create and load for " + missing +
+         " (Linux builds only). An Oracle database gets its schemas from sql/oracle/*.sql and\n"
+         "its master data through Oracle's own tools.\n";
+}
+
+// The backend init lays out for when none is named.
+const char* default_init_backend() {
+#if ZARVELT_WITH_SQLITE
+  return "sqlite";
+#else
+  return "odbc";
+#endif
+}
 
 constexpr const char* kCentralSchema = "KVSYSTEM";
 
@@ -173,7 +200,8 @@ bool run_ddl(db::Connection& connection, const Ddl& ddl, std::string& error) {
 }
 
 // Opens a connection of the backend; a build without it has none.
-std::unique_ptr<db::Connection> open_database(bool sqlite, const std::string& place,
+std::unique_ptr<db::Connection> open_database(bool sqlite,
+                                              [[maybe_unused]] const std::string& place,
                                               std::int32_t& status) {
   status = db::kCannotResolveAlias;
   if (sqlite) {
@@ -390,8 +418,9 @@ bool postgres_load(const std::string& conninfo, const std::vector<TableLoad>& lo
 
 // ---- init
 
-bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
+bool init_installation(const std::string& root, const std::string& backend, std::ostream& out,
                        std::string& error) {
+  const bool sqlite = backend == "sqlite";
   const fs::path base = fs::absolute(root).lexically_normal();
   std::vector<std::pair<fs::path, const char*>> directories = {
       {base / "Files", "configuration file velmarion.ini"},
@@ -409,7 +438,8 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
   }
   out << "Installation laid out in " << base.string() << ":\n";
   for (const auto& [directory, use] : directories) {
-    const std::string name = directory.lexically_relative(base).string() + "/";
+    const std::string name = directory.lexically_relative(base).string() +
+                             static_cast<char>(fs::path::preferred_separator);
     out << "  " << name << std::string(name.size() < 20 ? 20 - name.size() : 1, ' ') << use << "\n";
   }
   const std::string files = (base / "Files" / "velmarion.ini").string();
@@ -420,11 +450,16 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
         << "  zarvelt_admin load sqlite " << db << " <csv directory>\n"
         << "  zarvelt_config write " << files
         << " LOGIN=<user> PASS=<password> NET8=sqlite3:../../db/KVSYSTEM.db\n";
-  } else {
+  } else if (backend == "postgresql") {
     out << "  zarvelt_admin create postgresql <conninfo> <CLIENT_SCHEMA>...\n"
         << "  zarvelt_admin load postgresql <conninfo> <csv directory>\n"
         << "  zarvelt_config write " << files
         << " LOGIN=<user> PASS=<password> NET8=postgresql:<conninfo>\n";
+  } else {
+    out << "  the schemas: sql/oracle/central.sql and client.sql, master data with Oracle's tools\n"
+        << "  an ODBC data source for the database, its driver of this program's width\n"
+        << "  zarvelt_config write " << files
+        << " LOGIN=<user> PASS=<password> NET8=<data source name>\n";
   }
   out << "  cd " << (base / "Transfer" / "work").string()
       << " && zarvelt_admin selftest && zarvelt <terminal> <source file> <target file 1> "
@@ -433,7 +468,7 @@ bool init_installation(const std::string& root, bool sqlite, std::ostream& out,
 }
 
 int usage_error(std::ostream& err, const std::string& message) {
-  err << "zarvelt_admin: " << message << "\n" << kUsage;
+  err << "zarvelt_admin: " << message << "\n" << usage();
   return kAdminUsageError;
 }
 
@@ -449,19 +484,18 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
   if (arguments.empty()) return usage_error(err, "no command");
   const std::string& command = arguments[0];
   if (command == "--help") {
-    out << kUsage << kHelp;
+    out << usage() << kHelp;
     return kAdminSuccess;
   }
   std::string error;
   if (command == "init") {
     const bool known_backend =
         arguments.size() == 2 ||
-        (arguments.size() == 3 && (arguments[2] == "sqlite" || arguments[2] == "postgresql"));
+        (arguments.size() == 3 &&
+         (arguments[2] == "sqlite" || arguments[2] == "postgresql" || arguments[2] == "odbc"));
     if (!known_backend) return usage_error(err, "init takes a directory and optionally a backend");
-    return init_installation(arguments[1], arguments.size() == 2 || arguments[2] == "sqlite", out,
-                             error)
-               ? kAdminSuccess
-               : fail(err, error);
+    const std::string backend = arguments.size() == 3 ? arguments[2] : default_init_backend();
+    return init_installation(arguments[1], backend, out, error) ? kAdminSuccess : fail(err, error);
   }
   if (command == "selftest") {
     if (arguments.size() != 1) return usage_error(err, "selftest takes no arguments");
