@@ -88,7 +88,7 @@ class TransferLoopTest : public ::testing::Test {
   void transfer(const std::string& source_bytes) {
     const auto path = installation.working_dir() / "source.txt";
     testing::write_file(path, source_bytes);
-    std::FILE* source = std::fopen(path.c_str(), "rb");
+    std::FILE* source = std::fopen(path.string().c_str(), "rb");
     ASSERT_NE(source, nullptr);
     result = transfer_bookings(*run, source, kinds);
     std::fclose(source);
