@@ -2,15 +2,18 @@
 # Installs what the tests need, builds, and runs every test. The one command CI runs. Its last
 # line is the verdict: "test.sh: all passed", or "test.sh: FAILED: <stages>" (exit status 1).
 #
-# The stages, each timed: the packages; the build (RelWithDebInfo); the Windows build; the
-# suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC, the Windows build under
-# wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++); the
-# fuzz targets (clang-14, libFuzzer). The suites mostly wait (for the database, for the lock
-# and deadline tests), so the next tree is built beside each suite, at low priority.
+# The stages, each timed: the packages; the build (RelWithDebInfo); the Windows build (64-bit);
+# the suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC, the Windows programs
+# under wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
+# (g++); the fuzz targets (clang-14, libFuzzer). The suites mostly wait (for the database, for
+# the lock and deadline tests), so the next tree is built beside each suite, at low priority;
+# so is the Windows package: the 32-bit programs and unit tests, which compile but cannot run
+# here, and the zip of both widths, checked.
 #
-# ZARVELT_TEST_BUILD_DIR, ZARVELT_SANITIZE_BUILD_DIR, ZARVELT_FUZZ_BUILD_DIR and
-# ZARVELT_WINDOWS_BUILD_DIR choose the build directories, ZARVELT_BUILD_JOBS the jobs (default
-# the number of cores), ZARVELT_FUZZ_SECONDS the time per fuzz target (default 60).
+# ZARVELT_TEST_BUILD_DIR, ZARVELT_SANITIZE_BUILD_DIR, ZARVELT_FUZZ_BUILD_DIR,
+# ZARVELT_WINDOWS_BUILD_DIR and ZARVELT_WINDOWS_32_BUILD_DIR choose the build directories,
+# ZARVELT_BUILD_JOBS the jobs (default the number of cores), ZARVELT_FUZZ_SECONDS the time per
+# fuzz target (default 60).
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -120,9 +123,9 @@ wineboot=$!
 stage build build_tree "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" ||
   verdict
-# The Windows build (mingw-w64, ODBC only); its end-to-end tests run it under wine64.
+# The Windows build (mingw-w64, ODBC only), 64-bit: its end-to-end tests run it under wine64.
 windows_binary=
-stage windows-build eval 'windows_binary=$(bash scripts/windows-build.sh)' || verdict
+stage windows-build eval 'windows_binary=$(bash scripts/windows-build.sh 64)' || verdict
 wait "$wineboot"
 
 # The sanitized tree at -O1 (and -g1): it builds in less than half the time of -O2 -g, and the
@@ -137,10 +140,19 @@ stage ctest bash -c "cd '$build' && ctest --output-on-failure -j$jobs"
 wait_stage sanitizer-build "$sanitize_pid" "$sanitize_log" || verdict
 
 # The same suite under the sanitizers, against the same cluster: the fault tests run the
-# sanitized program too. Beside it, the fuzz targets are built.
+# sanitized program too. Beside it, the fuzz targets are built, and the Windows package (it
+# goes on beside the fuzzing).
 fuzz_log=$ZARVELT_FUZZ_BUILD_DIR/build.log
 background_stage fuzz-build "$fuzz_log" bash scripts/fuzz.sh --build-only
 fuzz_pid=$!
+# The 32-bit programs and unit tests, every warning an error, then the package of both widths.
+windows_package() {
+  bash scripts/windows-build.sh 32 --tests >/dev/null &&
+    bash tests/windows_package_test.sh "$(bash scripts/windows-build.sh package)"
+}
+windows_package_log=${ZARVELT_WINDOWS_32_BUILD_DIR:-build-windows-32}/package.log
+background_stage windows-package "$windows_package_log" windows_package
+windows_package_pid=$!
 # LeakSanitizer reports what OpenSSL (under libpq, under psqlODBC) keeps until the process ends
 # now and then; those are the libraries' and would fail a run at random.
 stage sanitizer-ctest bash -c "cd '$sanitize_build' &&
@@ -151,4 +163,8 @@ wait_stage fuzz-build "$fuzz_pid" "$fuzz_log" || verdict
 # Bad input: each fuzz target for a bounded time from its committed corpus, then every corpus
 # replayed. The replays also run in both ctest runs above.
 stage fuzz bash scripts/fuzz.sh "${ZARVELT_FUZZ_SECONDS:-60}"
+if wait_stage windows-package "$windows_package_pid" "$windows_package_log"; then
+  echo "test.sh: the 32-bit Windows programs and unit tests were compiled and linked, not run:" \
+    "this machine runs no 32-bit code (nor does wine without 32-bit Linux libraries)"
+fi
 verdict
