@@ -475,6 +475,7 @@ class OdbcLink {
       statement = cached;
       return kSuccess;
     }
+    cache.make_room([this](PreparedStatement& freed) { free_statement(freed.handle); });
     OdbcStatementText converted = odbc_statement_text(text, dialect_);
     if (dialect_ == Dialect::kOracle)
       converted.text = text_in_schema(converted.text, cache.schema());
