@@ -753,13 +753,10 @@ class OdbcConnection : public Connection {
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
     if (batch.size() < 2 || !link_->takes_arrays()) return Connection::run_batch(batch, statuses);
-    const auto absorbing = [&] {
-      return link_->parameter_arrays() == ParameterArrays::kPerRow && hint_refusal_ == kSuccess &&
-             std::none_of(batch.begin(), batch.end(), [](const BatchedInsert& insert) {
-               return insert.absorbing_text.empty();
-             });
-    };
-    const bool absorbed = absorbing();
+    const bool absorbed =
+        link_->parameter_arrays() == ParameterArrays::kPerRow && hint_refusal_ == kSuccess &&
+        std::none_of(batch.begin(), batch.end(),
+                     [](const BatchedInsert& insert) { return insert.absorbing_text.empty(); });
     auto call = send_arrays(batch, absorbed);
     if (call->outcome == ArrayOutcome::kOneByOne && absorbed && hint_refusal_ != kSuccess) {
       call = send_arrays(batch, false);
