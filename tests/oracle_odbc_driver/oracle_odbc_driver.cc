@@ -131,14 +131,17 @@ struct Psql {
 };
 
 // RTLD_DEEPBIND: psqlODBC's own calls of ODBC names stay inside it rather than reaching the
-// driver manager, which the process has loaded globally.
+// driver manager, which the process has loaded globally. AddressSanitizer refuses to load a
+// library so (its interceptors would be bypassed); in a sanitized program psqlODBC is loaded
+// without it, which psqlODBC bears (it calls its own functions by their internal names).
 const Psql* load_psql(const std::string& path, std::string& error) {
   static std::mutex mutex;
   static Psql psql;
   static bool loaded = false;
   const std::lock_guard<std::mutex> lock(mutex);
   if (loaded) return &psql;
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_DEEPBIND);
+  const bool sanitized = dlsym(RTLD_DEFAULT, "__asan_init") != nullptr;
+  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (sanitized ? 0 : RTLD_DEEPBIND));
   if (library == nullptr) {
     error = std::string("cannot load psqlODBC: ") + dlerror();
     return nullptr;
