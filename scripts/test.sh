@@ -3,12 +3,12 @@
 # line is the verdict: "test.sh: all passed", or "test.sh: FAILED: <stages>" (exit status 1).
 #
 # The stages, each timed: the packages; the build (RelWithDebInfo); the Windows build (64-bit);
-# the suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC, the Windows programs
-# under wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer
-# (g++); the fuzz targets (clang-14, libFuzzer). The suites mostly wait (for the database, for
-# the lock and deadline tests), so the next tree is built beside each suite, at low priority;
-# so is the Windows package: the 32-bit programs and unit tests, which compile but cannot run
-# here, and the zip of both widths, checked.
+# the suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC and the test-only driver
+# with Oracle's personality in front of it, the Windows programs under wine64); the suite once
+# more under AddressSanitizer and UndefinedBehaviorSanitizer (g++); the fuzz targets (clang-14,
+# libFuzzer). The suites mostly wait (for the database, for the lock and deadline tests), so the
+# next tree is built beside each suite, at low priority; so is the Windows package: the 32-bit
+# programs and unit tests, which compile but cannot run here, and the zip of both widths, checked.
 #
 # ZARVELT_TEST_BUILD_DIR, ZARVELT_SANITIZE_BUILD_DIR, ZARVELT_FUZZ_BUILD_DIR,
 # ZARVELT_WINDOWS_BUILD_DIR and ZARVELT_WINDOWS_32_BUILD_DIR choose the build directories,
@@ -106,7 +106,12 @@ else
   echo "test.sh: no PostgreSQL test cluster; PostgreSQL tests fail under CI, else skip" >&2
 fi
 # The PostgreSQL tests run once more through ODBC (psqlODBC), with the driver and the data
-# sources registered in a private ODBC configuration beside the cluster.
+# sources registered in a private ODBC configuration beside the cluster, and once more through
+# the test-only driver with Oracle's personality that the build below makes.
+case $build in
+  /*) export ZARVELT_ORACLE_ODBC_DRIVER=$build/libzarvelt_oracle_odbc.so ;;
+  *) export ZARVELT_ORACLE_ODBC_DRIVER=$root/$build/libzarvelt_oracle_odbc.so ;;
+esac
 if [ -n "${PGHOST:-}" ] && odbc_exports=$(bash scripts/odbc-test-sources.sh "$ZARVELT_PG_DIR/odbc"); then
   eval "$odbc_exports"
 fi

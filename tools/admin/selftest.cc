@@ -293,8 +293,8 @@ class SelfTest {
     if (refusal != db::kSuccess) {
       differs("duplicate-absorbing insert",
               "the database refuses the batch form with " + status_text(refusal) +
-                  ": every later batch of a run goes one insert at a time (statuses exact, "
-                  "slower), and the run record says duplicate_hint_refused");
+                  ": every later batch of a run goes without it (statuses exact; a batch with "
+                  "a duplicate is sent twice), and the run record says duplicate_hint_refused");
     } else if (statuses != "0, -1, 0") {
       differs("duplicate-absorbing insert", "a row, its duplicate and another row give " +
                                                 statuses + " instead of 0, -1, 0 (" + how +
@@ -313,8 +313,9 @@ class SelfTest {
         return ok("parameter arrays", "the driver counts each row: a duplicate is told by its row");
       case db::ParameterArrays::kTotal:
         return ok("parameter arrays",
-                  "the driver gives one count per array: an array with a duplicate or a failed "
-                  "row runs again one insert at a time");
+                  "the driver gives one count per array: the batches go without the "
+                  "duplicate-absorbing hint, a duplicate or failed row is told by its own "
+                  "error or the array runs again one insert at a time");
       case db::ParameterArrays::kNone:
         break;
     }
