@@ -91,6 +91,12 @@ class Connection {
                            std::vector<std::vector<FetchedRow>>& rows);
 };
 
+// The ODBC backend keeps at most kOdbcStatementsKept prepared statements in each of its two
+// caches and one handle for control statements: so many statements are open at most at once,
+// each an open cursor on Oracle.
+inline constexpr std::size_t kOdbcStatementsKept = 24;
+inline constexpr std::size_t kOdbcOpenStatements = 2 * kOdbcStatementsKept + 1;
+
 // Opens a connection for the part of an alias after its backend prefix. login and password
 // are the production client's user and password (a backend may ignore them). On failure
 // returns null and sets status.

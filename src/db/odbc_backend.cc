@@ -53,7 +53,7 @@ constexpr auto kQueryTimeoutSeconds = static_cast<SQLULEN>(kStatementTimeout.cou
 constexpr std::chrono::seconds kConnectDeadline = kLoginTimeout + std::chrono::seconds(5);
 // Prepared statements kept in each of the two caches of a connection (see StatementCache):
 // 2 x 24 and the control handle stay below Oracle's default limit of 50 open cursors.
-constexpr std::size_t kStatementsKept = 24;
+constexpr std::size_t kStatementsKept = kOdbcStatementsKept;
 
 // The first diagnostic record of a failed call on handle.
 OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {

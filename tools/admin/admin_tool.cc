@@ -124,21 +124,6 @@ std::vector<std::string> split_sql_script(const std::string& script) {
   return statements;
 }
 
-// The sql/ directory: ZARVELT_SQL_DIR, else beside the build or install directory of this tool.
-std::string find_sql_directory() {
-  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
-    return given;
-  }
-  std::error_code failure;
-  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
-  if (failure) return "sql";
-  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
-                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
-    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
-  }
-  return "sql";
-}
-
 struct Ddl {
   std::string path;
   std::vector<std::string> statements;
@@ -443,6 +428,20 @@ int fail(std::ostream& err, const std::string& message) {
 }
 
 }  // namespace
+
+std::string find_sql_directory() {
+  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
+    return given;
+  }
+  std::error_code failure;
+  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
+  if (failure) return "sql";
+  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
+                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
+    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
+  }
+  return "sql";
+}
 
 int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
                    std::ostream& err) {
