@@ -103,7 +103,12 @@ else
   echo "test.sh: no PostgreSQL test cluster; PostgreSQL tests fail under CI, else skip" >&2
 fi
 # The PostgreSQL tests run once more through ODBC (psqlODBC), with the driver and the data
-# sources registered in a private ODBC configuration beside the cluster.
+# sources registered in a private ODBC configuration beside the cluster, and once more through
+# the test-only driver with Oracle's personality that the build below makes.
+case $build in
+  /*) export ZARVELT_ORACLE_ODBC_DRIVER=$build/libzarvelt_oracle_odbc.so ;;
+  *) export ZARVELT_ORACLE_ODBC_DRIVER=$root/$build/libzarvelt_oracle_odbc.so ;;
+esac
 if [ -n "${PGHOST:-}" ] && odbc_exports=$(bash scripts/odbc-test-sources.sh "$ZARVELT_PG_DIR/odbc"); then
   eval "$odbc_exports"
 fi
