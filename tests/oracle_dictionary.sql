@@ -5,8 +5,8 @@
 --
 -- PostgreSQL has no byte-length text column: a varchar or char column whose comment is 'BYTE'
 -- stands for Oracle's VARCHAR2(n BYTE) or CHAR(n BYTE) (CHAR_USED 'B'); every other one counts
--- characters (CHAR_USED 'C'). The database character set follows the server encoding; the
--- setting zarvelt_oracle.open_cursors (default 50, Oracle's own) stands for OPEN_CURSORS.
+-- characters (CHAR_USED 'C'). The database character set follows the server encoding;
+-- OPEN_CURSORS is Oracle's default, 50, as the test driver's.
 CREATE SCHEMA sys;
 
 -- Oracle's name of a PostgreSQL encoding.
@@ -82,8 +82,7 @@ SELECT 'NLS_CHARACTERSET'::varchar(128) AS parameter, sys.oracle_character_set()
 UNION ALL SELECT 'NLS_NCHAR_CHARACTERSET', 'AL16UTF16'
 UNION ALL SELECT 'NLS_LENGTH_SEMANTICS', 'BYTE';
 
--- Oracle's V$PARAMETER is a synonym of SYS.V_$PARAMETER, on which the grants are made.
-CREATE VIEW sys.v_$parameter AS
-SELECT 'open_cursors'::varchar(80) AS name,
-       coalesce(nullif(current_setting('zarvelt_oracle.open_cursors', true), ''), '50')
-         ::varchar(4000) AS value;
+-- Oracle's V$PARAMETER is a synonym of SYS.V_$PARAMETER, on which the grants are made. Here a
+-- table: a test that gives the driver another ZARVELT_ORA_OPEN_CURSORS changes the row alike.
+CREATE TABLE sys.v_$parameter (name varchar(80) PRIMARY KEY, value varchar(4000));
+INSERT INTO sys.v_$parameter VALUES ('open_cursors', '50');
