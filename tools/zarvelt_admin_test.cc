@@ -17,6 +17,7 @@
 
 #include "admin/admin_tool.h"
 #include "admin/installation_tables.h"
+#include "admin/selftest.h"
 #include "db/catalogue.h"
 #include "db_fixture.h"
 #include "test_support.h"
@@ -380,6 +381,7 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
       "tables MAND02", "badge lookup", "status 0",        "status -1",
       "status 1403",   "status -1405", "dates",           "duplicate-absorbing insert"};
   const bool oracle = GetParam() == testing::DbBackend::kOdbcOracle;
+  if (GetParam() != testing::DbBackend::kSqlite) expected.push_back("duplicate-absorbing form");
   if (GetParam() == testing::DbBackend::kOdbcPostgresql || oracle) {
     expected.push_back("parameter arrays");
   }
@@ -604,6 +606,31 @@ TEST(InstallationTablesTest, NamesEachDifferenceWithWhatTheProgramThenDoes) {
   EXPECT_TRUE(admin::is_multibyte_character_set("ZHS16GBK"));
   EXPECT_FALSE(admin::is_multibyte_character_set("WE8MSWIN1252"));
   EXPECT_FALSE(admin::is_multibyte_character_set("US7ASCII"));
+}
+
+TEST(AdminSelfTestVerdicts, TellsAnHonouredDuplicateFormFromAnIgnoredOrRefusedOne) {
+  const struct {
+    std::int32_t status;
+    std::int32_t stored;
+    bool oracle;
+    bool holds;
+    const char* says;
+  } kCases[] = {
+      {0, 0, true, true, "the hint IGNORE_ROW_ON_DUPKEY_INDEX honoured"},
+      {0, 0, false, true, "ON CONFLICT DO NOTHING honoured"},
+      {-1, 0, true, true, "ignored silently: the stored row again gives status -1 (ORA-00001)"},
+      {-38913, 0, true, false, "refused with status -38913: a run turns it off"},
+      {0, 1, true, false, "stored a second time"},
+      {-942, 0, true, false, "gives status -942: the program ends the run"},
+  };
+  for (const auto& c : kCases) {
+    const admin::AbsorbingFormVerdict verdict =
+        admin::judge_absorbing_form(c.status, c.stored, c.oracle, "");
+    EXPECT_EQ(verdict.holds, c.holds) << c.status;
+    EXPECT_THAT(verdict.text, HasSubstr(c.says)) << c.status;
+  }
+  EXPECT_THAT(admin::judge_absorbing_form(0, 0, true, "the driver gives one count per array").text,
+              HasSubstr("; the program does not send it here: the driver gives one count"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdminSelfTest, ::testing::ValuesIn(testing::database_backends()),

@@ -48,6 +48,17 @@ using FetchedRow = std::vector<std::optional<std::string>>;
 // no arrays. kNoDriver for the backends that reach their database directly.
 enum class ParameterArrays { kNoDriver, kNone, kTotal, kPerRow };
 
+// How the last batch of run_batch reached the database, for the installation self-test: one
+// insert at a time, several in one round trip, or as parameter arrays; in the duplicate-absorbing
+// form or the plain one; and why (part of) it went another way than the backend's best.
+struct BatchRoute {
+  enum class Way { kOneByOne, kTogether, kArrays } way = Way::kOneByOne;
+  bool absorbing = false;
+  // Why (part of) it went another way than the backend's best, to follow "each insert on its
+  // own, as" or a description of the batch; empty when nothing did.
+  std::string why;
+};
+
 // One open connection of one backend. Implementations map their errors to negated Oracle
 // numbers with one table each, keep prepared statements for the whole run, and keep the
 // run's transaction open across failed statements (statement-level rollback).
@@ -82,6 +93,11 @@ class Connection {
   virtual std::int32_t duplicate_hint_refusal() const { return kSuccess; }
 
   virtual ParameterArrays parameter_arrays() const { return ParameterArrays::kNoDriver; }
+
+  // How run_batch sent its last batch; this one runs them one by one.
+  virtual BatchRoute last_batch_route() const {
+    return {BatchRoute::Way::kOneByOne, false, "this backend runs its statements"};
+  }
 
   // Runs the query text once for each inputs[i], each with the status and at most max_rows
   // rows run() would give it, appended to statuses and rows. Sent together where the backend

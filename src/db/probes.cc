@@ -228,6 +228,14 @@ ParameterArrays parameter_arrays(const Session& session) {
   return session.connection().parameter_arrays();
 }
 
+BatchRoute last_batch_route(const Session& session) {
+  if (sends_together(session)) return session.connection().last_batch_route();
+  if (session.batch_size() <= 1) {
+    return {BatchRoute::Way::kOneByOne, false, "a batch size of 1 asks"};
+  }
+  return session.connection().last_batch_route();
+}
+
 std::int32_t read_client_schemas(Session& session, std::vector<std::string>& schemas) {
   schemas.clear();
   const Dialect dialect = session.connection().dialect();

@@ -1,8 +1,8 @@
 // The statements of an installation's self-test beyond the program's own (statements.h): what
-// it reads back to see that the program's statements did what they should, and what it asks
-// about the connection. They read master data and the rows the self-test inserted itself, and
-// write nothing; each text names its tables as the program's do, or a client schema by name
-// where a read must not go through the session schema.
+// it reads back to see that the program's statements did what they should, what it asks about
+// the connection, and the database's catalogue. They read master data, the catalogue and the
+// rows the self-test inserted itself, and write nothing; each text names its tables as the
+// program's do, or a client schema by name where a read must not go through the session schema.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +22,10 @@ std::string_view database_product(const Session& session);
 
 // What the session's driver says about arrays of parameters (see ParameterArrays).
 ParameterArrays parameter_arrays(const Session& session);
+
+// How the session sent its last batch of inserts (see BatchRoute); one by one, and why, when
+// it does not send them together.
+BatchRoute last_batch_route(const Session& session);
 
 // The client schemas that KVSYSTEM.KVS112MND names (MNDSCH, NULL left out), each once, sorted.
 std::int32_t read_client_schemas(Session& session, std::vector<std::string>& schemas);

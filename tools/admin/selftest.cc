@@ -116,6 +116,7 @@ class SelfTest {
     check_statuses();
     check_dates();
     check_batched_inserts();
+    check_absorbing_form();
     check_parameter_arrays();
     check_open_cursors();
     check_client_schemas();
@@ -412,10 +413,16 @@ class SelfTest {
                   (answer ? std::to_string(*answer) : std::string("no answer"));
       if (answer == db::kSuccess) ++rows_;
     }
-    const std::string how =
-        db::sends_together(*session_)
-            ? "sent together in batches of up to " + std::to_string(session_->batch_size())
-            : "this backend or batch size runs each insert on its own";
+    route_ = db::last_batch_route(*session_);
+    const std::string batches = " in batches of up to " + std::to_string(session_->batch_size());
+    std::string how = route_.way == db::BatchRoute::Way::kArrays ? "as parameter arrays" + batches
+                      : route_.way == db::BatchRoute::Way::kTogether ? "sent together" + batches
+                                                                     : "each insert on its own";
+    if (route_.way != db::BatchRoute::Way::kOneByOne) {
+      how += route_.absorbing ? ", in the duplicate-absorbing form" : ", in the plain form";
+    }
+    if (!route_.why.empty())
+      how += (route_.way == db::BatchRoute::Way::kOneByOne ? ", as " : "; ") + route_.why;
     const std::int32_t refusal = db::duplicate_hint_refusal(*session_);
     if (refusal != db::kSuccess) {
       differs("duplicate-absorbing insert",
@@ -429,6 +436,32 @@ class SelfTest {
                                                 "statuses");
     } else {
       ok("duplicate-absorbing insert", how + ": 0, -1, 0");
+    }
+  }
+
+  // The duplicate-absorbing form alone on the row "status 0" stored: a database that honours
+  // it stores nothing and raises no error.
+  void check_absorbing_form() {
+    const db::AccessRecord stored = probe_access(1, "20260301123456");
+    db::AccessReadBack row;
+    // Without that row the line "status 0" has said why.
+    if (db::read_back_access(*session_, kSelfTestTerminal, 1, row) != db::kSuccess) return;
+    std::int32_t before = 0;
+    std::int32_t after = 0;
+    db::count_rows_of_terminal(*session_, kSelfTestTerminal, before);
+    const std::int32_t status = db::insert_access_record_absorbing(*session_, stored);
+    if (status == db::kFeatureNotEnabled) return;  // no such form: each insert on its own
+    db::count_rows_of_terminal(*session_, kSelfTestTerminal, after);
+    rows_ += after - before;
+    const std::string not_sent = route_.absorbing     ? ""
+                                 : route_.why.empty() ? "each insert goes on its own"
+                                                      : route_.why;
+    const AbsorbingFormVerdict verdict =
+        judge_absorbing_form(status, after - before, oracle_, not_sent);
+    if (verdict.holds) {
+      ok("duplicate-absorbing form", verdict.text);
+    } else {
+      differs("duplicate-absorbing form", verdict.text);
     }
   }
 
@@ -662,11 +695,45 @@ class SelfTest {
   std::int32_t rows_ = 0;  // the self-test's rows the transaction holds
   bool oracle_ = false;
   std::string character_set_ = "not read";
+  db::BatchRoute route_;  // how the batch of check_batched_inserts went
   bool failed_ = false;
 };
 
 }  // namespace
 
 int run_self_test(std::ostream& out) { return SelfTest(out).run(); }
+
+AbsorbingFormVerdict judge_absorbing_form(std::int32_t status, std::int32_t stored, bool oracle,
+                                          const std::string& not_sent_because) {
+  const std::string form =
+      oracle ? "the hint IGNORE_ROW_ON_DUPKEY_INDEX" : "ON CONFLICT DO NOTHING";
+  const std::string sent =
+      not_sent_because.empty() ? "" : "; the program does not send it here: " + not_sent_because;
+  if (status == db::kSuccess && stored == 0) {
+    return {true,
+            form + " honoured: the stored row again stores nothing and raises no error" + sent};
+  }
+  if (status == db::kSuccess) {
+    return {false,
+            "the stored row again was stored a second time: no unique key holds it, so "
+            "a booking transferred twice is stored twice"};
+  }
+  if (status == db::kUniqueConstraint && oracle) {
+    return {true, form +
+                      " ignored silently: the stored row again gives status -1 (ORA-00001) "
+                      "instead of storing nothing, as where Oracle knows no such hint (before "
+                      "11.2) or finds it malformed; a batch with a duplicate fails in that row "
+                      "and goes again without it: statuses exact, one round trip more" +
+                      sent};
+  }
+  if (db::is_duplicate_hint_refused(status)) {
+    return {false, form + " refused with status " + std::to_string(status) +
+                       ": a run turns it off at its first batch (the run record says "
+                       "duplicate_hint_refused) and sends the plain form: statuses exact, one "
+                       "round trip more for each batch with a duplicate"};
+  }
+  return {false, "the stored row again gives status " + std::to_string(status) + ": " +
+                     consequence(status)};
+}
 
 }  // namespace zarvelt::admin
