@@ -66,7 +66,11 @@ bool is_server_time(const std::string& text) {
 std::string local_date() {
   const std::time_t now = std::time(nullptr);
   std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
   localtime_r(&now, &local);
+#endif
   char date[9];
   std::strftime(date, sizeof date, "%Y%m%d", &local);
   return date;
