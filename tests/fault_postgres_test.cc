@@ -1,9 +1,10 @@
 // The database server going away or freezing in the middle of a large run, for real: the
 // backend of the program's session terminated, the whole server shut down immediately, the
-// backend stopped with SIGSTOP; through libpq and through psqlODBC. Each run must end within the
-// session's timeouts with status 75, nothing committed, empty targets, no staging file and a log
-// line; the run after the fault must give what a clean run gives. Each test has a private cluster,
-// so that killing it disturbs no other test.
+// backend stopped with SIGSTOP; through libpq, through psqlODBC and through the test driver with
+// Oracle's personality in front of it. Each run must end within the session's timeouts with
+// status 75, nothing committed, empty targets, no staging file and a log line; the run after the
+// fault must give what a clean run gives. Each test has a private cluster, so that killing it
+// disturbs no other test.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -188,7 +189,7 @@ class ServerFaultTest : public ::testing::TestWithParam<ServerFaultCase> {};
 TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
   const ServerFaultCase& c = GetParam();
 #ifndef ZARVELT_WITH_ODBC
-  if (c.backend == DbBackend::kOdbcPostgresql) GTEST_SKIP() << "built without ODBC";
+  if (c.backend != DbBackend::kPostgresql) GTEST_SKIP() << "built without ODBC";
 #endif
   clean_exports();  // before the cluster, whose variables would otherwise be in place
   PrivateCluster cluster;
@@ -270,6 +271,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ServerFaultCase{"OdbcBackendTerminated", DbBackend::kOdbcPostgresql,
                                       ServerFault::kBackendTerminated, 15s},
                       ServerFaultCase{"OdbcBackendFrozen", DbBackend::kOdbcPostgresql,
+                                      ServerFault::kBackendFrozen, 70s},
+                      // The same through the driver with Oracle's personality: the server's
+                      // end as ORA-03113, a stopped server cancelled through it.
+                      ServerFaultCase{"OracleOdbcBackendTerminated", DbBackend::kOdbcOracle,
+                                      ServerFault::kBackendTerminated, 15s},
+                      ServerFaultCase{"OracleOdbcBackendFrozen", DbBackend::kOdbcOracle,
                                       ServerFault::kBackendFrozen, 70s}),
     [](const ::testing::TestParamInfo<ServerFaultCase>& info) { return info.param.name; });
 

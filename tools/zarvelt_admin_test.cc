@@ -33,10 +33,11 @@ using testing::ProgramRun;
 using testing::write_file;
 
 ProgramRun run_admin_binary(const std::vector<std::string>& arguments,
-                            const fs::path& working_dir = ZARVELT_BINARY_DIR) {
+                            const fs::path& working_dir = ZARVELT_BINARY_DIR,
+                            testing::Environment environment = {}) {
+  environment.push_back({"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"});
   return testing::run_binary(std::string(ZARVELT_BINARY_DIR) + "/zarvelt_admin", arguments,
-                             working_dir,
-                             {{"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"}});
+                             working_dir, environment);
 }
 
 // The command in this process, its output in the shape of a program run.
@@ -401,6 +402,24 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
   EXPECT_THAT(passed.console,
               HasSubstr("): personnel number \"P4711\", client schema \"MAND02\")"));
   EXPECT_THAT(db->query("select count(*) from KVS402ZPK"), ElementsAre("0"));
+  if (oracle) {
+    EXPECT_THAT(passed.console,
+                HasSubstr("duplicate-absorbing insert: ok (0, -1, 0, as parameter arrays in "
+                          "batches of up to 1000, in the duplicate-absorbing form)\n"
+                          "duplicate-absorbing form: ok (the hint IGNORE_ROW_ON_DUPKEY_INDEX "
+                          "honoured"));
+    // Where the database refuses the hint, the batch goes again in the plain form.
+    const ProgramRun refused = run_admin_binary({"selftest"}, installation.working_dir(),
+                                                {{"ZARVELT_ORA_HINT_REFUSED", "execute"}});
+    EXPECT_EQ(refused.exit_status, 1);
+    EXPECT_THAT(refused.console,
+                HasSubstr("duplicate-absorbing insert: ok (0, -1, 0, as parameter arrays in "
+                          "batches of up to 1000, in the plain form; the database refused the "
+                          "hint with status -38913: the batch went again in the plain form"));
+    EXPECT_THAT(refused.console,
+                HasSubstr("duplicate-absorbing form: the hint "
+                          "IGNORE_ROW_ON_DUPKEY_INDEX refused with status -38913"));
+  }
 
   // A client row naming a schema that is not there, and the access table's unique key gone;
   // on Oracle also a CHAR badge column and a byte-length one (as the dictionary view reports a

@@ -96,7 +96,7 @@ class Connection {
 
   // How run_batch sent its last batch; this one runs them one by one.
   virtual BatchRoute last_batch_route() const {
-    return {BatchRoute::Way::kOneByOne, false, "this backend runs its statements"};
+    return {BatchRoute::Way::kOneByOne, false, "this backend runs every statement alone"};
   }
 
   // Runs the query text once for each inputs[i], each with the status and at most max_rows

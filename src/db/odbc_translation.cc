@@ -2,6 +2,7 @@
 #include "db/odbc_translation.h"
 
 #include <cctype>
+#include <map>
 
 #include "db/dialect.h"
 #include "db/postgresql_errors.h"
@@ -133,6 +134,16 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
   return converted;
 }
 
+std::string text_in_schema(const std::string& text, std::string_view schema) {
+  std::string comment;
+  for (const char c : schema) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#') {
+      comment += c;
+    }
+  }
+  return text + " /* " + comment + " */";
+}
+
 std::string oracle_schema_switch_text(std::string_view schema) {
   return "ALTER SESSION SET CURRENT_SCHEMA=" + std::string(schema);
 }
@@ -176,6 +187,50 @@ bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic) {
   // session not logged on and a closed connection.
   return is_session_lost(status) || status == kSessionKilled || status == kNotLoggedOn ||
          status == kConnectionClosed;
+}
+
+std::int32_t odbc_statement_status(Dialect dialect, const std::vector<OdbcDiagnostic>& records) {
+  for (const OdbcDiagnostic& record : records) {
+    const std::int32_t status = odbc_statement_status(dialect, record);
+    if (status != kArrayDmlErrors) return status;
+  }
+  return kInternalError;
+}
+
+ArrayFailure judge_array_failure(Dialect dialect, const std::vector<ArrayRowState>& states,
+                                 const std::vector<ArrayRecord>& records) {
+  ArrayFailure failure;
+  std::map<std::size_t, std::int32_t> named;  // row -> the status of its first record
+  for (const ArrayRecord& record : records) {
+    if (is_lost_session(dialect, record.diagnostic)) {
+      failure.kind = ArrayFailure::Kind::kLost;
+      return failure;
+    }
+    if (record.diagnostic.sqlstate.starts_with("01")) continue;  // a warning
+    const std::int32_t status = odbc_statement_status(dialect, record.diagnostic);
+    if (is_duplicate_hint_refused(status)) {
+      failure.kind = ArrayFailure::Kind::kHintRefused;
+      failure.hint_refusal = status;
+    }
+    if (status == kArrayDmlErrors || status == kSuccess || record.row <= 0 ||
+        static_cast<std::size_t>(record.row) > states.size()) {
+      continue;
+    }
+    named.try_emplace(static_cast<std::size_t>(record.row - 1), status);
+  }
+  if (failure.kind == ArrayFailure::Kind::kHintRefused) return failure;
+  for (std::size_t row = 0; row < states.size(); ++row) {
+    const auto found = named.find(row);
+    if (states[row] == ArrayRowState::kUnknown) return failure;
+    if (states[row] != ArrayRowState::kFailed) {
+      if (found != named.end()) return failure;  // an error for a row said to be done or not run
+      continue;
+    }
+    if (found == named.end()) return failure;
+    failure.rows.emplace_back(row, found->second);
+  }
+  if (!failure.rows.empty()) failure.kind = ArrayFailure::Kind::kTied;
+  return failure;
 }
 
 }  // namespace zarvelt::db

@@ -56,6 +56,9 @@ inline constexpr std::int32_t kIoError = -1115;                // ORA-01115 IO e
 inline constexpr std::int32_t kBlockCorrupted = -1578;         // ORA-01578
 inline constexpr std::int32_t kNotAllVariablesBound = -1008;   // ORA-01008
 inline constexpr std::int32_t kInternalError = -600;           // ORA-00600: anything unmapped
+// A parameter array with failed rows (ORA-24381 error(s) in array DML): a summary of the rows'
+// own errors, never the status of a booking or of the run.
+inline constexpr std::int32_t kArrayDmlErrors = -24381;
 // The duplicate-absorbing hint of the batch inserts refused (ORA-38911 to ORA-38917).
 inline constexpr std::int32_t kHintIndexInvalid = -38913;  // ORA-38913 no such unique index
 inline bool is_duplicate_hint_refused(std::int32_t status) {
