@@ -100,7 +100,7 @@ std::int32_t read_oracle_table(Session& session, const std::string& owner, Table
     column.nullable = row[5] != "N";
     if (type == "VARCHAR2" || type == "NVARCHAR2" || type == "VARCHAR" || type == "CHAR" ||
         type == "NCHAR") {
-      column.kind = type.ends_with("CHAR") ? ColumnKind::kFixedText : ColumnKind::kText;
+      column.kind = type == "CHAR" || type == "NCHAR" ? ColumnKind::kFixedText : ColumnKind::kText;
       column.length = number_of(row[2]);
       column.byte_length = row[3] == "B";
       column.type = type + "(" + std::to_string(column.length) +

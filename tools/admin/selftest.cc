@@ -425,8 +425,9 @@ class SelfTest {
     if (route_.way != db::BatchRoute::Way::kOneByOne) {
       how += route_.absorbing ? ", in the duplicate-absorbing form" : ", in the plain form";
     }
-    if (!route_.why.empty())
+    if (!route_.why.empty()) {
       how += (route_.way == db::BatchRoute::Way::kOneByOne ? ", as " : "; ") + route_.why;
+    }
     // A refusal of the form itself is the next line's.
     if (statuses != "0, -1, 0") {
       differs("duplicate-absorbing insert", "a row, its duplicate and another row give " +
