@@ -70,6 +70,11 @@ std::vector<Token> tokens_of(std::string_view sql) {
 
 using Tokens = std::vector<Token>;
 
+// A number token's value; one beyond 9 digits counts as 999999999 (no limit of a column here).
+std::int32_t number_of(const Token& token) {
+  return token.text.size() > 9 ? 999999999 : std::stoi(token.text);
+}
+
 bool is(const Tokens& tokens, std::size_t at, std::string_view text) {
   return at < tokens.size() && tokens[at].kind != Token::Kind::kString && tokens[at].text == text;
 }
@@ -131,7 +136,7 @@ void set_type(Dialect dialect, const Tokens& words, const Tokens& arguments, Col
   if (!arguments.empty()) column.type += "(" + spelt(arguments) + ")";
   std::optional<std::int32_t> size;
   for (const Token& argument : arguments) {
-    if (argument.kind == Token::Kind::kNumber && !size) size = std::stoi(argument.text);
+    if (argument.kind == Token::Kind::kNumber && !size) size = number_of(argument);
     if (argument.text == "BYTE") column.byte_length = true;
   }
   const bool sqlite = dialect == Dialect::kSqlite;
@@ -250,7 +255,7 @@ void parse_table(Dialect dialect, const Tokens& tokens, std::size_t at,
       if (is(item, i, "LENGTH") && is(item, i + 1, "(") && i + 5 < item.size() &&
           is(item, i + 3, ")") && (is(item, i + 4, "<=") || is(item, i + 4, "<")) &&
           item[i + 5].kind == Token::Kind::kNumber) {
-        column.length = std::stoi(item[i + 5].text) - (is(item, i + 4, "<") ? 1 : 0);
+        column.length = number_of(item[i + 5]) - (is(item, i + 4, "<") ? 1 : 0);
       }
       if (is(item, i, "STRFTIME")) column.kind = ColumnKind::kDate;
     }
