@@ -3,8 +3,8 @@
 # line is the verdict: "test.sh: all passed", or "test.sh: FAILED: <stages>" (exit status 1).
 #
 # The stages, each timed: the packages; the build (RelWithDebInfo); the Windows build; the
-# suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC, the Windows build under
-# wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++); the
+# suite with ctest (SQLite, a throwaway PostgreSQL cluster, psqlODBC and the test-only driver
+# with Oracle's personality in front of it, the Windows build under wine64); the suite once more under AddressSanitizer and UndefinedBehaviorSanitizer (g++); the
 # fuzz targets (clang-14, libFuzzer). The suites mostly wait (for the database, for the lock
 # and deadline tests), so the next tree is built beside each suite, at low priority.
 #

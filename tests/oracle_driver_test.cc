@@ -62,8 +62,12 @@ TEST(OracleDriverTest, ArrayFailuresEndNoRunThatTheyDoNotConcern) {
     SCOPED_TRACE(c.name);
     installation.db().execute("delete from KVS402ZPK; delete from O2009BUCHPROT");
     const std::filesystem::path runs = installation.tree().log_dir() / "ZarveltRuns.jsonl";
+    const std::filesystem::path trace = installation.tree().log_dir() / "driver.trace";
     std::filesystem::remove(runs);
-    const testing::ProgramRun batched = installation.run(c.behaviour);
+    std::filesystem::remove(trace);
+    testing::Environment environment = c.behaviour;
+    environment.emplace_back("ZARVELT_ORA_TRACE", trace.string());
+    const testing::ProgramRun batched = installation.run(environment);
     const std::string record = testing::read_file(runs).value_or("");
     if (c.ends) {
       EXPECT_EQ(batched.exit_status, 75);
@@ -75,10 +79,15 @@ TEST(OracleDriverTest, ArrayFailuresEndNoRunThatTheyDoNotConcern) {
     EXPECT_EQ(batched.exit_status, 0) << batched.console;
     EXPECT_EQ(batched.console, one.console);
     EXPECT_EQ(installation.stored_rows(), stored);
-    // A refused hint is said once, in the run's record.
+    // A refused hint is said once, in the run's record. The hint goes only to a driver that
+    // counts each row, and is executed until it is refused.
+    const std::string& first = c.behaviour.front().second;
     const bool refused = c.behaviour.front().first == "ZARVELT_ORA_HINT_REFUSED";
     EXPECT_EQ(record.find("\"duplicate_hint_refused\":-38913") != std::string::npos, refused)
         << record;
+    const std::string statements = testing::read_file(trace).value_or("");
+    EXPECT_EQ(statements.find("IGNORE_ROW_ON_DUPKEY_INDEX") != std::string::npos,
+              first != "total" && first != "prepare");
   }
 }
 

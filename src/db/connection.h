@@ -89,7 +89,7 @@ class Connection {
   virtual void run_batch(std::span<const BatchedInsert> batch, std::vector<std::int32_t>& statuses);
 
   // kSuccess while the batches' duplicate-absorbing form is taken; once the database refused
-  // it, the status it refused it with, and from then on the batches run one by one.
+  // it, the status it refused it with, and from then on the batches go in their plain form.
   virtual std::int32_t duplicate_hint_refusal() const { return kSuccess; }
 
   virtual ParameterArrays parameter_arrays() const { return ParameterArrays::kNoDriver; }

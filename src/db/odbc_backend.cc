@@ -8,8 +8,10 @@
 //                      connect 15 s); past that the statement is cancelled and the session
 //                      counts as lost (deadlines.h);
 //   odbc_arrays.*      a batch of inserts goes as parameter arrays where the driver takes them
-//                      and counts each row (psqlODBC sends a chunk of rows in one round trip);
-//                      when an array's outcome leaves any doubt, it is rolled back and its
+//                      (psqlODBC sends a chunk of rows in one round trip), in the form that
+//                      absorbs duplicates where the driver counts each row; a failed row that
+//                      the driver names with its own error gets that status, and when an
+//                      array's outcome leaves any other doubt it is rolled back and its
 //                      inserts run one by one for their exact statuses;
 //   odbc_savepoints.*  on PostgreSQL a failed statement would abort the whole transaction, so
 //                      there every statement runs after a savepoint and is rolled back to it
@@ -495,6 +497,7 @@ class OdbcLink {
       statement = cached;
       return kSuccess;
     }
+    cache.make_room([this](PreparedStatement& freed) { free_statement(freed.handle); });
     OdbcStatementText converted = odbc_statement_text(text, dialect_);
     if (dialect_ == Dialect::kOracle)
       converted.text = text_in_schema(converted.text, cache.schema());

@@ -86,12 +86,15 @@ TEST(OdbcTranslationTest, PlaceholdersBecomeMarkersOutsideQuotes) {
 TEST(OdbcTranslationTest, OracleSchemaSwitchText) {
   EXPECT_EQ(oracle_schema_switch_text("MAND01"), "ALTER SESSION SET CURRENT_SCHEMA=MAND01");
   EXPECT_EQ(oracle_schema_switch_text("KVSYSTEM"), "ALTER SESSION SET CURRENT_SCHEMA=KVSYSTEM");
+  // The schema rides along in each prepared text; nothing but an identifier's characters.
+  EXPECT_EQ(text_in_schema("select 1 from dual", "MAND01"), "select 1 from dual /* MAND01 */");
+  EXPECT_EQ(text_in_schema("select 1 from dual", "M*/1"), "select 1 from dual /* M1 */");
 }
 
 // A statement prepared in one schema never serves another: Oracle parses a handle once, so a
 // lookup prepared before a switch would read the previous client's tables, without an error.
-// PostgreSQL plans again when search_path changes, so no run against it here could show that;
-// this cache, keyed by text alone, fails here.
+// PostgreSQL plans again when search_path changes, so no run through psqlODBC shows that; the
+// runs through the test driver with Oracle's personality do, and so does this test.
 TEST(OdbcTranslationTest, PreparedStatementsServeTheirOwnSchema) {
   std::vector<int> freed;
   const auto free = [&freed](int handle) { freed.push_back(handle); };
@@ -112,6 +115,76 @@ TEST(OdbcTranslationTest, PreparedStatementsServeTheirOwnSchema) {
   EXPECT_EQ(cache.size(), 3u);
   EXPECT_EQ(cache.take(lookup), 1);
   EXPECT_EQ(cache.find(lookup), nullptr);
+}
+
+// What a failed array of inserts says of its rows: each failed row by its own record, whatever
+// comes first; never by a summary (ORA-24381), a warning or a record that names no row.
+TEST(OdbcTranslationTest, FailedArraysTieTheirRows) {
+  using Kind = ArrayFailure::Kind;
+  using State = ArrayRowState;
+  const ArrayRecord summary{{"HY000", 24381, "ORA-24381: error(s) in array DML"}, 0};
+  const auto row_error = [](std::int64_t row, std::int32_t number) {
+    return ArrayRecord{{"HY000", number, "ORA-0" + std::to_string(number)}, row};
+  };
+  struct Case {
+    const char* name;
+    std::vector<State> states;
+    std::vector<ArrayRecord> records;
+    Kind kind;
+    std::vector<std::pair<std::size_t, std::int32_t>> rows;
+  };
+  const Case cases[] = {
+      {"summary first",
+       {State::kDone, State::kFailed, State::kDone},
+       {summary, row_error(2, 1847)},
+       Kind::kTied,
+       {{1, kDayOutOfRange}}},
+      {"rows first, stopped at the second",
+       {State::kFailed, State::kDone, State::kFailed, State::kNotRun},
+       {row_error(1, 1), row_error(3, 1843), summary},
+       Kind::kTied,
+       {{0, kUniqueConstraint}, {2, kInvalidMonth}}},
+      {"a run-ending row is tied too",
+       {State::kDone, State::kFailed},
+       {summary, row_error(2, 1653)},
+       Kind::kTied,
+       {{1, kUnableToExtend}}},
+      {"every row failed, one record without a row (psqlODBC)",
+       {State::kFailed, State::kFailed},
+       {{{"23505", 7, "duplicate key"}, 0}},
+       Kind::kUntied,
+       {}},
+      {"only the summary", {State::kDone, State::kFailed}, {summary}, Kind::kUntied, {}},
+      {"an error for a row said done",
+       {State::kDone, State::kFailed},
+       {row_error(1, 1), row_error(2, 1)},
+       Kind::kUntied,
+       {}},
+      {"a row the driver cannot tell",
+       {State::kUnknown, State::kFailed},
+       {row_error(2, 1)},
+       Kind::kUntied,
+       {}},
+      {"a warning names no failure",
+       {State::kDone, State::kFailed},
+       {{{"01004", 0, "truncated"}, 1}, row_error(2, 1)},
+       Kind::kTied,
+       {{1, kUniqueConstraint}}},
+      {"the hint refused at execute, row 1 marked",
+       {State::kFailed, State::kNotRun},
+       {row_error(1, 38913)},
+       Kind::kHintRefused,
+       {}},
+      {"the session gone", {State::kFailed}, {summary, row_error(1, 3113)}, Kind::kLost, {}},
+  };
+  for (const Case& c : cases) {
+    const ArrayFailure failure = judge_array_failure(Dialect::kOracle, c.states, c.records);
+    EXPECT_EQ(failure.kind, c.kind) << c.name;
+    EXPECT_EQ(failure.rows, c.rows) << c.name;
+  }
+  EXPECT_EQ(
+      odbc_statement_status(Dialect::kOracle, {summary.diagnostic, row_error(1, 1).diagnostic}),
+      kUniqueConstraint);
 }
 
 TEST(OdbcTranslationTest, ProductPicksTheDialect) {

@@ -68,19 +68,24 @@ class StatementCache {
     return found == statements_.end() ? nullptr : &found->second;
   }
 
-  // free lets go of a statement that makes room.
+  // Lets go of the other schemas' statements (free) when the cache is full: called before a
+  // statement is prepared, so that the new one's cursor is never one too many.
   template <typename Free>
-  Statement& add(std::string_view text, Statement statement, Free free) {
-    if (statements_.size() >= max_statements_) {
-      for (auto kept = statements_.begin(); kept != statements_.end();) {
-        if (kept->first.first == schema_) {
-          ++kept;
-        } else {
-          free(kept->second);
-          kept = statements_.erase(kept);
-        }
+  void make_room(Free free) {
+    if (statements_.size() < max_statements_) return;
+    for (auto kept = statements_.begin(); kept != statements_.end();) {
+      if (kept->first.first == schema_) {
+        ++kept;
+      } else {
+        free(kept->second);
+        kept = statements_.erase(kept);
       }
     }
+  }
+
+  template <typename Free>
+  Statement& add(std::string_view text, Statement statement, Free free) {
+    make_room(free);
     return statements_.insert_or_assign({schema_, std::string(text)}, std::move(statement))
         .first->second;
   }

@@ -9,43 +9,45 @@
 // strict to_date with its ORA numbers); names not found in the session schema are looked up
 // there next (as Oracle's public synonyms), so views put into it answer unqualified queries.
 //
-// What it presents, and where each behaviour comes from. [Doc] are Oracle's documents (and
-// ODBC's), as the lead's note lists them by title; [Obs] are observations of the study that
-// made the first version of this driver; [Switch] are behaviours no document here settles,
-// chosen by an environment variable the tests set:
-//   - SQL_DBMS_NAME "Oracle", SQL_DBMS_VER 10.02 [Doc: ODBC SQLGetInfo; the production client is
-//     10g]. Diagnostics: native error = the ORA number, message "[Oracle][ODBC][Ora]ORA-nnnnn:
-//     ..." [Doc: ODBC "Diagnostic Messages", [vendor][ODBC-component][data-source]].
-//   - A failed statement is undone alone and the transaction goes on (statement-level
-//     atomicity) [Doc: Oracle Database Concepts, "Statement-Level Atomicity"]. Done here with a
-//     savepoint around each statement.
-//   - ALTER SESSION SET CURRENT_SCHEMA: ORA-01435 for a schema that does not exist; unqualified
-//     names resolve in the schema current when a statement is parsed, and a prepared statement
-//     executed again is not parsed again, so it keeps resolving in that schema [Doc: Oracle SQL
-//     Reference, ALTER SESSION, CURRENT_SCHEMA].
-//   - SYSDATE and the table dual [Doc: SQL Reference]. A zero-length text is NULL [Doc: SQL
-//     Reference, "Nulls"]; so a bound empty text is NULL and no fetched text is empty.
-//   - Parameter arrays with a status per row (SQL_ATTR_PARAM_STATUS_PTR, PARAMS_PROCESSED_PTR)
-//     and, for a failed row, a diagnostic record naming its row (SQL_DIAG_ROW_NUMBER) [Doc: ODBC
-//     "Using Arrays of Parameters"; OCI batch-error mode: ORA-24381 "error(s) in array DML" and
-//     one record per failed row with its offset]. Arrays of queries are not taken
-//     (SQL_PARAM_ARRAY_SELECTS = SQL_PAS_NO_SELECT).
+// What it presents, and where each behaviour comes from: [Doc] a document (its title, and a
+// part of its address where the title alone is ambiguous), [Recorded] Oracle's documentation as
+// recorded when the program's Oracle support was planned, without the page at hand, [Obs] an
+// observation made with an earlier driver of this kind, [Switch] what no document here settles.
+//   - SQL_DBMS_NAME "Oracle", SQL_DBMS_VER 10.02 (the production client is 10g). Native error =
+//     the ORA number; messages "[Oracle][ODBC][Ora]ORA-nnnnn: ..." [Doc: ODBC "Diagnostic
+//     Messages", [vendor][ODBC-component][data-source]; Oracle error help, ORA-nnnnn texts].
+//   - A failed statement is undone alone, the transaction goes on [Doc: PL/SQL User's Guide
+//     and Reference 10g R2, "ROLLBACK Statement": an implicit savepoint before each INSERT,
+//     normally just the failed statement rolled back]. Done with a savepoint per statement.
+//   - ALTER SESSION SET CURRENT_SCHEMA, ORA-01435 for a schema that does not exist;
+//     unqualified names resolve in the schema current when a statement is parsed, and a handle
+//     executed again is not parsed again, so it keeps that schema [Recorded].
+//   - SYSDATE (the server host's clock) and dual [Recorded]. A zero-length text is
+//     NULL [Doc: SQL Reference 10g R2, "Nulls" (b14200/sql_elements005.htm)]: a bound empty
+//     text is NULL and no fetched text is empty.
+//   - Parameter arrays with a status per row and, per failed row, a diagnostic record naming
+//     it (SQL_DIAG_ROW_NUMBER) [Doc: ODBC "Using Arrays of Parameters"]; ORA-24381 "error(s)
+//     in array DML" with one further record per failed row [Recorded: OCI
+//     batch-error mode; Doc: ORA-24381 with three ORA-00001 in the OracleErrorCollection
+//     example of dotConnect for Oracle]. No arrays of queries (SQL_PAS_NO_SELECT).
 //   - IGNORE_ROW_ON_DUPKEY_INDEX(table(columns)) or (table, index) absorbs a duplicate of that
-//     key: row count 0, no error; ORA-38913 when no unique index has those columns; a malformed
-//     hint (or one naming a schema or another table) is ignored silently, and a duplicate then
-//     raises ORA-00001 [Doc: SQL Reference, "Comments: IGNORE_ROW_ON_DUPKEY_INDEX"; Error
-//     Messages ORA-38911 to ORA-38917].
-//   - A graceful disconnect commits the open transaction [Doc: OCI, OCISessionEnd/
-//     OCILogoff: "the transaction is committed"].
-//   - At most OPEN_CURSORS (50 by default) open statements per session: a statement handle
-//     holds a cursor from its first prepare or execute until it is freed, a statement in the
-//     driver's statement cache holds one too; beyond, ORA-01000 [Doc: Database Reference,
-//     OPEN_CURSORS; ODP.NET/OCI statement caching: "the cached statement is ... a cursor"].
-//   - Oracle's to_date refuses what is no moment (ORA-01830 to ORA-01858): the compatibility
-//     schema's to_date [Doc: Error Messages]; its numbers are passed on from the message.
-//   - psqlODBC sends its parameters untyped [Obs], so each "?" is cast here by the C type the
-//     application bound ("? IS NOT NULL" would fail with 42P18); unixODBC asks a driver for its
-//     diagnostics only if it exports SQLGetDiagField as well as SQLGetDiagRec [Obs].
+//     key (row count 0, no error); ORA-38913 when no unique index has those columns [Doc: SQL
+//     Reference, ignore_row_on_dupkey_index syntax diagram; Oracle error help ORA-38913,
+//     ORA-38912, ORA-38914, ORA-38915, ORA-38917]; a malformed hint, one naming a schema or
+//     another table, is ignored silently and a duplicate raises ORA-00001 [Recorded].
+//   - A graceful disconnect commits the open transaction [Doc: OCI Programmer's Guide 9.2,
+//     "OCISessionEnd()": the transaction is implicitly committed].
+//   - At most OPEN_CURSORS (50) open statements a session, ORA-01000 beyond [Doc: Database
+//     Reference 10g R1, "OPEN_CURSORS", default 50]: a handle holds a cursor from its first
+//     prepare or execute until freed; a statement in the driver's cache holds one too [Doc:
+//     dotConnect for Oracle, "Using OCI Statement Caching": a cached statement is a cursor open
+//     in the database].
+//   - Oracle's to_date refuses what is no moment, each fault with its own number (ORA-01830 to
+//     ORA-01858) [Recorded]: the compatibility schema's to_date raises them, and
+//     their numbers are passed on from the message.
+//   - psqlODBC sends its parameters untyped, so each "?" is cast here by the C type the
+//     application bound ("? IS NOT NULL" fails with 42P18 otherwise); unixODBC asks a driver
+//     for its diagnostics only if it exports SQLGetDiagField as well as SQLGetDiagRec [Obs].
 // Switches (environment, read at connect; an unknown value fails the connect):
 //   ZARVELT_ORA_ARRAY_FIRST_DIAG   summary (default) | row: the first record of a failed array
 //                                  is ORA-24381 or the first failed row's own error [Switch].
@@ -66,8 +68,9 @@
 //   ZARVELT_ORA_STATEMENT_CACHE    0 (default) | size: a statement freed by the application
 //                                  stays open in a cache keyed by its text alone, and a later
 //                                  prepare of the same text gets it back, still resolving names
-//                                  in the schema it was parsed in [Switch; Doc: OCI statement
-//                                  caching keys by text].
+//                                  in the schema it was parsed in [Switch; Doc: OCI Programmer's
+//                                  Guide 19c, "Statement Caching in OCI": a statement is found
+//                                  in the cache by its text].
 //   ZARVELT_ORA_OPEN_CURSORS       the limit, 50 by default.
 //   ZARVELT_ORA_TRACE              a file: one line per execute ("execute <rows> <text>") and,
 //                                  at disconnect, "cursors <most open at once>".
@@ -101,20 +104,20 @@ struct Psql {
   SQLRETURN (*SetEnvAttr)(SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER);
   SQLRETURN (*SetConnectAttr)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER);
   SQLRETURN (*GetConnectAttr)(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER, SQLINTEGER*);
-  SQLRETURN (*DriverConnect)
+  SQLRETURN(*DriverConnect)
   (SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLUSMALLINT);
   SQLRETURN (*Disconnect)(SQLHDBC);
   SQLRETURN (*GetInfo)(SQLHDBC, SQLUSMALLINT, SQLPOINTER, SQLSMALLINT, SQLSMALLINT*);
   SQLRETURN (*EndTran)(SQLSMALLINT, SQLHANDLE, SQLSMALLINT);
   SQLRETURN (*SetStmtAttr)(SQLHSTMT, SQLINTEGER, SQLPOINTER, SQLINTEGER);
   SQLRETURN (*Prepare)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
-  SQLRETURN (*BindParameter)
+  SQLRETURN(*BindParameter)
   (SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN, SQLSMALLINT, SQLPOINTER,
    SQLLEN, SQLLEN*);
   SQLRETURN (*Execute)(SQLHSTMT);
   SQLRETURN (*ExecDirect)(SQLHSTMT, SQLCHAR*, SQLINTEGER);
   SQLRETURN (*NumResultCols)(SQLHSTMT, SQLSMALLINT*);
-  SQLRETURN (*DescribeCol)
+  SQLRETURN(*DescribeCol)
   (SQLHSTMT, SQLUSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLSMALLINT*, SQLULEN*,
    SQLSMALLINT*, SQLSMALLINT*);
   SQLRETURN (*Fetch)(SQLHSTMT);
@@ -122,7 +125,7 @@ struct Psql {
   SQLRETURN (*RowCount)(SQLHSTMT, SQLLEN*);
   SQLRETURN (*FreeStmt)(SQLHSTMT, SQLUSMALLINT);
   SQLRETURN (*Cancel)(SQLHSTMT);
-  SQLRETURN (*GetDiagRec)
+  SQLRETURN(*GetDiagRec)
   (SQLSMALLINT, SQLHANDLE, SQLSMALLINT, SQLCHAR*, SQLINTEGER*, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*);
 };
 

@@ -478,9 +478,9 @@ class SelfTest {
         return ok("parameter arrays", "the driver counts each row: a duplicate is told by its row");
       case db::ParameterArrays::kTotal:
         return ok("parameter arrays",
-                  "the driver gives one count per array: the plain insert goes, a duplicate "
-                  "fails its row, and the array goes again without the failed rows (one insert "
-                  "at a time where the driver does not name them)");
+                  "the driver gives one count per array: the batches go without the "
+                  "duplicate-absorbing hint, a duplicate or failed row is told by its own "
+                  "error or the array runs again one insert at a time");
       case db::ParameterArrays::kNone:
         break;
     }
@@ -510,8 +510,8 @@ class SelfTest {
                          ": a run that keeps more statements open fails with status -1000 (" +
                          consequence(-1000) + ")");
     }
-    ok("open cursors",
-       "OPEN_CURSORS " + std::to_string(limit) + ", the program keeps at most " + kept + " open");
+    ok("open cursors", "OPEN_CURSORS " + std::to_string(limit) + ", the program keeps at most " +
+                           kept + " open; a statement cache of the data source adds its size");
   }
 
   // Each client schema of the client table switched to, and the program's lookups after each
