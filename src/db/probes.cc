@@ -1,6 +1,7 @@
 // The self-test's own reads: one text per dialect, as the program's statements have them.
 #include "db/probes.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "db/client_operations.h"
@@ -183,13 +184,30 @@ std::int32_t read_postgresql_table(Session& session, const std::string& schema, 
            "s.nspname", "tc.relname", " order by ic.relname,k.n"),
       schema, name, rows);
   if (status != kSuccess) return status;
+  // A key reads a NULL as a value when it says NULLS NOT DISTINCT, or when each nullable column
+  // in it stands inside coalesce (as the SQLite tables' ifnull).
+  std::vector<bool> nulls_not_distinct;
+  std::vector<std::vector<std::string>> wrapped;
   for (const FetchedRow& row : rows) {
     const std::string index = row[0].value_or("");
     if (table.keys.empty() || table.keys.back().name != index) {
-      table.keys.push_back({index, {}, row[2] == "true"});
+      table.keys.push_back({index, {}, false});
+      nulls_not_distinct.push_back(row[2] == "true");
+      wrapped.emplace_back();
     }
     bool null_is_a_value = false;
     table.keys.back().columns.push_back(key_column_of(row[1].value_or(""), null_is_a_value));
+    if (null_is_a_value) wrapped.back().push_back(table.keys.back().columns.back());
+  }
+  for (std::size_t k = 0; k < table.keys.size(); ++k) {
+    UniqueKey& key = table.keys[k];
+    key.null_is_a_value =
+        nulls_not_distinct[k] ||
+        std::all_of(key.columns.begin(), key.columns.end(), [&](const std::string& name) {
+          const ColumnShape* column = table.column(name);
+          return (column != nullptr && !column->nullable) ||
+                 std::find(wrapped[k].begin(), wrapped[k].end(), name) != wrapped[k].end();
+        });
   }
   return kSuccess;
 }
