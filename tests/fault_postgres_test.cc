@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <regex>
 #include <string>
 #include <thread>
@@ -165,14 +166,13 @@ struct CleanExports {
   std::string target1;
   std::string target2;
 };
-const CleanExports& clean_exports() {
-  static const CleanExports exports = [] {
-    FaultInstallation installation(DbBackend::kSqlite);
-    installation.write_source(testing::mixed_booking_file(kLinesPerKind));
-    EXPECT_EQ(installation.run().exit_status, 0);
-    return CleanExports{installation.target1(), installation.target2()};
-  }();
-  return exports;
+const CleanExports& clean_exports(int lines_per_kind) {
+  static std::map<int, CleanExports> exports;
+  if (const auto found = exports.find(lines_per_kind); found != exports.end()) return found->second;
+  FaultInstallation installation(DbBackend::kSqlite);
+  installation.write_source(testing::mixed_booking_file(lines_per_kind));
+  EXPECT_EQ(installation.run().exit_status, 0);
+  return exports[lines_per_kind] = {installation.target1(), installation.target2()};
 }
 
 enum class ServerFault { kBackendTerminated, kImmediateShutdown, kBackendFrozen };
@@ -182,6 +182,7 @@ struct ServerFaultCase {
   DbBackend backend;
   ServerFault fault;
   std::chrono::seconds longest_run_after_fault;  // the session's own timeouts bound it
+  int lines_per_kind = kLinesPerKind;            // enough for a run that lasts some seconds
 };
 
 class ServerFaultTest : public ::testing::TestWithParam<ServerFaultCase> {};
@@ -191,7 +192,7 @@ TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
 #ifndef ZARVELT_WITH_ODBC
   if (c.backend != DbBackend::kPostgresql) GTEST_SKIP() << "built without ODBC";
 #endif
-  clean_exports();  // before the cluster, whose variables would otherwise be in place
+  clean_exports(c.lines_per_kind);  // before the cluster, whose variables would be in place
   PrivateCluster cluster;
   if (!cluster.started()) {
     if (testing::postgresql_required()) FAIL() << "no private PostgreSQL cluster";
@@ -199,7 +200,7 @@ TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
   }
   FaultInstallation installation(c.backend);
   ZARVELT_REQUIRE_DB(&installation.db());
-  installation.write_source(testing::mixed_booking_file(kLinesPerKind));
+  installation.write_source(testing::mixed_booking_file(c.lines_per_kind));
   Checker checker(installation);
 
   std::future<ProgramRun> running =
@@ -251,9 +252,9 @@ TEST_P(ServerFaultTest, RunEndsInTimeAndLeavesNothing) {
 
   const ProgramRun clean = installation.run();
   EXPECT_EQ(clean.exit_status, 0);
-  EXPECT_EQ(after.stored_row_count(), std::to_string(3 * kLinesPerKind));
-  EXPECT_TRUE(installation.target1() == clean_exports().target1);
-  EXPECT_TRUE(installation.target2() == clean_exports().target2);
+  EXPECT_EQ(after.stored_row_count(), std::to_string(3 * c.lines_per_kind));
+  EXPECT_TRUE(installation.target1() == clean_exports(c.lines_per_kind).target1);
+  EXPECT_TRUE(installation.target2() == clean_exports(c.lines_per_kind).target2);
   EXPECT_THAT(installation.stray_files(), IsEmpty());
 }
 
@@ -273,11 +274,12 @@ INSTANTIATE_TEST_SUITE_P(
                       ServerFaultCase{"OdbcBackendFrozen", DbBackend::kOdbcPostgresql,
                                       ServerFault::kBackendFrozen, 70s},
                       // The same through the driver with Oracle's personality: the server's
-                      // end as ORA-03113, a stopped server cancelled through it.
+                      // end as ORA-03113, a stopped server cancelled through it. Its runs take
+                      // a round trip per row, so a quarter of the lines last as long.
                       ServerFaultCase{"OracleOdbcBackendTerminated", DbBackend::kOdbcOracle,
-                                      ServerFault::kBackendTerminated, 15s},
+                                      ServerFault::kBackendTerminated, 15s, kLinesPerKind / 4},
                       ServerFaultCase{"OracleOdbcBackendFrozen", DbBackend::kOdbcOracle,
-                                      ServerFault::kBackendFrozen, 70s}),
+                                      ServerFault::kBackendFrozen, 70s, kLinesPerKind / 4}),
     [](const ::testing::TestParamInfo<ServerFaultCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -24,6 +24,41 @@ CREATE VIEW oracle_compat.dual AS SELECT 'X'::varchar(1) AS dummy;
 -- ORA-01830. Oracle also takes a text shorter than its mask; the program's texts never pass
 -- one, and here it fails (ORA-01840). Every refusal has SQLSTATE 22008, as the PostgreSQL
 -- texts' refusals; the test driver of tests/oracle_odbc_driver/ passes the ORA number on.
+-- One element's number as Oracle checks it while it reads the text.
+CREATE FUNCTION oracle_compat.date_element(element text, number integer) RETURNS integer
+LANGUAGE plpgsql IMMUTABLE STRICT AS $$
+BEGIN
+  IF element = 'yyyy' AND number = 0 THEN
+    RAISE EXCEPTION 'ORA-01841: (full) year must be between -4713 and +9999, and not be 0'
+      USING ERRCODE = '22008';
+  ELSIF element = 'mm' AND (number < 1 OR number > 12) THEN
+    RAISE EXCEPTION 'ORA-01843: not a valid month' USING ERRCODE = '22008';
+  ELSIF element = 'dd' AND (number < 1 OR number > 31) THEN
+    RAISE EXCEPTION 'ORA-01847: day of month must be between 1 and last day of month'
+      USING ERRCODE = '22008';
+  ELSIF element = 'hh24' AND number > 23 THEN
+    RAISE EXCEPTION 'ORA-01850: hour must be between 0 and 23' USING ERRCODE = '22008';
+  ELSIF element = 'mi' AND number > 59 THEN
+    RAISE EXCEPTION 'ORA-01851: minutes must be between 0 and 59' USING ERRCODE = '22008';
+  ELSIF element = 'ss' AND number > 59 THEN
+    RAISE EXCEPTION 'ORA-01852: seconds must be between 0 and 59' USING ERRCODE = '22008';
+  END IF;
+  RETURN number;
+END
+$$;
+
+-- The moment, once every element has passed: a day beyond its month is refused last.
+CREATE FUNCTION oracle_compat.date_moment(year integer, month integer, day integer,
+                                          hour integer, minute integer, second integer)
+RETURNS timestamp LANGUAGE plpgsql IMMUTABLE STRICT AS $$
+BEGIN
+  IF day > extract(day FROM make_date(year, month, 1) + interval '1 month - 1 day') THEN
+    RAISE EXCEPTION 'ORA-01839: date not valid for month specified' USING ERRCODE = '22008';
+  END IF;
+  RETURN make_timestamp(year, month, day, hour, minute, second);
+END
+$$;
+
 CREATE FUNCTION oracle_compat.to_date(value text, mask text) RETURNS timestamp
 LANGUAGE plpgsql IMMUTABLE STRICT AS $$
 DECLARE
@@ -40,6 +75,16 @@ DECLARE
   minute integer := 0;
   second integer := 0;
 BEGIN
+  -- The program's mask and 14 digits, the common case, without reading element by element.
+  IF rest = 'yyyymmddhh24miss' AND value ~ '^[0-9]{14}$' THEN
+    RETURN oracle_compat.date_moment(
+      oracle_compat.date_element('yyyy', substr(value, 1, 4)::integer),
+      oracle_compat.date_element('mm', substr(value, 5, 2)::integer),
+      oracle_compat.date_element('dd', substr(value, 7, 2)::integer),
+      oracle_compat.date_element('hh24', substr(value, 9, 2)::integer),
+      oracle_compat.date_element('mi', substr(value, 11, 2)::integer),
+      oracle_compat.date_element('ss', substr(value, 13, 2)::integer));
+  END IF;
   WHILE rest <> '' LOOP
     element := substring(rest FROM '^(yyyy|mm|dd|hh24|mi|ss|[-/.,:; ])');
     IF element IS NULL THEN
@@ -65,49 +110,20 @@ BEGIN
         USING ERRCODE = '22008';
     END IF;
     at := at + width;
-    number := piece::integer;
+    number := oracle_compat.date_element(element, piece::integer);
     CASE element
-      WHEN 'yyyy' THEN
-        IF number = 0 THEN
-          RAISE EXCEPTION 'ORA-01841: (full) year must be between -4713 and +9999, and not be 0'
-            USING ERRCODE = '22008';
-        END IF;
-        year := number;
-      WHEN 'mm' THEN
-        IF number < 1 OR number > 12 THEN
-          RAISE EXCEPTION 'ORA-01843: not a valid month' USING ERRCODE = '22008';
-        END IF;
-        month := number;
-      WHEN 'dd' THEN
-        IF number < 1 OR number > 31 THEN
-          RAISE EXCEPTION 'ORA-01847: day of month must be between 1 and last day of month'
-            USING ERRCODE = '22008';
-        END IF;
-        day := number;
-      WHEN 'hh24' THEN
-        IF number > 23 THEN
-          RAISE EXCEPTION 'ORA-01850: hour must be between 0 and 23' USING ERRCODE = '22008';
-        END IF;
-        hour := number;
-      WHEN 'mi' THEN
-        IF number > 59 THEN
-          RAISE EXCEPTION 'ORA-01851: minutes must be between 0 and 59' USING ERRCODE = '22008';
-        END IF;
-        minute := number;
-      ELSE
-        IF number > 59 THEN
-          RAISE EXCEPTION 'ORA-01852: seconds must be between 0 and 59' USING ERRCODE = '22008';
-        END IF;
-        second := number;
+      WHEN 'yyyy' THEN year := number;
+      WHEN 'mm' THEN month := number;
+      WHEN 'dd' THEN day := number;
+      WHEN 'hh24' THEN hour := number;
+      WHEN 'mi' THEN minute := number;
+      ELSE second := number;
     END CASE;
   END LOOP;
   IF at <= length(value) THEN
     RAISE EXCEPTION 'ORA-01830: date format picture ends before converting entire input string'
       USING ERRCODE = '22008';
   END IF;
-  IF day > extract(day FROM make_date(year, month, 1) + interval '1 month - 1 day') THEN
-    RAISE EXCEPTION 'ORA-01839: date not valid for month specified' USING ERRCODE = '22008';
-  END IF;
-  RETURN make_timestamp(year, month, day, hour, minute, second);
+  RETURN oracle_compat.date_moment(year, month, day, hour, minute, second);
 END
 $$;

@@ -780,19 +780,18 @@ class OdbcConnection : public Connection {
           batch.size() < 2 ? "a batch of one insert" : "the driver takes no parameter arrays"};
       return Connection::run_batch(batch, statuses);
     }
-    const auto absorbing = [&] {
-      return link_->parameter_arrays() == ParameterArrays::kPerRow && hint_refusal_ == kSuccess &&
-             std::none_of(batch.begin(), batch.end(), [](const BatchedInsert& insert) {
-               return insert.absorbing_text.empty();
-             });
-    };
-    bool absorbed = absorbing();
-    std::string why;
-    if (!absorbed) {
-      why = hint_refusal_ != kSuccess
-                ? "the database refused the hint earlier (status " + std::to_string(hint_refusal_) +
-                      ")"
-                : "the driver gives one count per array, which tells no absorbed duplicate";
+    const bool per_row = link_->parameter_arrays() == ParameterArrays::kPerRow;
+    const bool every_form =
+        std::none_of(batch.begin(), batch.end(),
+                     [](const BatchedInsert& insert) { return insert.absorbing_text.empty(); });
+    bool absorbed = per_row && hint_refusal_ == kSuccess && every_form;
+    std::string why;  // for the route: why the plain form, and what happened to the arrays
+    if (hint_refusal_ != kSuccess) {
+      why = "the database refused the hint earlier (status " + std::to_string(hint_refusal_) + ")";
+    } else if (!per_row) {
+      why = "the driver gives one count per array, which tells no absorbed duplicate";
+    } else if (!every_form) {
+      why = "an insert of the batch has no duplicate-absorbing form";
     }
     auto call = send_arrays(batch, absorbed);
     if (call->outcome == ArrayOutcome::kOneByOne && absorbed && hint_refusal_ != kSuccess) {

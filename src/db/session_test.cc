@@ -469,6 +469,9 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
   };
   for (const Case& c : cases) {
     if (c.where == (sqlite ? kPostgresqlOnly : kSqliteOnly)) continue;
+    const bool timeout = c.status == kResourceBusy || c.status == kCancelled;
+    // PostgreSQL's own timeout settings: Oracle has neither (its waits end at the query timeout).
+    if (timeout && GetParam() == DbBackend::kOdbcOracle) continue;
     SCOPED_TRACE(c.name);
     auto db = DbInstallation::create(GetParam(), {});
     ZARVELT_REQUIRE_DB(db);
@@ -479,7 +482,7 @@ TEST_P(SessionTest, InsertStatusesSayWhetherTheRunCanGoOn) {
     if (!before.empty()) {
       ASSERT_TRUE(db->execute(before));
     }
-    const bool locked = c.status == kResourceBusy || c.status == kCancelled;
+    const bool locked = timeout;
     if (locked) {
       ASSERT_TRUE(db->execute("begin; lock table KVS402ZPK"));
     }
@@ -843,9 +846,10 @@ TEST_P(PostgresSessionTest, RunEndingStatusEndsTheBatchAtOnce) {
   };
   // psqlODBC marks every row of a failed array as failed, so the rows run once more one by one
   // up to the failing one for their own statuses. Oracle's driver names the failed row with its
-  // error, and (in batch-error mode) has run the rows after it within the array: rolled back.
-  EXPECT_THAT(calls("zt_failing"),
-              ElementsAre(GetParam() == DbBackend::kOdbcPostgresql ? "2" : "1"));
+  // error, so the program sends nothing again; the test driver tries an array whole first and
+  // then row by row (running the failing row twice), and in batch-error mode it has run the rows
+  // after the failed one within the array: rolled back.
+  EXPECT_THAT(calls("zt_failing"), ElementsAre(GetParam() == DbBackend::kPostgresql ? "1" : "2"));
   EXPECT_THAT(calls("zt_after"), ElementsAre(oracle ? "3" : "0"));
 }
 

@@ -123,6 +123,7 @@ struct Psql {
   SQLRETURN (*Fetch)(SQLHSTMT);
   SQLRETURN (*GetData)(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*);
   SQLRETURN (*RowCount)(SQLHSTMT, SQLLEN*);
+  SQLRETURN (*MoreResults)(SQLHSTMT);
   SQLRETURN (*FreeStmt)(SQLHSTMT, SQLUSMALLINT);
   SQLRETURN (*Cancel)(SQLHSTMT);
   SQLRETURN(*GetDiagRec)
@@ -167,6 +168,7 @@ const Psql* load_psql(const std::string& path, std::string& error) {
   bind(psql.Fetch, "SQLFetch");
   bind(psql.GetData, "SQLGetData");
   bind(psql.RowCount, "SQLRowCount");
+  bind(psql.MoreResults, "SQLMoreResults");
   bind(psql.FreeStmt, "SQLFreeStmt");
   bind(psql.Cancel, "SQLCancel");
   bind(psql.GetDiagRec, "SQLGetDiagRec");
@@ -666,6 +668,63 @@ struct RowOutcome {
   Record error;
 };
 
+// Before each statement: names resolve in the schema it was parsed in, and a savepoint of the
+// driver's own stands, so that a failure undoes the statement alone.
+bool before_statement(Stmt& stmt, Record& error) {
+  Dbc& dbc = *stmt.dbc;
+  if (dbc.path_schema != stmt.schema) {
+    const std::string path = "SET search_path TO " + quoted(postgresql_schema(stmt.schema), '"') +
+                             ", oracle_compat, pg_catalog";
+    if (!control(dbc, path, error)) return false;
+    dbc.path_schema = stmt.schema;
+  }
+  if (!dbc.autocommit) {
+    const std::string set =
+        std::string(dbc.own_savepoint ? "RELEASE SAVEPOINT zarvelt_oracle_driver;" : "") +
+        "SAVEPOINT zarvelt_oracle_driver";
+    if (!control(dbc, set, error)) return false;
+    dbc.own_savepoint = true;
+  }
+  return true;
+}
+
+// The inner statement, prepared for the kinds of its inputs.
+bool inner_prepared(Stmt& stmt, const std::string& kinds, Record& error) {
+  Dbc& dbc = *stmt.dbc;
+  const Psql& psql = *dbc.psql;
+  if (stmt.inner == SQL_NULL_HSTMT) {
+    if (!ok(psql.AllocHandle(SQL_HANDLE_STMT, dbc.inner, &stmt.inner))) {
+      error = inner_error(dbc, SQL_HANDLE_DBC, dbc.inner, SQL_NO_ROW_NUMBER);
+      return false;
+    }
+    if (stmt.query_timeout > 0) {
+      psql.SetStmtAttr(stmt.inner, SQL_ATTR_QUERY_TIMEOUT,
+                       reinterpret_cast<SQLPOINTER>(stmt.query_timeout), 0);
+    }
+    stmt.inner_kinds.clear();
+  }
+  if (stmt.inner_kinds == kinds && !kinds.empty()) return true;
+  const std::string text = postgresql_text(stmt.parsed, kinds);
+  if (!ok(psql.Prepare(stmt.inner, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
+                       SQL_NTS))) {
+    error = inner_error(dbc, SQL_HANDLE_STMT, stmt.inner, SQL_NO_ROW_NUMBER);
+    stmt.inner_kinds.clear();
+    return false;
+  }
+  stmt.inner_kinds = kinds;
+  return true;
+}
+
+// After a failed statement: undone alone, or the session is gone.
+void undo_statement(Dbc& dbc, const Record& error) {
+  if (is_lost(error.native)) {
+    lose(dbc);
+  } else if (!dbc.autocommit) {
+    Record ignored;
+    if (!control(dbc, "ROLLBACK TO SAVEPOINT zarvelt_oracle_driver", ignored)) lose(dbc);
+  }
+}
+
 // One row of the statement's parameters, as one statement undone alone when it fails.
 RowOutcome run_row(Stmt& stmt, std::size_t row) {
   Dbc& dbc = *stmt.dbc;
@@ -681,40 +740,8 @@ RowOutcome run_row(Stmt& stmt, std::size_t row) {
     }
     kinds += values[k].integer ? 'I' : 'T';
   }
-  // Names resolve in the schema the statement was parsed in.
-  if (dbc.path_schema != stmt.schema) {
-    const std::string path = "SET search_path TO " + quoted(postgresql_schema(stmt.schema), '"') +
-                             ", oracle_compat, pg_catalog";
-    if (!control(dbc, path, outcome.error)) return outcome;
-    dbc.path_schema = stmt.schema;
-  }
-  if (!dbc.autocommit) {
-    const std::string set =
-        std::string(dbc.own_savepoint ? "RELEASE SAVEPOINT zarvelt_oracle_driver;" : "") +
-        "SAVEPOINT zarvelt_oracle_driver";
-    if (!control(dbc, set, outcome.error)) return outcome;
-    dbc.own_savepoint = true;
-  }
-  if (stmt.inner == SQL_NULL_HSTMT) {
-    if (!ok(psql.AllocHandle(SQL_HANDLE_STMT, dbc.inner, &stmt.inner))) {
-      outcome.error = inner_error(dbc, SQL_HANDLE_DBC, dbc.inner, SQL_NO_ROW_NUMBER);
-      return outcome;
-    }
-    if (stmt.query_timeout > 0) {
-      psql.SetStmtAttr(stmt.inner, SQL_ATTR_QUERY_TIMEOUT,
-                       reinterpret_cast<SQLPOINTER>(stmt.query_timeout), 0);
-    }
-    stmt.inner_kinds.clear();
-  }
-  if (stmt.inner_kinds != kinds || kinds.empty()) {
-    const std::string text = postgresql_text(stmt.parsed, kinds);
-    if (!ok(psql.Prepare(stmt.inner, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())),
-                         SQL_NTS))) {
-      outcome.error = inner_error(dbc, SQL_HANDLE_STMT, stmt.inner, SQL_NO_ROW_NUMBER);
-      stmt.inner_kinds.clear();
-      return outcome;
-    }
-    stmt.inner_kinds = kinds;
+  if (!before_statement(stmt, outcome.error) || !inner_prepared(stmt, kinds, outcome.error)) {
+    return outcome;
   }
   psql.FreeStmt(stmt.inner, SQL_RESET_PARAMS);
   std::vector<SQLLEN> indicators(markers);
@@ -744,13 +771,104 @@ RowOutcome run_row(Stmt& stmt, std::size_t row) {
   }
   outcome.error = inner_error(dbc, SQL_HANDLE_STMT, stmt.inner, SQL_NO_ROW_NUMBER);
   psql.FreeStmt(stmt.inner, SQL_CLOSE);
-  if (is_lost(outcome.error.native)) {
-    lose(dbc);
-  } else if (!dbc.autocommit) {
-    Record ignored;
-    if (!control(dbc, "ROLLBACK TO SAVEPOINT zarvelt_oracle_driver", ignored)) lose(dbc);
-  }
+  undo_statement(dbc, outcome.error);
   return outcome;
+}
+
+// An array of inserts in one call to psqlODBC (a round trip per chunk of rows) under one
+// savepoint: true when every row ran, with each row's count. Anything else is undone, and the
+// caller runs the rows one by one, each undone alone when it fails: what the array would have
+// done row by row, only slower.
+bool run_inserts_at_once(Stmt& stmt, std::size_t rows) {
+  Dbc& dbc = *stmt.dbc;
+  const Psql& psql = *dbc.psql;
+  if (dbc.autocommit || stmt.markers == 0) return false;
+  struct Column {
+    bool integer = false;
+    std::vector<SQLINTEGER> numbers;
+    std::vector<char> texts;
+    SQLLEN width = 1;
+    std::vector<SQLLEN> indicators;
+  };
+  std::vector<Column> columns(stmt.markers);
+  std::vector<std::vector<Value>> values(stmt.markers, std::vector<Value>(rows));
+  std::string kinds;
+  for (std::size_t k = 0; k < stmt.markers; ++k) {
+    Column& column = columns[k];
+    for (std::size_t row = 0; row < rows; ++row) {
+      Value& v = values[k][row];
+      if (!value_of(stmt, static_cast<SQLUSMALLINT>(k + 1), row, v)) return false;
+      if (row > 0 && v.integer != column.integer) return false;
+      column.integer = v.integer;
+      if (!v.integer) column.width = std::max(column.width, static_cast<SQLLEN>(v.text.size()));
+    }
+    kinds += column.integer ? 'I' : 'T';
+    column.indicators.assign(rows, SQL_NULL_DATA);
+    if (column.integer) {
+      column.numbers.assign(rows, 0);
+    } else {
+      column.texts.assign(rows * static_cast<std::size_t>(column.width), '\0');
+    }
+    for (std::size_t row = 0; row < rows; ++row) {
+      const Value& v = values[k][row];
+      if (v.null) continue;
+      if (column.integer) {
+        column.numbers[row] = v.number;
+        column.indicators[row] = 0;
+      } else {
+        std::memcpy(column.texts.data() + row * static_cast<std::size_t>(column.width),
+                    v.text.data(), v.text.size());
+        column.indicators[row] = static_cast<SQLLEN>(v.text.size());
+      }
+    }
+  }
+  Record error;
+  if (!before_statement(stmt, error) || !inner_prepared(stmt, kinds, error)) return false;
+  std::vector<SQLUSMALLINT> statuses(rows, SQL_PARAM_UNUSED);
+  SQLULEN processed = 0;
+  psql.FreeStmt(stmt.inner, SQL_RESET_PARAMS);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAM_BIND_TYPE,
+                   reinterpret_cast<SQLPOINTER>(SQL_PARAM_BIND_BY_COLUMN), 0);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAM_STATUS_PTR, statuses.data(), 0);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+  for (std::size_t k = 0; k < stmt.markers; ++k) {
+    Column& column = columns[k];
+    const auto number = static_cast<SQLUSMALLINT>(k + 1);
+    if (column.integer) {
+      psql.BindParameter(stmt.inner, number, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                         column.numbers.data(), 0, column.indicators.data());
+    } else {
+      psql.BindParameter(stmt.inner, number, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR,
+                         static_cast<SQLULEN>(column.width), 0, column.texts.data(), column.width,
+                         column.indicators.data());
+    }
+  }
+  dbc.active = stmt.inner;
+  const SQLRETURN executed = psql.Execute(stmt.inner);
+  dbc.active = SQL_NULL_HSTMT;
+  bool done = ok(executed) && processed == rows &&
+              std::all_of(statuses.begin(), statuses.end(),
+                          [](SQLUSMALLINT state) { return state == SQL_PARAM_SUCCESS; });
+  std::vector<SQLLEN> counts(rows, 0);
+  for (std::size_t row = 0; done && row < rows; ++row) {
+    done = (row == 0 || ok(psql.MoreResults(stmt.inner))) &&
+           ok(psql.RowCount(stmt.inner, &counts[row])) && (counts[row] == 0 || counts[row] == 1);
+  }
+  if (!done && !ok(executed)) {
+    error = inner_error(dbc, SQL_HANDLE_STMT, stmt.inner, SQL_NO_ROW_NUMBER);
+  }
+  psql.FreeStmt(stmt.inner, SQL_CLOSE);
+  psql.FreeStmt(stmt.inner, SQL_RESET_PARAMS);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+  psql.SetStmtAttr(stmt.inner, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+  if (!done) {
+    undo_statement(dbc, error);  // the whole array, from its savepoint
+    return false;
+  }
+  stmt.counts = std::move(counts);
+  return true;
 }
 
 SQLRETURN not_connected(Handle& handle) { return handle.fail(oracle_error(3114)); }
@@ -875,6 +993,20 @@ SQLRETURN execute(Stmt& stmt) {
     if (stmt.processed_ptr != nullptr) *stmt.processed_ptr = 1;
     return stmt.fail(oracle_error(38913, 1));
   }
+  // Inserts go in one call where nothing fails; otherwise row by row, as below.
+  static const std::regex kInsert(R"(^\s*insert\b)", std::regex::icase);
+  if (array && std::regex_search(stmt.parsed.body, kInsert) && run_inserts_at_once(stmt, rows)) {
+    if (stmt.status_ptr != nullptr)
+      std::fill(stmt.status_ptr, stmt.status_ptr + rows, SQL_PARAM_SUCCESS);
+    if (stmt.processed_ptr != nullptr) *stmt.processed_ptr = rows;
+    if (!dbc.switches.counts_per_row) {
+      SQLLEN total = 0;
+      for (const SQLLEN count : stmt.counts) total += count;
+      stmt.counts.assign(1, total);
+    }
+    return SQL_SUCCESS;
+  }
+  if (dbc.lost) return stmt.fail(oracle_error(3113));  // gone during the call
   std::vector<Record> failures;
   std::size_t processed = 0;
   for (std::size_t row = 0; row < rows; ++row) {
