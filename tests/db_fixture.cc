@@ -223,7 +223,10 @@ class PostgresInstallation : public DbInstallation {
       const std::string name = folded(schema, false);
       ddl += "\nCREATE SCHEMA " + name + "; SET search_path TO " + name + ";\n" + client_sql;
     }
-    if (backend == DbBackend::kOdbcOracle) ddl += "\n" + read_sql_file("tests/oracle_compat.sql");
+    if (backend == DbBackend::kOdbcOracle) {
+      ddl += "\n" + read_sql_file("tests/oracle_compat.sql") + "\n" +
+             read_sql_file("tests/oracle_dictionary.sql");
+    }
     available_ = run(connection_, ddl);
   }
   ~PostgresInstallation() override {

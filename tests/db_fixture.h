@@ -7,7 +7,8 @@
 // and exports PGHOST, PGPORT, ZARVELT_TEST_PG=1); dropped again when the installation ends.
 // PostgreSQL through ODBC: the same, reached as "odbc:DSN=<dsn>;Database=<database>" through
 // the data source named by ZARVELT_TEST_ODBC_DSN (scripts/odbc-test-sources.sh writes it).
-// Oracle through ODBC: the same database with the compatibility schema tests/oracle_compat.sql,
+// Oracle through ODBC: the same database with the compatibility schema tests/oracle_compat.sql
+// and Oracle's dictionary views made from PostgreSQL's catalogue (tests/oracle_dictionary.sql),
 // reached through the test-only driver with Oracle's personality (tests/oracle_odbc_driver/),
 // data source ZARVELT_TEST_ODBC_ORACLE_DSN: the program speaks its Oracle dialect to it.
 #pragma once

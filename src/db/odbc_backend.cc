@@ -55,7 +55,7 @@ constexpr auto kQueryTimeoutSeconds = static_cast<SQLULEN>(kStatementTimeout.cou
 constexpr std::chrono::seconds kConnectDeadline = kLoginTimeout + std::chrono::seconds(5);
 // Prepared statements kept in each of the two caches of a connection (see StatementCache):
 // 2 x 24 and the control handle stay below Oracle's default limit of 50 open cursors.
-constexpr std::size_t kStatementsKept = 24;
+constexpr std::size_t kStatementsKept = kOdbcStatementsKept;
 // Times a batch's arrays are sent while the driver names each failed row with its own error
 // (each time without the rows settled before); then the rest goes one by one.
 constexpr int kArrayAttempts = 4;
@@ -261,6 +261,7 @@ class OdbcLink {
                           std::vector<std::int32_t>& answers, std::size_t& failed_row,
                           std::int32_t& failure) {
     failed_row = inserts.size();
+    detour_.clear();
     if (lost_) return ArrayOutcome::kLost;
     answers.assign(inserts.size(), kSuccess);
     // Rows of one text keep their order; texts go to different tables and do not meet.
@@ -301,7 +302,15 @@ class OdbcLink {
         lose_session();
         return ArrayOutcome::kLost;
       }
-      if (outcome.kind != ArrayFailure::Kind::kTied) return ArrayOutcome::kOneByOne;
+      if (outcome.kind == ArrayFailure::Kind::kHintRefused) {
+        detour_ =
+            "the database refused the hint with status " + std::to_string(outcome.hint_refusal);
+        return ArrayOutcome::kOneByOne;
+      }
+      if (outcome.kind != ArrayFailure::Kind::kTied) {
+        detour_ = "the driver did not tell each row's outcome: undone, one insert at a time";
+        return ArrayOutcome::kOneByOne;
+      }
       for (const auto& [row, status] : outcome.rows) {
         if (status_scope(status) == StatusScope::kBooking) {
           answers[row] = status;
@@ -311,10 +320,21 @@ class OdbcLink {
           failure = status;
         }
       }
-      if (failed_row < inserts.size()) return ArrayOutcome::kOneByOne;
+      if (failed_row < inserts.size()) {
+        detour_ = "a row failed with status " + std::to_string(failure) +
+                  ", which ends the run: undone, the rows before it one insert at a time";
+        return ArrayOutcome::kOneByOne;
+      }
+      detour_ =
+          "the driver named each failed row with its own error: those rows kept it, the "
+          "arrays went again without them";
     }
+    detour_ = "rows kept failing: undone, one insert at a time";
     return ArrayOutcome::kOneByOne;
   }
+
+  // Why the last run_arrays did not answer from its first arrays; empty when it did.
+  const std::string& detour() const { return detour_; }
 
  private:
   // The statement-level rollback (odbc_savepoints.h), where the dialect needs it.
@@ -622,6 +642,7 @@ class OdbcLink {
   Statements array_statements_{kStatementsKept};  // as prepared_
   bool lost_ = false;
   std::int32_t hint_refusal_ = kSuccess;
+  std::string detour_;  // see detour()
   std::mutex active_mutex_;
   SQLHSTMT active_ = SQL_NULL_HSTMT;
 };
@@ -701,6 +722,7 @@ class OdbcConnection : public Connection {
 
   bool sends_together() const override { return link_->takes_arrays(); }
   std::int32_t duplicate_hint_refusal() const override { return hint_refusal_; }
+  BatchRoute last_batch_route() const override { return route_; }
   ParameterArrays parameter_arrays() const override { return link_->parameter_arrays(); }
 
   // Queries in one parameter array where the driver answers it with a result set per row.
@@ -752,15 +774,38 @@ class OdbcConnection : public Connection {
   // runs again in the plain form, as does every later one.
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
-    if (batch.size() < 2 || !link_->takes_arrays()) return Connection::run_batch(batch, statuses);
-    const bool absorbed =
-        link_->parameter_arrays() == ParameterArrays::kPerRow && hint_refusal_ == kSuccess &&
+    if (batch.size() < 2 || !link_->takes_arrays()) {
+      route_ = {
+          BatchRoute::Way::kOneByOne, false,
+          batch.size() < 2 ? "a batch of one insert" : "the driver takes no parameter arrays"};
+      return Connection::run_batch(batch, statuses);
+    }
+    const bool per_row = link_->parameter_arrays() == ParameterArrays::kPerRow;
+    const bool every_form =
         std::none_of(batch.begin(), batch.end(),
                      [](const BatchedInsert& insert) { return insert.absorbing_text.empty(); });
+    bool absorbed = per_row && hint_refusal_ == kSuccess && every_form;
+    std::string why;  // for the route: why the plain form, and what happened to the arrays
+    if (hint_refusal_ != kSuccess) {
+      why = "the database refused the hint earlier (status " + std::to_string(hint_refusal_) + ")";
+    } else if (!per_row) {
+      why = "the driver gives one count per array, which tells no absorbed duplicate";
+    } else if (!every_form) {
+      why = "an insert of the batch has no duplicate-absorbing form";
+    }
     auto call = send_arrays(batch, absorbed);
     if (call->outcome == ArrayOutcome::kOneByOne && absorbed && hint_refusal_ != kSuccess) {
+      why = call->detour + ": the batch went again in the plain form";
+      absorbed = false;
       call = send_arrays(batch, false);
     }
+    const auto also = [&why](const std::string& more) {
+      if (!more.empty()) why += (why.empty() ? "" : "; ") + more;
+    };
+    also(call->detour);
+    route_ = {call->outcome == ArrayOutcome::kAnswered ? BatchRoute::Way::kArrays
+                                                       : BatchRoute::Way::kOneByOne,
+              absorbed, why};
     switch (call->outcome) {
       case ArrayOutcome::kAnswered:
         statuses.insert(statuses.end(), call->answers.begin(), call->answers.end());
@@ -794,6 +839,7 @@ class OdbcConnection : public Connection {
     std::size_t failed_row = 0;
     std::int32_t failure = kSuccess;
     std::int32_t hint_refusal = kSuccess;
+    std::string detour;
   };
 
   // The batch as parameter arrays, in the absorbing form or the plain one.
@@ -809,6 +855,7 @@ class OdbcConnection : public Connection {
           call->outcome =
               link->run_arrays(call->inserts, call->answers, call->failed_row, call->failure);
           call->hint_refusal = link->hint_refusal();
+          call->detour = link->detour();
         })) {
       call->outcome = ArrayOutcome::kLost;
     }
@@ -831,6 +878,7 @@ class OdbcConnection : public Connection {
   bool lost_ = false;  // a call went past its deadline
   bool switching_schema_ = false;
   std::int32_t hint_refusal_ = kSuccess;  // as the link told it after a batch
+  BatchRoute route_;                      // how the last batch went
 };
 
 }  // namespace

@@ -358,6 +358,18 @@ std::int32_t insert_access_record(Session& session, const AccessRecord& record) 
   return run_insert(session, kAccessInsert, texts(session).access_insert, inputs);
 }
 
+std::int32_t insert_access_record_absorbing(Session& session, const AccessRecord& record) {
+  const std::string& text = texts(session).absorbing_access_insert;
+  if (text.empty()) return kFeatureNotEnabled;
+  const InputVariable inputs[] = {
+      text_input(record.terminal, 256),     int32_input(record.reader_number),
+      text_input(record.booking_date, 11),  text_input(record.booking_date_time, 20),
+      text_input(record.badge, 20),         int32_input(record.access_status_code),
+      text_input(record.running_number, 4),
+  };
+  return run_insert(session, kAccessInsert, text, inputs);
+}
+
 std::int32_t insert_event_record(Session& session, const EventRecord& record) {
   const InputVariable inputs[] = {
       text_input(record.terminal, 256),       int32_input(record.reader_number),

@@ -63,15 +63,19 @@ constexpr const char* kHelp =
     "selftest\n"
     "        Run in an installation's working directory, as zarvelt is: connects with\n"
     "        ../../Files/velmarion.ini like a run, and checks with the program's own statements,\n"
-    "        in one transaction that it never commits, what the transfer relies on: the\n"
-    "        statuses 0, -1, 1403 and -1405, the server time, the date conversions and the\n"
-    "        refusal of a day that is none, the duplicate handling of batched inserts, what an\n"
-    "        ODBC driver says about parameter arrays, the switch to each client schema that\n"
-    "        KVSYSTEM.KVS112MND names with the lookups after it, the Windows-1252 round trip\n"
-    "        of 0xFC, and that a new session finds none of its rows. It writes only rows of\n"
-    "        terminal ZARVELT-SELFTEST into KVS402ZPK and O2009BUCHPROT, reads master data and\n"
-    "        runs no DDL. One line per check: \"ok\", or what differs and what the program does\n"
-    "        about it. The first command of a new installation (Oracle above all).\n"
+    "        in one transaction that it never commits, what the transfer relies on: each\n"
+    "        schema's tables as the database's catalogue declares them, against the scripts\n"
+    "        of sql/<backend>/, a badge valid today looked up, the statuses 0, -1, 1403 and\n"
+    "        -1405, the server time and its offset from this machine's clock, the date\n"
+    "        conversions and the refusal of a day that is none, the duplicate handling of\n"
+    "        batched inserts, what an ODBC driver says about parameter arrays, Oracle's\n"
+    "        OPEN_CURSORS, the switch to each client schema that KVSYSTEM.KVS112MND names\n"
+    "        with the lookups after it, the database character set and the Windows-1252\n"
+    "        round trip of 0xFC, and that a new session finds none of its rows. It writes\n"
+    "        only rows of terminal ZARVELT-SELFTEST into KVS402ZPK and O2009BUCHPROT, reads\n"
+    "        master data and the catalogue and runs no DDL. One line per check: \"ok\", or\n"
+    "        what differs and what the program does about it. The first command of a new\n"
+    "        installation (Oracle above all).\n"
     "Exit status: 0 done (selftest: every check holds), 1 refused (message names file and line;\n"
     "selftest: a check does not hold), 2 usage error.\n";
 
@@ -149,21 +153,6 @@ std::vector<std::string> split_sql_script(const std::string& script) {
   }
   if (statement.find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(statement);
   return statements;
-}
-
-// The sql/ directory: ZARVELT_SQL_DIR, else beside the build or install directory of this tool.
-std::string find_sql_directory() {
-  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
-    return given;
-  }
-  std::error_code failure;
-  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
-  if (failure) return "sql";
-  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
-                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
-    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
-  }
-  return "sql";
 }
 
 struct Ddl {
@@ -478,6 +467,20 @@ int fail(std::ostream& err, const std::string& message) {
 }
 
 }  // namespace
+
+std::string find_sql_directory() {
+  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
+    return given;
+  }
+  std::error_code failure;
+  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
+  if (failure) return "sql";
+  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
+                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
+    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
+  }
+  return "sql";
+}
 
 int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
                    std::ostream& err) {
