@@ -7,8 +7,11 @@
 # the same sources say and write through the same data source, byte for byte but for the line
 # ends and the server time.
 #
-#   tests/windows_tools_test.sh <build dir> <source dir> <variable naming the data source>
+#   tests/windows_tools_test.sh <build dir> <source dir> <variable naming the data source> [oracle]
 #
+# With "oracle" the data source is the test-only driver with Oracle's personality: each database
+# also gets what that driver's statements need of it (Oracle's to_date and dual, the dictionary
+# views the self-test reads).
 # Needs ZARVELT_WINDOWS_BINARY (the 64-bit zarvelt.exe; the other two programs beside it),
 # WINEPREFIX, the cluster's exports and the data source's variable (scripts/test.sh sets them
 # up). Without the Windows build it is skipped (exit 77) unless ZARVELT_TEST_WINDOWS is set;
@@ -17,6 +20,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 variable=$3
+personality=${4:-}
 data_source=${!variable:-}
 fail() {
   echo "windows_tools ($variable): $*" >&2
@@ -62,6 +66,10 @@ database() {
   "$build/zarvelt_admin" create postgresql "dbname=$database" MAND01 MAND02 >/dev/null
   "$build/zarvelt_admin" load postgresql "dbname=$database" \
     "$source/demo-data/master" >/dev/null
+  if [ "$personality" = oracle ]; then
+    psql -q -X -v ON_ERROR_STOP=1 -d "$database" -c 'SET client_min_messages TO warning' \
+      -f "$source/tests/oracle_compat.sql" -f "$source/tests/oracle_dictionary.sql" >/dev/null
+  fi
   echo "odbc:DSN=$data_source;Database=$database"
 }
 # A text as a Windows program writes it in text mode taken back to what the Linux program

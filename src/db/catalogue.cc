@@ -133,7 +133,12 @@ void set_type(Dialect dialect, const Tokens& words, const Tokens& arguments, Col
   std::string name;
   for (const Token& word : words) name += (name.empty() ? "" : " ") + word.text;
   column.type = spelt(words);
-  if (!arguments.empty()) column.type += "(" + spelt(arguments) + ")";
+  if (!arguments.empty()) {
+    // Appended piece by piece: g++ 12 warns falsely (-Wrestrict) of "(" + a temporary.
+    column.type += '(';
+    column.type += spelt(arguments);
+    column.type += ')';
+  }
   std::optional<std::int32_t> size;
   for (const Token& argument : arguments) {
     if (argument.kind == Token::Kind::kNumber && !size) size = number_of(argument);

@@ -162,7 +162,11 @@ std::int32_t read_postgresql_table(Session& session, const std::string& schema, 
     if (type == "character varying" || type == "character" || type == "text") {
       column.kind = type == "character" ? ColumnKind::kFixedText : ColumnKind::kText;
       column.length = number_of(row[2]);
-      if (column.length > 0) column.type += "(" + std::to_string(column.length) + ")";
+      if (column.length > 0) {
+        column.type += '(';  // piece by piece: g++ 12 warns falsely (-Wrestrict) of "(" + temporary
+        column.type += std::to_string(column.length);
+        column.type += ')';
+      }
     } else if (type == "integer" || type == "smallint" || type == "bigint" || type == "numeric") {
       column.kind = ColumnKind::kNumber;
       column.digits = type == "integer"    ? 10
