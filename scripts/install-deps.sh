@@ -12,11 +12,11 @@ demo_packages=(
   libsqlite3-dev sqlite3
 )
 # The tests on top: Ninja (the test builds use it), the other backends, GoogleTest, the Windows
-# build, the fuzzers, formatting, and an Oracle SQL grammar (sqlglot, for Debian's own python3)
-# for the Oracle-only texts.
+# build, the fuzzers, formatting, an Oracle SQL grammar (sqlglot, for Debian's own python3) for
+# the Oracle-only texts, and strace (the crash-point campaign kills the program at its calls).
 test_packages=(
   "${demo_packages[@]}"
-  pkg-config clang-format ninja-build
+  pkg-config clang-format ninja-build strace
   libgtest-dev libgmock-dev
   libpq-dev postgresql-15 postgresql-client-15
   unixodbc-dev odbc-postgresql libsqliteodbc
