@@ -63,7 +63,7 @@ const std::set<std::string> kEveryPointCalls = {"fsync",    "fdatasync", "rename
                                                 "unlinkat", "ftruncate", "flock"};
 constexpr int kDefaultSamplePerBackend = 100;
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ZARVELT_SANITIZED)
 constexpr bool kSanitized = true;  // its runtime's own calls would be counted and killed at
 #else
 constexpr bool kSanitized = false;
