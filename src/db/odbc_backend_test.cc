@@ -218,6 +218,10 @@ TEST(OdbcTranslationTest, StatementStatuses) {
        kConnectionLost,
        true},
       {Dialect::kOracle, {"08S01", 0, "communication link failure"}, kConnectionLost, true},
+      {Dialect::kOracle, {"HY000", 28, "ORA-00028: your session has been killed"}, -28, true},
+      {Dialect::kOracle, {"HY000", 1012, "ORA-01012: not logged on"}, -1012, true},
+      {Dialect::kOracle, {"HY000", 3114, "ORA-03114: not connected to ORACLE"}, -3114, true},
+      {Dialect::kOracle, {"HY000", 0, "ORA-03135: connection lost contact"}, -3135, true},
       // psqlODBC hands on the server's SQLSTATE.
       {Dialect::kPostgresql, {"23505", 7, "duplicate key"}, kUniqueConstraint, false},
       {Dialect::kPostgresql, {"23502", 7, "null value"}, kNullIntoNotNull, false},
@@ -234,6 +238,8 @@ TEST(OdbcTranslationTest, StatementStatuses) {
   for (const Case& c : cases) {
     EXPECT_EQ(odbc_statement_status(c.dialect, c.diagnostic), c.status) << c.diagnostic.message;
     EXPECT_EQ(is_lost_session(c.dialect, c.diagnostic), c.lost) << c.diagnostic.message;
+    // The run ends as "Datenbanksitzung abgebrochen" exactly for the statuses of a lost session.
+    EXPECT_EQ(status_scope(c.status) == StatusScope::kSessionLost, c.lost) << c.diagnostic.message;
   }
 }
 

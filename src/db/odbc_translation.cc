@@ -199,11 +199,9 @@ bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic) {
     return true;
   }
   if (dialect != Dialect::kOracle) return false;
-  const std::int32_t status = odbc_statement_status(dialect, diagnostic);
-  // Beyond the two the program itself knows, Oracle's driver reports a killed session, a
-  // session not logged on and a closed connection.
-  return is_session_lost(status) || status == kSessionKilled || status == kNotLoggedOn ||
-         status == kConnectionClosed;
+  // Oracle's driver also reports a killed session, a session not logged on and a closed
+  // connection by their ORA numbers.
+  return is_session_lost(odbc_statement_status(dialect, diagnostic));
 }
 
 std::int32_t odbc_statement_status(Dialect dialect, const std::vector<OdbcDiagnostic>& records) {

@@ -97,10 +97,11 @@ inline constexpr std::int32_t kConnectionClosed = -3135;  // ORA-03135
 enum class StatusScope { kBooking, kRun, kSessionLost };
 StatusScope status_scope(std::int32_t status);
 
-// True when the status says the session is gone: every later statement fails at once and the
-// run's transaction cannot be committed.
+// True when the status says the session is gone (any of the five above): every later statement
+// fails at once and the run's transaction cannot be committed.
 inline bool is_session_lost(std::int32_t status) {
-  return status == kConnectionLost || status == kNotConnected;
+  return status == kConnectionLost || status == kNotConnected || status == kNotLoggedOn ||
+         status == kSessionKilled || status == kConnectionClosed;
 }
 
 }  // namespace zarvelt::db

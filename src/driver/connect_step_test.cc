@@ -27,7 +27,7 @@ namespace {
 
 // The memory scan means nothing under AddressSanitizer: its quarantine and its own stack frames
 // keep bytes the program no longer has.
-#ifndef __SANITIZE_ADDRESS__
+#ifndef ZARVELT_SANITIZED
 constexpr unsigned char kMask = 0x5A;
 
 // Counts the places in the process's readable memory that hold the masked text unmasked. The
