@@ -12,15 +12,17 @@ demo_packages=(
   libsqlite3-dev sqlite3
 )
 # The tests on top: Ninja (the test builds use it), the other backends, GoogleTest, the Windows
-# build, the fuzzers, formatting, and an Oracle SQL grammar (sqlglot, for Debian's own python3)
-# for the Oracle-only texts.
+# builds (64-bit, run under wine64, and 32-bit) and their package (zip; the man page as text
+# with groff), the fuzzers, formatting, an Oracle SQL grammar (sqlglot, for Debian's own python3)
+# for the Oracle-only texts, and strace (the crash-point campaign kills the program at its calls).
 test_packages=(
   "${demo_packages[@]}"
-  pkg-config clang-format ninja-build
+  pkg-config clang-format ninja-build strace
   libgtest-dev libgmock-dev
   libpq-dev postgresql-15 postgresql-client-15
   unixodbc-dev odbc-postgresql libsqliteodbc
-  g++-mingw-w64-x86-64-posix wine64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  zip unzip groff-base
   libssl-dev
   clang-14 libclang-rt-14-dev
   python3-sqlglot

@@ -8,11 +8,17 @@
 # zpg        the cluster without a database: the tests name theirs ("odbc:DSN=zpg;Database=..").
 # zpgdefaults the same with the driver's defaults.
 # ZARVELT_PG a data source as an installation's NET8 alias names one (database postgres).
+# zora       the test-only driver with Oracle's personality (tests/oracle_odbc_driver/, built as
+#            libzarvelt_oracle_odbc.so) in front of psqlODBC and zpg; the tests name their
+#            database as with zpg. ZARVELT_ORACLE_ODBC_DRIVER names the library (default: the
+#            one of build-test/); it may be built after this runs.
 # The SQLite driver (libsqliteodbc) is registered as SQLite3 when it is installed.
 # Needs PGHOST (the socket directory) and PGPORT from the cluster's exports.
 set -euo pipefail
 
 dir=${1:?usage: $0 DIR}
+root=$(cd "$(dirname "$0")/.." && pwd)
+oracle_driver=${ZARVELT_ORACLE_ODBC_DRIVER:-$root/build-test/libzarvelt_oracle_odbc.so}
 : "${PGHOST:?PGHOST not set}" "${PGPORT:?PGPORT not set}"
 driver=$(dpkg-query -L odbc-postgresql 2>/dev/null | grep '/psqlodbca\.so$' | head -n 1 || true)
 [ -n "$driver" ] || { echo "odbc-test-sources: psqlODBC (odbc-postgresql) not installed" >&2; exit 1; }
@@ -53,6 +59,13 @@ Port=$PGPORT
 CommLog=0
 Debug=0
 
+# Oracle's driver and database as their documents describe them, over zpg (its switches are
+# environment variables, see the driver's source).
+[zora]
+Driver=$oracle_driver
+Backend=zpg
+Psqlodbc=$driver
+
 [ZARVELT_PG]
 Driver=PostgreSQL ANSI
 Servername=$PGHOST
@@ -63,4 +76,4 @@ Debug=0
 SOURCES
 echo "export ODBCSYSINI='$dir' ODBCINI='$dir/odbc.ini'"
 echo "export ZARVELT_TEST_ODBC_DSN=zpg ZARVELT_TEST_ODBC_ALIAS=ZARVELT_PG"
-echo "export ZARVELT_TEST_ODBC_DEFAULTS_DSN=zpgdefaults"
+echo "export ZARVELT_TEST_ODBC_DEFAULTS_DSN=zpgdefaults ZARVELT_TEST_ODBC_ORACLE_DSN=zora"

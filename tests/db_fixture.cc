@@ -193,12 +193,17 @@ class SqliteInstallation : public DbInstallation {
 
 class PostgresInstallation : public DbInstallation {
  public:
-  PostgresInstallation(const std::vector<std::string>& client_schemas, bool through_odbc)
+  PostgresInstallation(const std::vector<std::string>& client_schemas, DbBackend backend)
       : login_(environment("ZARVELT_TEST_PG_USER", "zarvelt")),
         password_(environment("ZARVELT_TEST_PG_PASSWORD", "zarvelt-test")),
-        odbc_data_source_(through_odbc ? odbc_test_data_source() : "") {
-    if (through_odbc && odbc_data_source_.empty()) {
-      reason_ = "no ODBC data source for the test cluster (ZARVELT_TEST_ODBC_DSN)";
+        odbc_data_source_(backend == DbBackend::kOdbcPostgresql ? odbc_test_data_source()
+                          : backend == DbBackend::kOdbcOracle   ? odbc_oracle_test_data_source()
+                                                                : "") {
+    if (backend != DbBackend::kPostgresql && odbc_data_source_.empty()) {
+      reason_ =
+          backend == DbBackend::kOdbcOracle
+              ? "no Oracle ODBC data source for the test cluster (ZARVELT_TEST_ODBC_ORACLE_DSN)"
+              : "no ODBC data source for the test cluster (ZARVELT_TEST_ODBC_DSN)";
       return;
     }
     static std::atomic<int> counter{0};
@@ -220,6 +225,10 @@ class PostgresInstallation : public DbInstallation {
     for (const std::string& schema : client_schemas) {
       const std::string name = folded(schema, false);
       ddl += "\nCREATE SCHEMA " + name + "; SET search_path TO " + name + ";\n" + client_sql;
+    }
+    if (backend == DbBackend::kOdbcOracle) {
+      ddl += "\n" + read_sql_file("tests/oracle_compat.sql") + "\n" +
+             read_sql_file("tests/oracle_dictionary.sql");
     }
     available_ = run(connection_, ddl);
   }
@@ -323,15 +332,18 @@ const char* backend_name(DbBackend backend) {
     case DbBackend::kPostgresql:
       return "postgresql";
     case DbBackend::kOdbcPostgresql:
+      return "odbc_postgresql";
+    case DbBackend::kOdbcOracle:
       break;
   }
-  return "odbc_postgresql";
+  return "odbc_oracle";
 }
 
 std::vector<DbBackend> database_backends() {
   std::vector<DbBackend> backends = {DbBackend::kSqlite, DbBackend::kPostgresql};
 #ifdef ZARVELT_WITH_ODBC
   backends.push_back(DbBackend::kOdbcPostgresql);
+  backends.push_back(DbBackend::kOdbcOracle);
 #endif
   return backends;
 }
@@ -391,6 +403,9 @@ HandlerResult handle_at_once(const BookingHandler& handler, RunContext& run,
 }
 
 std::string odbc_test_data_source() { return environment("ZARVELT_TEST_ODBC_DSN", ""); }
+std::string odbc_oracle_test_data_source() {
+  return environment("ZARVELT_TEST_ODBC_ORACLE_DSN", "");
+}
 
 bool postgresql_required() {
   const char* ci = std::getenv("CI");
@@ -403,8 +418,7 @@ std::unique_ptr<DbInstallation> DbInstallation::create(
   if (backend == DbBackend::kSqlite) {
     return std::make_unique<SqliteInstallation>(client_schemas, directory);
   }
-  return std::make_unique<PostgresInstallation>(client_schemas,
-                                                backend == DbBackend::kOdbcPostgresql);
+  return std::make_unique<PostgresInstallation>(client_schemas, backend);
 }
 
 void write_installation_config(const std::string& config_path, const std::string& working_dir,

@@ -7,6 +7,10 @@
 // and exports PGHOST, PGPORT, ZARVELT_TEST_PG=1); dropped again when the installation ends.
 // PostgreSQL through ODBC: the same, reached as "odbc:DSN=<dsn>;Database=<database>" through
 // the data source named by ZARVELT_TEST_ODBC_DSN (scripts/odbc-test-sources.sh writes it).
+// Oracle through ODBC: the same database with the compatibility schema tests/oracle_compat.sql
+// and Oracle's dictionary views made from PostgreSQL's catalogue (tests/oracle_dictionary.sql),
+// reached through the test-only driver with Oracle's personality (tests/oracle_odbc_driver/),
+// data source ZARVELT_TEST_ODBC_ORACLE_DSN: the program speaks its Oracle dialect to it.
 #pragma once
 
 #include <cstddef>
@@ -22,9 +26,9 @@
 
 namespace zarvelt::testing {
 
-enum class DbBackend { kSqlite, kPostgresql, kOdbcPostgresql };
+enum class DbBackend { kSqlite, kPostgresql, kOdbcPostgresql, kOdbcOracle };
 
-// "sqlite", "postgresql" or "odbc_postgresql", for parameterised test names.
+// "sqlite", "postgresql", "odbc_postgresql" or "odbc_oracle", for parameterised test names.
 const char* backend_name(DbBackend backend);
 
 // Every backend of this build, for parameterised suites.
@@ -32,6 +36,8 @@ std::vector<DbBackend> database_backends();
 
 // The data source of the test cluster (ZARVELT_TEST_ODBC_DSN), empty when there is none.
 std::string odbc_test_data_source();
+// The same through the driver with Oracle's personality (ZARVELT_TEST_ODBC_ORACLE_DSN).
+std::string odbc_oracle_test_data_source();
 
 // True when PostgreSQL tests must run (CI=true or ZARVELT_TEST_PG set): a missing cluster is
 // then a failure, not a skip.

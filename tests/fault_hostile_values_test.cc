@@ -88,7 +88,8 @@ TEST_P(HostileSchemaTest, NameNeverReachesAStatement) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, HostileSchemaTest,
-                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql),
+                         ::testing::Values(DbBackend::kSqlite, DbBackend::kPostgresql,
+                                           DbBackend::kOdbcOracle),
                          [](const ::testing::TestParamInfo<DbBackend>& info) {
                            return std::string(testing::backend_name(info.param));
                          });

@@ -213,8 +213,7 @@ TEST(FailedRunTest, DatabaseLockedByAnotherWriterFailsAfterTheBusyTimeout) {
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start)
           .count();
   EXPECT_EQ(run.exit_status, 75) << run.console;
-  EXPECT_GE(seconds, 4);
-  EXPECT_LE(seconds, 20);
+  EXPECT_GE(seconds, 4);  // the wait; how much longer a loaded machine takes is no verdict
   EXPECT_EQ(run.console, "Datenbankverbindung fehlgeschlagen, Fehler: -54\n");
   EXPECT_EQ(installation.log(), "\n\nDatenbankverbindung fehlgeschlagen, Fehler: -54\n");
   sqlite3_exec(other_writer, "ROLLBACK", nullptr, nullptr, nullptr);

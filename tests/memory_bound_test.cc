@@ -14,7 +14,7 @@
 namespace zarvelt {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ZARVELT_SANITIZED)
 constexpr bool kSanitized = true;  // the sanitizers' own memory would be measured
 #else
 constexpr bool kSanitized = false;

@@ -21,6 +21,22 @@ from sqlglot import exp
 from sqlglot.errors import ParseError
 
 HINT = re.compile(r"/\*\+(.*?)\*/", re.S)
+# The views of Oracle's data dictionary that the installation self-test reads (owner SYS), with
+# the columns it may name, as Oracle's Database Reference describes them.
+DICTIONARY = """
+CREATE TABLE ALL_TAB_COLUMNS (OWNER VARCHAR2(128) NOT NULL, TABLE_NAME VARCHAR2(128) NOT NULL,
+  COLUMN_NAME VARCHAR2(128) NOT NULL, DATA_TYPE VARCHAR2(128), DATA_LENGTH NUMBER NOT NULL,
+  DATA_PRECISION NUMBER, DATA_SCALE NUMBER, NULLABLE VARCHAR2(1), COLUMN_ID NUMBER,
+  CHAR_LENGTH NUMBER, CHAR_USED VARCHAR2(1));
+CREATE TABLE ALL_INDEXES (OWNER VARCHAR2(128) NOT NULL, INDEX_NAME VARCHAR2(128) NOT NULL,
+  TABLE_OWNER VARCHAR2(128) NOT NULL, TABLE_NAME VARCHAR2(128) NOT NULL,
+  UNIQUENESS VARCHAR2(9));
+CREATE TABLE ALL_IND_COLUMNS (INDEX_OWNER VARCHAR2(128) NOT NULL,
+  INDEX_NAME VARCHAR2(128) NOT NULL, TABLE_OWNER VARCHAR2(128) NOT NULL,
+  TABLE_NAME VARCHAR2(128) NOT NULL, COLUMN_NAME VARCHAR2(4000), COLUMN_POSITION NUMBER NOT NULL);
+CREATE TABLE NLS_DATABASE_PARAMETERS (PARAMETER VARCHAR2(128) NOT NULL, VALUE VARCHAR2(64));
+CREATE TABLE V_$PARAMETER (NAME VARCHAR2(80), VALUE VARCHAR2(4000));
+"""
 # Oracle's datetime format elements (longest first) and the punctuation a mask may hold.
 DATE_ELEMENT = re.compile(
     r"syyyy|iyyy|yyyy|rrrr|yyy|iyy|yy|iy|rr|y|i|month|mon|mm|rm|ww|iw|w|ddd|dd|day|dy|d|j|q|"
@@ -47,7 +63,10 @@ class Table:
 
 def statements_of(path):
     """(statement, inputs) of a file; inputs None where the file gives none."""
-    text = open(path, encoding="utf-8").read()
+    return statements_of_text(open(path, encoding="utf-8").read())
+
+
+def statements_of_text(text):
     if not re.search(r"^--$", text, flags=re.M):
         text = re.sub(r"--[^\n]*", "", text).replace(";", "\n--\n")
     for block in re.split(r"^--$", text, flags=re.M):
@@ -58,9 +77,10 @@ def statements_of(path):
 
 
 class Checker:
-    def __init__(self, central, client):
+    def __init__(self, central, client, dictionary):
         self.central = central
         self.client = client
+        self.dictionary = dictionary
         self.problems = []
 
     def check(self, statement, inputs, tree):
@@ -90,11 +110,14 @@ class Checker:
         tables = self.central if schema == "KVSYSTEM" else self.client
         if table.name.upper() == "DUAL" and not schema:
             return None
+        if schema == "SYS":
+            tables = self.dictionary
         # Unqualified, or qualified by another schema (the self-test names each client schema it
         # checks), a table is a client table.
         found = tables.get(table.name.upper())
         if found is None:
-            where = "sql/oracle/central.sql" if schema == "KVSYSTEM" else "the client tables"
+            where = {"KVSYSTEM": "sql/oracle/central.sql", "SYS": "the data dictionary as used "
+                     "here"}.get(schema, "the client tables")
             self.problems.append(f"table {table.sql(dialect='oracle')} is not in {where}")
         return found
 
@@ -208,9 +231,9 @@ class Checker:
         return None
 
 
-def ddl_tables(path):
+def ddl_tables(path=None, text=None):
     tables = {}
-    for statement, _ in statements_of(path):
+    for statement, _ in (statements_of(path) if path else statements_of_text(text)):
         tree = sqlglot.parse_one(statement, read="oracle")
         if isinstance(tree, exp.Create) and tree.args.get("kind") == "TABLE":
             table = Table(tree)
@@ -245,7 +268,7 @@ def main(arguments):
                 continue
             if central is None or client is None or isinstance(tree, exp.Create):
                 continue
-            checker = Checker(central, client)
+            checker = Checker(central, client, ddl_tables(text=DICTIONARY))
             checker.check(statement, inputs, tree)
             for problem in dict.fromkeys(checker.problems):  # once each, in order
                 failed += 1

@@ -167,7 +167,6 @@ TEST_P(PublishBackendTest, RunThatWaitsTooLongTouchesNothing) {
   const auto waited_for = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(waited.exit_status, 75) << waited.console;
   EXPECT_GE(waited_for, std::chrono::seconds(9));
-  EXPECT_LE(waited_for, std::chrono::seconds(30));
   const std::string message =
       "Zieldatei target2.txt wird von einem anderen Lauf benutzt" + kNothingTakenOver;
   EXPECT_EQ(waited.console, message + "\n");
@@ -177,12 +176,11 @@ TEST_P(PublishBackendTest, RunThatWaitsTooLongTouchesNothing) {
   EXPECT_THAT(installation().stored_rows(), IsEmpty());
   EXPECT_THAT(installation().stray_files(), IsEmpty());
 
-  const auto other_start = std::chrono::steady_clock::now();
+  // Still held: a run that waited for it would end with 75.
   const ProgramRun elsewhere =
       testing::run_zarvelt({testing::kFaultTerminal, "source.txt", "other1.txt", "other2.txt"},
                            installation().tree().working_dir());
   EXPECT_EQ(elsewhere.exit_status, 0) << elsewhere.console;
-  EXPECT_LE(std::chrono::steady_clock::now() - other_start, std::chrono::seconds(5));
   EXPECT_EQ(testing::read_file(installation().in_working_dir("other1.txt")), exports_of(0).target1);
 }
 
@@ -303,11 +301,10 @@ TEST_F(PublishTest, DevicesAndHardLinkedTargetsAreWrittenThrough) {
   }
   EXPECT_THAT(names_in(temp), IsEmpty());
 
+  // No reader ever comes: a run that waited for one would never end.
   ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0666), 0);
-  const auto start = std::chrono::steady_clock::now();
   const ProgramRun refused = run("fifo", "target2.txt", environment);
   EXPECT_EQ(refused.exit_status, 94);
-  EXPECT_LE(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_TRUE(fs::is_fifo(at("fifo")));
   EXPECT_THAT(names_in(temp), IsEmpty());
 }

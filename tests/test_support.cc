@@ -18,54 +18,6 @@ namespace zarvelt::testing {
 
 namespace fs = std::filesystem;
 
-fs::path make_temp_dir() {
-  std::string pattern = (fs::temp_directory_path() / "zarvelt-test-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) {
-    throw std::runtime_error("cannot create a temporary directory");
-  }
-  return fs::path(pattern);
-}
-
-TempInstallation::TempInstallation() : root_(make_temp_dir()) {
-  fs::create_directories(files_dir());
-  fs::create_directories(log_dir());
-  fs::create_directories(working_dir());
-}
-
-TempInstallation::~TempInstallation() {
-  std::error_code ignored;
-  fs::remove_all(root_, ignored);
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-  if (path.has_parent_path()) fs::create_directories(path.parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-std::optional<std::string> read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-CapturedConsole::CapturedConsole() : file_(open_memstream(&buffer_, &size_)) {
-  if (file_ == nullptr) throw std::runtime_error("cannot open a memory stream");
-}
-
-CapturedConsole::~CapturedConsole() {
-  std::fclose(file_);
-  std::free(buffer_);
-}
-
-std::string CapturedConsole::text() {
-  std::fflush(file_);
-  return std::string(buffer_, size_);
-}
-
 namespace {
 
 // Reads both pipes to their end together, so that a child filling one of them cannot block

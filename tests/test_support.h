@@ -59,8 +59,6 @@ class CapturedConsole {
 
  private:
   std::FILE* file_ = nullptr;
-  char* buffer_ = nullptr;
-  size_t size_ = 0;
 };
 
 // The bytes and exit of one program run. exit_status is what a Linux parent sees: 0-255, so an

@@ -1,7 +1,8 @@
 // zarvelt_admin as an administrator runs it: an installation laid out, schemas created from
 // sql/, master data loaded from CSV files, and faulty files refused whole with the file and
-// line named; the self-test of an installation on every backend. The commands run in-process;
-// the usage test and the self-test run the built program.
+// line named; the self-test of an installation on every backend, and its comparison of an
+// installation's tables with sql/. The commands run in-process; the usage test and the
+// self-test run the built program.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
@@ -12,9 +13,13 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "admin/admin_tool.h"
+#include "admin/installation_tables.h"
+#include "admin/selftest.h"
+#include "admin/catalogue.h"
 #include "db_fixture.h"
 #include "test_support.h"
 
@@ -29,10 +34,11 @@ using testing::ProgramRun;
 using testing::write_file;
 
 ProgramRun run_admin_binary(const std::vector<std::string>& arguments,
-                            const fs::path& working_dir = ZARVELT_BINARY_DIR) {
+                            const fs::path& working_dir = ZARVELT_BINARY_DIR,
+                            testing::Environment environment = {}) {
+  environment.push_back({"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"});
   return testing::run_binary(std::string(ZARVELT_BINARY_DIR) + "/zarvelt_admin", arguments,
-                             working_dir,
-                             {{"ZARVELT_SQL_DIR", std::string(ZARVELT_SOURCE_DIR) + "/sql"}});
+                             working_dir, environment);
 }
 
 // The command in this process, its output in the shape of a program run.
@@ -218,14 +224,19 @@ TEST(AdminInitTest, LaysOutAnInstallationOrSaysWhyItCannot) {
     EXPECT_TRUE(fs::is_directory(root / directory)) << directory;
   }
   EXPECT_THAT(laid_out.console, HasSubstr("zarvelt_admin create sqlite " + (root / "db").string()));
-  // Again, and for PostgreSQL: what exists is kept, and there is no database directory.
+  // Again: what exists is kept.
   write_file(root / "Files" / "velmarion.ini", "kept");
-  const ProgramRun postgres = run_admin({"init", (temp / "pg").string(), "postgresql"});
   EXPECT_EQ(run_admin({"init", root.string()}).exit_status, 0);
   EXPECT_EQ(testing::read_file(root / "Files" / "velmarion.ini"), "kept");
-  EXPECT_EQ(postgres.exit_status, 0) << postgres.error_output;
-  EXPECT_FALSE(fs::exists(temp / "pg" / "db"));
-  EXPECT_THAT(postgres.console, HasSubstr("NET8=postgresql:<conninfo>"));
+  // PostgreSQL and ODBC (Oracle; the Windows build's default): no database directory.
+  for (const auto& [backend, net8] : std::vector<std::pair<std::string, std::string>>{
+           {"postgresql", "NET8=postgresql:<conninfo>"}, {"odbc", "NET8=<data source name>"}}) {
+    const ProgramRun other = run_admin({"init", (temp / backend).string(), backend});
+    EXPECT_EQ(other.exit_status, 0) << other.error_output;
+    EXPECT_TRUE(fs::is_directory(temp / backend / "Transfer" / "work")) << backend;
+    EXPECT_FALSE(fs::exists(temp / backend / "db")) << backend;
+    EXPECT_THAT(other.console, HasSubstr(net8));
+  }
 
   write_file(temp / "file", "");
   const ProgramRun refused = run_admin({"init", (temp / "file").string()});
@@ -352,9 +363,12 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
                                                   (installation.root() / "db").string());
   ZARVELT_REQUIRE_DB(db);
   // The two schemas' tables answer K1 and K3 differently, and K2 (a NULL type) with -1405.
+  // Badge 4711 is valid from 2020 on, without end: the badge valid today.
   ASSERT_TRUE(
       db->execute("insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 1, 'MAND01');"
-                  "insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 2, 'MAND02')"));
+                  "insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 2, 'MAND02');"
+                  "insert into KVS301ASW (ASWNUM, ASWLIZ, ASWMND, ASWPNR, ASWGVO) "
+                  "values ('4711', 1, 2, 'P4711', '2020-01-01 00:00:00')"));
   ASSERT_TRUE(
       db->execute("insert into KVS131FCD (FCDNUM, FCDTYP) values ('K1', 3);"
                   "insert into KVS131FCD (FCDNUM, FCDTYP) values ('K2', NULL);"
@@ -370,9 +384,15 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
   const ProgramRun passed = run_admin_binary({"selftest"}, installation.working_dir());
   EXPECT_EQ(passed.exit_status, 0) << passed.console << passed.error_output;
   std::vector<std::string> expected = {
-      "connection",  "server time",  "status 0", "status -1",
-      "status 1403", "status -1405", "dates",    "duplicate-absorbing insert"};
-  if (GetParam() == testing::DbBackend::kOdbcPostgresql) expected.push_back("parameter arrays");
+      "connection",    "server time",  "tables KVSYSTEM", "tables MAND01",
+      "tables MAND02", "badge lookup", "status 0",        "status -1",
+      "status 1403",   "status -1405", "dates",           "duplicate-absorbing insert"};
+  const bool oracle = GetParam() == testing::DbBackend::kOdbcOracle;
+  if (GetParam() != testing::DbBackend::kSqlite) expected.push_back("duplicate-absorbing form");
+  if (GetParam() == testing::DbBackend::kOdbcPostgresql || oracle) {
+    expected.push_back("parameter arrays");
+  }
+  if (oracle) expected.push_back("open cursors");
   for (const char* check :
        {"client schema MAND01", "client schema MAND02", "client schema MAND01 again", "encoding",
         "failed statements", "rollback"}) {
@@ -384,11 +404,43 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
   }
   EXPECT_THAT(passed.console, HasSubstr("client schema MAND02: ok (its own rows for 4 function "
                                         "codes, 4 of them other than MAND01's)"));
+  EXPECT_THAT(passed.console, HasSubstr("\", valid today (")) << passed.console;
+  EXPECT_THAT(passed.console,
+              HasSubstr("): personnel number \"P4711\", client schema \"MAND02\")"));
   EXPECT_THAT(db->query("select count(*) from KVS402ZPK"), ElementsAre("0"));
+  if (oracle) {
+    EXPECT_THAT(passed.console,
+                HasSubstr("duplicate-absorbing insert: ok (0, -1, 0, as parameter arrays in "
+                          "batches of up to 1000, in the duplicate-absorbing form)\n"
+                          "duplicate-absorbing form: ok (the hint IGNORE_ROW_ON_DUPKEY_INDEX "
+                          "honoured"));
+    // Where the database refuses the hint, the batch goes again in the plain form.
+    const ProgramRun refused = run_admin_binary({"selftest"}, installation.working_dir(),
+                                                {{"ZARVELT_ORA_HINT_REFUSED", "execute"}});
+    EXPECT_EQ(refused.exit_status, 1);
+    EXPECT_THAT(refused.console,
+                HasSubstr("duplicate-absorbing insert: ok (0, -1, 0, as parameter arrays in "
+                          "batches of up to 1000, in the plain form; the database refused the "
+                          "hint with status -38913: the batch went again in the plain form"));
+    EXPECT_THAT(refused.console,
+                HasSubstr("duplicate-absorbing form: the hint "
+                          "IGNORE_ROW_ON_DUPKEY_INDEX refused with status -38913"));
+  }
 
-  // A client row naming a schema that is not there: the one line that differs says so.
+  // A client row naming a schema that is not there, and the access table's unique key gone;
+  // on Oracle also a CHAR badge column and a byte-length one (as the dictionary view reports a
+  // column commented 'BYTE'): the lines that differ say what the program then does.
   ASSERT_TRUE(
       db->execute("insert into KVS112MND (MNDLIZ, MNDNUM, MNDSCH) values (1, 9, 'MAND09')"));
+  ASSERT_TRUE(db->execute(GetParam() == testing::DbBackend::kSqlite
+                              ? "drop index kvs402zpk_key"
+                              : "alter table KVS402ZPK drop constraint kvs402zpk_key"));
+  if (oracle) {
+    ASSERT_TRUE(
+        db->execute("alter table KVS301ASW alter column ASWNUM type char(50);"
+                    "comment on column KVS402ZPK.ZPKASW is 'BYTE';"
+                    "update sys.v_$parameter set value = '40' where name = 'open_cursors'"));
+  }
   const ProgramRun failed = run_admin_binary({"selftest"}, installation.working_dir());
   EXPECT_EQ(failed.exit_status, 1) << failed.console << failed.error_output;
   EXPECT_THAT(failed.console,
@@ -396,6 +448,214 @@ TEST_P(AdminSelfTest, HoldsOnAFreshInstallationAndSaysWhatAMissingSchemaDoes) {
                         "every time booking of this client's badges (\"!!! Schema konnte nicht "
                         "gewechselt werden: MAND09 !!!\") and goes on\n"));
   EXPECT_THAT(failed.console, HasSubstr("client schema MAND02: ok")) << failed.console;
+  const std::string tables = failed.console.substr(failed.console.find("\ntables KVSYSTEM: "));
+  EXPECT_THAT(tables.substr(0, tables.find('\n', 1)),
+              HasSubstr("no unique key on KVS402ZPK (ZPKTRM, ZPKLES, ZPKUHR, ZPKASW, ZPKLFD): a "
+                        "booking transferred twice is stored twice"));
+  if (oracle) {
+    EXPECT_THAT(tables.substr(0, tables.find('\n', 1)),
+                HasSubstr("KVS301ASW.ASWNUM is CHAR(50 CHAR) where sql/oracle/central.sql has "
+                          "VARCHAR2(50): the program binds its key as VARCHAR2, which never "
+                          "equals a blank-padded CHAR value shorter than the column, so no badge "
+                          "will ever be found"));
+    EXPECT_THAT(tables.substr(0, tables.find('\n', 1)),
+                HasSubstr("KVS402ZPK.ZPKASW is VARCHAR2(19 BYTE) in a AL32UTF8 database"));
+    EXPECT_THAT(failed.console, HasSubstr("open cursors: OPEN_CURSORS is 40, below the program's "
+                                          "49 (2 x 24 prepared statements and one for control "
+                                          "statements)"));
+  }
+}
+
+// ---- The installation's tables against the scripts of sql/.
+
+std::vector<admin::TableShape> script_tables(db::Dialect dialect, const std::string& backend) {
+  std::vector<admin::TableShape> tables;
+  for (const char* script : {"central.sql", "client.sql"}) {
+    const std::optional<std::string> text =
+        testing::read_file(std::string(ZARVELT_SOURCE_DIR) + "/sql/" + backend + "/" + script);
+    EXPECT_TRUE(text.has_value()) << backend << "/" << script;
+    for (admin::TableShape& table : admin::table_shapes_of_script(dialect, text.value_or("")))
+      tables.push_back(std::move(table));
+  }
+  return tables;
+}
+
+// A table's columns and keys, in the words every dialect shares.
+std::string described(const admin::TableShape& table) {
+  std::string text = table.name + ":";
+  for (const admin::ColumnShape& column : table.columns) {
+    text += " " + column.name + "/" + std::to_string(static_cast<int>(column.kind)) + "/" +
+            std::to_string(column.length) + (column.nullable ? "" : "/not null");
+  }
+  for (const admin::UniqueKey& key : table.keys) {
+    text += " key";
+    for (const std::string& column : key.columns) text += " " + column;
+    text += key.null_is_a_value ? " (NULL a value)" : " (NULL no value)";
+  }
+  return text;
+}
+
+TEST(InstallationTablesTest, TheThreeBackendsScriptsDeclareTheSameTables) {
+  std::vector<std::string> described_tables[3];
+  const std::pair<db::Dialect, const char*> kBackends[] = {{db::Dialect::kOracle, "oracle"},
+                                                           {db::Dialect::kPostgresql, "postgresql"},
+                                                           {db::Dialect::kSqlite, "sqlite"}};
+  for (int b = 0; b < 3; ++b) {
+    for (const admin::TableShape& table : script_tables(kBackends[b].first, kBackends[b].second))
+      described_tables[b].push_back(described(table));
+  }
+  ASSERT_EQ(described_tables[0].size(), 7u);
+  EXPECT_EQ(described_tables[0][3],
+            "KVS402ZPK: ZPKTRM/0/255/not null ZPKLES/2/0/not null ZPKDTM/3/0 ZPKUHR/3/0/not null "
+            "ZPKASW/0/19 ZPKZUS/2/0 ZPKFCD/0/5 ZPKMLD/0/255 ZPKDAT/3/0 ZPKLFD/0/3/not null key "
+            "ZPKTRM ZPKLES ZPKUHR ZPKASW ZPKLFD (NULL a value)");
+  EXPECT_EQ(described_tables[1], described_tables[0]);
+  EXPECT_EQ(described_tables[2], described_tables[0]);
+}
+
+// Each difference an installation may have, and the words the self-test must find for it.
+struct TableDifference {
+  const char* what;
+  bool oracle;
+  const char* character_set;
+  void (*change)(std::vector<admin::TableShape>&);
+  const char* finding;  // empty: nothing to say
+  bool refuses;
+};
+
+admin::TableShape& table_of(std::vector<admin::TableShape>& tables, std::string_view name) {
+  return *std::find_if(tables.begin(), tables.end(),
+                       [&](const admin::TableShape& table) { return table.name == name; });
+}
+admin::ColumnShape& column_of(std::vector<admin::TableShape>& tables, std::string_view table,
+                           std::string_view name) {
+  return const_cast<admin::ColumnShape&>(*table_of(tables, table).column(name));
+}
+
+TEST(InstallationTablesTest, NamesEachDifferenceWithWhatTheProgramThenDoes) {
+  using Tables = std::vector<admin::TableShape>;
+  const TableDifference kDifferences[] = {
+      {"as the scripts", true, "AL32UTF8", [](Tables&) {}, "", false},
+      {"a CHAR badge column", true, "WE8MSWIN1252",
+       [](Tables& t) {
+         column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ColumnKind::kFixedText;
+         column_of(t, "KVS301ASW", "ASWNUM").type = "CHAR(50 CHAR)";
+       },
+       "KVS301ASW.ASWNUM is CHAR(50 CHAR) where sql/oracle/x.sql has VARCHAR2(50): the program "
+       "binds its key as VARCHAR2, which never equals a blank-padded CHAR value shorter than "
+       "the column, so no badge will ever be found",
+       true},
+      {"a CHAR badge column on PostgreSQL, which pads both sides", false, "UTF8",
+       [](Tables& t) { column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ColumnKind::kFixedText; },
+       "its values are blank-padded, which the program's results do not show", false},
+      {"a CHAR client schema", false, "UTF8",
+       [](Tables& t) { column_of(t, "KVS112MND", "MNDSCH").kind = admin::ColumnKind::kFixedText; },
+       "the program refuses to switch to such a name: every time booking is refused", true},
+      {"a byte-length badge column in a multibyte database", true, "AL32UTF8",
+       [](Tables& t) {
+         column_of(t, "KVS402ZPK", "ZPKASW").byte_length = true;
+         column_of(t, "KVS402ZPK", "ZPKASW").type = "VARCHAR2(19 BYTE)";
+       },
+       "KVS402ZPK.ZPKASW is VARCHAR2(19 BYTE) in a AL32UTF8 database, where \xE4, \xF6, \xFC and "
+       "\xDF take 2 bytes and \x80 3: a value of up to 19 characters is refused with status "
+       "-12899 once it has more than 19 bytes (19 characters with one \xFC)",
+       true},
+      {"the same in a single-byte database", true, "WE8MSWIN1252",
+       [](Tables& t) { column_of(t, "KVS402ZPK", "ZPKASW").byte_length = true; }, "", false},
+      {"a shorter protocol column", true, "AL32UTF8",
+       [](Tables& t) { column_of(t, "KVS402ZPK", "ZPKASW").length = 10; },
+       "KVS402ZPK.ZPKASW holds 10 characters where sql/oracle/x.sql has VARCHAR2(19): a booking "
+       "with a longer value (up to 19 characters, which the program takes) is refused with "
+       "status -12899",
+       true},
+      {"a longer master data column", true, "AL32UTF8",
+       [](Tables& t) { column_of(t, "KVS301ASW", "ASWPNR").length = 12; },
+       "the program reads at most 8 characters of a longer value", false},
+      {"a column the program always leaves NULL made NOT NULL", true, "AL32UTF8",
+       [](Tables& t) { column_of(t, "O2009BUCHPROT", "BPRVAR").nullable = false; },
+       "so every event is refused with status -1400", true},
+      {"a protocol number of fewer digits", true, "AL32UTF8",
+       [](Tables& t) { column_of(t, "KVS402ZPK", "ZPKLES").digits = 4; },
+       "a booking with a larger number is refused with status -1438", true},
+      {"a number where a text belongs", true, "AL32UTF8",
+       [](Tables& t) {
+         column_of(t, "KVS405ZZS", "ZZSTCD").kind = admin::ColumnKind::kNumber;
+         column_of(t, "KVS405ZZS", "ZZSTCD").type = "NUMBER";
+       },
+       "KVS405ZZS.ZZSTCD is NUMBER where sql/oracle/x.sql has VARCHAR2(19)", true},
+      {"a missing column", true, "AL32UTF8",
+       [](Tables& t) { table_of(t, "KVS131FCD").columns.pop_back(); },
+       "KVS131FCD.FCDTYP is missing: the program's statements that name it fail with status "
+       "-904 (the program ends the run there",
+       true},
+      {"a missing table", true, "AL32UTF8", [](Tables& t) { t.erase(t.begin() + 2); },
+       "KVS405ZZS is missing: the program's statements that name it fail with status -942", true},
+      {"no unique key on a protocol table", true, "AL32UTF8",
+       [](Tables& t) { table_of(t, "KVS402ZPK").keys.clear(); },
+       "no unique key on KVS402ZPK (ZPKTRM, ZPKLES, ZPKUHR, ZPKASW, ZPKLFD): a booking "
+       "transferred twice is stored twice, and the batch inserts' hint names a key that is not "
+       "there (ORA-38913)",
+       true},
+      {"a key where NULL is no value", false, "UTF8",
+       [](Tables& t) { table_of(t, "O2009BUCHPROT").keys[0].null_is_a_value = false; },
+       "takes a NULL for no value: a booking with an empty value in it, transferred twice, is "
+       "stored twice",
+       true},
+      {"another unique key on a protocol table", true, "AL32UTF8",
+       [](Tables& t) {
+         table_of(t, "KVS402ZPK").keys.push_back({"extra", {"ZPKTRM", "ZPKUHR"}, true});
+       },
+       "the unique key extra on KVS402ZPK (ZPKTRM, ZPKUHR), which the program does not know: a "
+       "booking that matches a stored one in these columns only is refused as a duplicate",
+       true},
+      {"no key on a master data table", true, "AL32UTF8",
+       [](Tables& t) { table_of(t, "KVS131FCD").keys.clear(); },
+       "a key held twice makes its lookup fail with status -1422", false},
+  };
+  const Tables reference = script_tables(db::Dialect::kOracle, "oracle");
+  for (const TableDifference& difference : kDifferences) {
+    Tables installed = reference;
+    difference.change(installed);
+    const admin::TableFacts facts{difference.oracle, difference.character_set, "sql/oracle/x.sql"};
+    const std::vector<admin::TableFinding> findings =
+        admin::compare_tables(reference, installed, facts);
+    if (*difference.finding == '\0') {
+      EXPECT_TRUE(findings.empty()) << difference.what << ": " << findings.front().text;
+      continue;
+    }
+    ASSERT_EQ(findings.size(), 1u) << difference.what;
+    EXPECT_THAT(findings[0].text, HasSubstr(difference.finding)) << difference.what;
+    EXPECT_EQ(findings[0].refuses, difference.refuses) << difference.what;
+  }
+  EXPECT_TRUE(admin::is_multibyte_character_set("AL32UTF8"));
+  EXPECT_TRUE(admin::is_multibyte_character_set("ZHS16GBK"));
+  EXPECT_FALSE(admin::is_multibyte_character_set("WE8MSWIN1252"));
+  EXPECT_FALSE(admin::is_multibyte_character_set("US7ASCII"));
+}
+
+TEST(AdminSelfTestVerdicts, TellsAnHonouredDuplicateFormFromAnIgnoredOrRefusedOne) {
+  const struct {
+    std::int32_t status;
+    std::int32_t stored;
+    bool oracle;
+    bool holds;
+    const char* says;
+  } kCases[] = {
+      {0, 0, true, true, "the hint IGNORE_ROW_ON_DUPKEY_INDEX honoured"},
+      {0, 0, false, true, "ON CONFLICT DO NOTHING honoured"},
+      {-1, 0, true, true, "ignored silently: the stored row again gives status -1 (ORA-00001)"},
+      {-38913, 0, true, false, "refused with status -38913: a run turns it off"},
+      {0, 1, true, false, "stored a second time"},
+      {-942, 0, true, false, "gives status -942: the program ends the run"},
+  };
+  for (const auto& c : kCases) {
+    const admin::AbsorbingFormVerdict verdict =
+        admin::judge_absorbing_form(c.status, c.stored, c.oracle, "");
+    EXPECT_EQ(verdict.holds, c.holds) << c.status;
+    EXPECT_THAT(verdict.text, HasSubstr(c.says)) << c.status;
+  }
+  EXPECT_THAT(admin::judge_absorbing_form(0, 0, true, "the driver gives one count per array").text,
+              HasSubstr("; the program does not send it here: the driver gives one count"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, AdminSelfTest, ::testing::ValuesIn(testing::database_backends()),

@@ -48,6 +48,17 @@ using FetchedRow = std::vector<std::optional<std::string>>;
 // no arrays. kNoDriver for the backends that reach their database directly.
 enum class ParameterArrays { kNoDriver, kNone, kTotal, kPerRow };
 
+// How the last batch of run_batch reached the database, for the installation self-test: one
+// insert at a time, several in one round trip, or as parameter arrays; in the duplicate-absorbing
+// form or the plain one; and why (part of) it went another way than the backend's best.
+struct BatchRoute {
+  enum class Way { kOneByOne, kTogether, kArrays } way = Way::kOneByOne;
+  bool absorbing = false;
+  // Why (part of) it went another way than the backend's best, to follow "each insert on its
+  // own, as" or a description of the batch; empty when nothing did.
+  std::string why;
+};
+
 // One open connection of one backend. Implementations map their errors to negated Oracle
 // numbers with one table each, keep prepared statements for the whole run, and keep the
 // run's transaction open across failed statements (statement-level rollback).
@@ -78,10 +89,15 @@ class Connection {
   virtual void run_batch(std::span<const BatchedInsert> batch, std::vector<std::int32_t>& statuses);
 
   // kSuccess while the batches' duplicate-absorbing form is taken; once the database refused
-  // it, the status it refused it with, and from then on the batches run one by one.
+  // it, the status it refused it with, and from then on the batches go in their plain form.
   virtual std::int32_t duplicate_hint_refusal() const { return kSuccess; }
 
   virtual ParameterArrays parameter_arrays() const { return ParameterArrays::kNoDriver; }
+
+  // How run_batch sent its last batch; this one runs them one by one.
+  virtual BatchRoute last_batch_route() const {
+    return {BatchRoute::Way::kOneByOne, false, "this backend runs every statement alone"};
+  }
 
   // Runs the query text once for each inputs[i], each with the status and at most max_rows
   // rows run() would give it, appended to statuses and rows. Sent together where the backend
@@ -90,6 +106,12 @@ class Connection {
                            std::size_t max_rows, std::vector<std::int32_t>& statuses,
                            std::vector<std::vector<FetchedRow>>& rows);
 };
+
+// The ODBC backend keeps at most kOdbcStatementsKept prepared statements in each of its two
+// caches and one handle for control statements: so many statements are open at most at once,
+// each an open cursor on Oracle.
+inline constexpr std::size_t kOdbcStatementsKept = 24;
+inline constexpr std::size_t kOdbcOpenStatements = 2 * kOdbcStatementsKept + 1;
 
 // Opens a connection for the part of an alias after its backend prefix. login and password
 // are the production client's user and password (a backend may ignore them). On failure

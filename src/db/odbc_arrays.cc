@@ -109,15 +109,15 @@ bool ParameterArray::all_succeeded() const {
   return std::all_of(row_status_.begin(), row_status_.end(), row_done);
 }
 
-std::optional<std::size_t> ParameterArray::failed_row() const {
-  const auto failed_at =
-      std::find(row_status_.begin(), row_status_.end(), SQLUSMALLINT{SQL_PARAM_ERROR});
-  const bool named = failed_at != row_status_.end() &&
-                     std::all_of(row_status_.begin(), failed_at, row_done) &&
-                     std::find(failed_at + 1, row_status_.end(), SQLUSMALLINT{SQL_PARAM_ERROR}) ==
-                         row_status_.end();
-  if (!named) return std::nullopt;
-  return static_cast<std::size_t>(failed_at - row_status_.begin());
+std::vector<ArrayRowState> ParameterArray::row_states() const {
+  std::vector<ArrayRowState> states;
+  for (const SQLUSMALLINT state : row_status_) {
+    states.push_back(row_done(state)             ? ArrayRowState::kDone
+                     : state == SQL_PARAM_ERROR  ? ArrayRowState::kFailed
+                     : state == SQL_PARAM_UNUSED ? ArrayRowState::kNotRun
+                                                 : ArrayRowState::kUnknown);
+  }
+  return states;
 }
 
 void ParameterArray::release(SQLHSTMT handle) {

@@ -3,17 +3,19 @@
 // as one round trip per chunk of rows. What the driver tells back decides whether each row's
 // outcome is certain: every row marked done and, for inserts in their absorbing form, a row
 // count per row (or a total equal to the rows) telling stored rows from absorbed duplicates.
-// When anything leaves a doubt the caller undoes the array and runs its rows one by one.
+// A failed array tells each failed row's own status where the driver names its rows (see
+// judge_array_failure); when anything leaves a doubt the caller undoes the array and runs its
+// rows one by one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "db/connection.h"
 #include "db/odbc_calls.h"
+#include "db/odbc_translation.h"
 
 namespace zarvelt::db {
 
@@ -52,9 +54,9 @@ class ParameterArray {
   // After the execute: whether the driver processed every row, and marked every row done.
   bool processed_all() const { return processed_ == row_status_.size(); }
   bool all_succeeded() const;
-  // After a failed execute: the one row the driver marked failed, all before it done
-  // (psqlODBC marks every row of a failed array failed: then it is not known).
-  std::optional<std::size_t> failed_row() const;
+  // After the execute: each row as the driver marked it (psqlODBC marks every row of a failed
+  // array failed).
+  std::vector<ArrayRowState> row_states() const;
   // Leaves nothing of handle bound to the buffers of an array.
   static void release(SQLHSTMT handle);
 

@@ -8,8 +8,10 @@
 //                      connect 15 s); past that the statement is cancelled and the session
 //                      counts as lost (deadlines.h);
 //   odbc_arrays.*      a batch of inserts goes as parameter arrays where the driver takes them
-//                      and counts each row (psqlODBC sends a chunk of rows in one round trip);
-//                      when an array's outcome leaves any doubt, it is rolled back and its
+//                      (psqlODBC sends a chunk of rows in one round trip), in the form that
+//                      absorbs duplicates where the driver counts each row; a failed row that
+//                      the driver names with its own error gets that status, and when an
+//                      array's outcome leaves any other doubt it is rolled back and its
 //                      inserts run one by one for their exact statuses;
 //   odbc_savepoints.*  on PostgreSQL a failed statement would abort the whole transaction, so
 //                      there every statement runs after a savepoint and is rolled back to it
@@ -53,7 +55,10 @@ constexpr auto kQueryTimeoutSeconds = static_cast<SQLULEN>(kStatementTimeout.cou
 constexpr std::chrono::seconds kConnectDeadline = kLoginTimeout + std::chrono::seconds(5);
 // Prepared statements kept in each of the two caches of a connection (see StatementCache):
 // 2 x 24 and the control handle stay below Oracle's default limit of 50 open cursors.
-constexpr std::size_t kStatementsKept = 24;
+constexpr std::size_t kStatementsKept = kOdbcStatementsKept;
+// Times a batch's arrays are sent while the driver names each failed row with its own error
+// (each time without the rows settled before); then the rest goes one by one.
+constexpr int kArrayAttempts = 4;
 
 // The first diagnostic record of a failed call on handle.
 OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
@@ -69,6 +74,34 @@ OdbcDiagnostic diagnostic_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
     diagnostic.message = reinterpret_cast<const char*>(message);
   }
   return diagnostic;
+}
+
+// Every diagnostic record of a failed call on handle, each with the row of a parameter array it
+// names (SQL_DIAG_ROW_NUMBER; 0 when it names none or the driver does not say).
+std::vector<ArrayRecord> records_of(SQLSMALLINT handle_type, SQLHANDLE handle) {
+  std::vector<ArrayRecord> records;
+  constexpr SQLSMALLINT kMostRecords = 1000;
+  for (SQLSMALLINT number = 1; number <= kMostRecords; ++number) {
+    SQLCHAR state[6] = {};
+    SQLINTEGER native = 0;
+    SQLCHAR message[1024] = {};
+    SQLSMALLINT length = 0;
+    if (!succeeded(SQLGetDiagRec(handle_type, handle, number, state, &native, message,
+                                 static_cast<SQLSMALLINT>(sizeof message), &length))) {
+      break;
+    }
+    ArrayRecord record;
+    record.diagnostic = {reinterpret_cast<const char*>(state), static_cast<std::int32_t>(native),
+                         reinterpret_cast<const char*>(message)};
+    SQLLEN row = 0;
+    if (handle_type == SQL_HANDLE_STMT &&
+        succeeded(SQLGetDiagField(handle_type, handle, number, SQL_DIAG_ROW_NUMBER, &row,
+                                  SQL_IS_INTEGER, nullptr))) {
+      record.row = row;
+    }
+    records.push_back(std::move(record));
+  }
+  return records;
 }
 
 // One prepared statement, kept for the whole run.
@@ -215,18 +248,20 @@ class OdbcLink {
     return ArrayOutcome::kOneByOne;
   }
 
-  // Runs the inserts as one parameter array per text (in the absorbing form) under one
-  // savepoint. kAnswered with every answer set when each row's outcome is certain; otherwise
-  // everything is rolled back to the savepoint and the caller runs them one by one.
+  // Runs the inserts as one parameter array per text under one savepoint. kAnswered with every
+  // answer set when each row's outcome is certain. A failed array whose failed rows the driver
+  // names, each with its own error, settles those rows with their statuses: everything is
+  // rolled back to the savepoint and the arrays run again without them (the rows before a
+  // failed one met the same rows either way). Otherwise everything is rolled back and the
+  // caller runs them one by one.
   //
-  // failed_row and failure: when an array failed with a status that ends the run and the driver
-  // named its row, that row (the insert's index) and the status; else inserts.size().
+  // failed_row and failure: when a row's own status ends the run, that row (the insert's index)
+  // and the status; the caller runs the inserts before it one by one. Else inserts.size().
   ArrayOutcome run_arrays(const std::vector<ArrayInsert>& inserts,
                           std::vector<std::int32_t>& answers, std::size_t& failed_row,
                           std::int32_t& failure) {
     failed_row = inserts.size();
-    array_failed_row_ = inserts.size();
-    array_failure_ = kSuccess;
+    detour_.clear();
     if (lost_) return ArrayOutcome::kLost;
     answers.assign(inserts.size(), kSuccess);
     // Rows of one text keep their order; texts go to different tables and do not meet.
@@ -237,50 +272,89 @@ class OdbcLink {
       if (group == groups.end()) group = groups.insert(groups.end(), {&inserts[i].text, {}});
       group->second.push_back(i);
     }
-    // Without statement savepoints (Oracle) a plain one for the array: Oracle erases an earlier
-    // savepoint of the same name and needs no release.
-    if ((savepoints_ ? set_savepoint() : run_control(savepoint_text())) != kSuccess) {
-      return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
+    std::vector<bool> settled(inserts.size(), false);
+    for (int attempt = 0; attempt < kArrayAttempts; ++attempt) {
+      // Without statement savepoints (Oracle) a plain one for the array: Oracle erases an
+      // earlier savepoint of the same name and needs no release.
+      if ((savepoints_ ? set_savepoint() : run_control(savepoint_text())) != kSuccess) {
+        return lost_ ? ArrayOutcome::kLost : ArrayOutcome::kOneByOne;
+      }
+      ArrayFailure outcome;
+      bool done = true;
+      for (const auto& [text, rows] : groups) {
+        std::vector<std::size_t> open;
+        for (const std::size_t row : rows) {
+          if (!settled[row]) open.push_back(row);
+        }
+        if (open.empty()) continue;
+        done = run_insert_array(*text, inserts, open, answers, outcome);
+        if (!done) break;
+      }
+      if (lost_ || outcome.kind == ArrayFailure::Kind::kLost) {
+        lose_session();
+        return ArrayOutcome::kLost;
+      }
+      if (done) {
+        if (savepoints_) savepoint_.leave_behind();
+        return ArrayOutcome::kAnswered;
+      }
+      if (!restore_savepoint()) {
+        lose_session();
+        return ArrayOutcome::kLost;
+      }
+      if (outcome.kind == ArrayFailure::Kind::kHintRefused) {
+        detour_ =
+            "the database refused the hint with status " + std::to_string(outcome.hint_refusal);
+        return ArrayOutcome::kOneByOne;
+      }
+      if (outcome.kind != ArrayFailure::Kind::kTied) {
+        detour_ = "the driver did not tell each row's outcome: undone, one insert at a time";
+        return ArrayOutcome::kOneByOne;
+      }
+      for (const auto& [row, status] : outcome.rows) {
+        if (status_scope(status) == StatusScope::kBooking) {
+          answers[row] = status;
+          settled[row] = true;
+        } else if (row < failed_row) {
+          failed_row = row;
+          failure = status;
+        }
+      }
+      if (failed_row < inserts.size()) {
+        detour_ = "a row failed with status " + std::to_string(failure) +
+                  ", which ends the run: undone, the rows before it one insert at a time";
+        return ArrayOutcome::kOneByOne;
+      }
+      detour_ =
+          "the driver named each failed row with its own error: those rows kept it, the "
+          "arrays went again without them";
     }
-    bool certain = true;
-    for (const auto& [text, rows] : groups) {
-      certain = run_array(*text, inserts, rows, answers);
-      if (!certain) break;
-    }
-    if (lost_) return ArrayOutcome::kLost;
-    if (certain) {
-      if (savepoints_) savepoint_.leave_behind();
-      return ArrayOutcome::kAnswered;
-    }
-    if (!restore_savepoint()) {
-      lose_session();
-      return ArrayOutcome::kLost;
-    }
-    if (status_scope(array_failure_) != StatusScope::kBooking) {
-      failed_row = array_failed_row_;
-      failure = array_failure_;
-    }
+    detour_ = "rows kept failing: undone, one insert at a time";
     return ArrayOutcome::kOneByOne;
   }
+
+  // Why the last run_arrays did not answer from its first arrays; empty when it did.
+  const std::string& detour() const { return detour_; }
 
  private:
   // The statement-level rollback (odbc_savepoints.h), where the dialect needs it.
   std::int32_t set_savepoint() { return savepoint_.set(); }
   bool restore_savepoint() { return !lost_ && savepoint_.restore(); }
 
-  // One parameter array: inserts[rows] with text. True when every row ran and its answer is
-  // set (absorbed duplicates kUniqueConstraint); false when a row failed or the driver cannot
-  // tell which rows were absorbed.
-  //
-  // With fetched, the rows are queries instead: each one's result set (at most max_rows rows)
-  // goes into fetched[row], one after the other as the driver sends them (SQL_PAS_BATCH).
-  bool run_array(const std::string& text, const std::vector<ArrayInsert>& inserts,
-                 const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers,
-                 std::size_t max_rows = 0,
-                 std::vector<std::vector<FetchedRow>>* fetched = nullptr) {
+  // One parameter array of inserts: inserts[rows] with text. True when every row ran and its
+  // answer is set (absorbed duplicates kUniqueConstraint). False when a row failed or the driver
+  // cannot tell which rows were absorbed; failure then says what the driver told (kTied with
+  // the failed rows as indexes of inserts).
+  bool run_insert_array(const std::string& text, const std::vector<ArrayInsert>& inserts,
+                        const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers,
+                        ArrayFailure& failure) {
+    failure = ArrayFailure();
     PreparedStatement* statement = nullptr;
     if (const std::int32_t status = array_statement(text, statement); status != kSuccess) {
-      note_hint_refusal(status);
+      if (is_duplicate_hint_refused(status)) {
+        failure.kind = ArrayFailure::Kind::kHintRefused;
+        note_hint_refusal(status);
+      }
       return false;
     }
     const SQLHSTMT handle = statement->handle;
@@ -290,25 +364,50 @@ class OdbcLink {
       forget_array(text);
       return false;
     }
-
     bool certain = false;
     {
       const Active active(*this, handle);
       const SQLRETURN executed = SQLExecute(handle);
-      if (succeeded(executed) && array.processed_all()) {
-        certain = array.all_succeeded();
-        if (certain && fetched != nullptr) {
-          certain = fetched_rows(handle, rows, max_rows, answers, *fetched);
-        } else if (certain) {
-          certain = absorbed_rows(handle, arrays_, rows, answers);
-        }
+      if (succeeded(executed) && array.processed_all() && array.all_succeeded()) {
+        certain = absorbed_rows(handle, arrays_, rows, answers);
+      } else if (executed != SQL_NO_DATA) {
+        failure =
+            judge_array_failure(dialect_, array.row_states(), records_of(SQL_HANDLE_STMT, handle));
+        if (failure.kind == ArrayFailure::Kind::kHintRefused)
+          note_hint_refusal(failure.hint_refusal);
+        for (auto& [row, status] : failure.rows) row = rows[row];
+      }
+    }
+    ParameterArray::release(handle);
+    // Prepared again next time, against the schema of then, unless only rows failed.
+    if (!certain && failure.kind != ArrayFailure::Kind::kTied) forget_array(text);
+    return certain;
+  }
+
+  // One parameter array of a query: inserts[rows] with text, each row's result set (at most
+  // max_rows rows) into fetched[row], one after the other as the driver sends them
+  // (SQL_PAS_BATCH). True when every row's result set came.
+  bool run_array(const std::string& text, const std::vector<ArrayInsert>& inserts,
+                 const std::vector<std::size_t>& rows, std::vector<std::int32_t>& answers,
+                 std::size_t max_rows, std::vector<std::vector<FetchedRow>>* fetched) {
+    PreparedStatement* statement = nullptr;
+    if (array_statement(text, statement) != kSuccess) return false;
+    const SQLHSTMT handle = statement->handle;
+    ParameterArray array;
+    if (!array.fill(inserts, rows, statement->input_of_marker)) return false;
+    if (!array.bind(handle)) {
+      forget_array(text);
+      return false;
+    }
+    bool certain = false;
+    {
+      const Active active(*this, handle);
+      const SQLRETURN executed = SQLExecute(handle);
+      if (succeeded(executed) && array.processed_all() && array.all_succeeded()) {
+        certain = fetched_rows(handle, rows, max_rows, answers, *fetched);
       } else if (!succeeded(executed) && executed != SQL_NO_DATA) {
-        const OdbcDiagnostic diagnostic = diagnostic_of(SQL_HANDLE_STMT, handle);
-        if (is_lost_session(dialect_, diagnostic)) lose_session();
-        note_hint_refusal(odbc_statement_status(dialect_, diagnostic));
-        array_failure_ = odbc_statement_status(dialect_, diagnostic);
-        if (const std::optional<std::size_t> failed = array.failed_row()) {
-          array_failed_row_ = rows[*failed];
+        for (const ArrayRecord& record : records_of(SQL_HANDLE_STMT, handle)) {
+          if (is_lost_session(dialect_, record.diagnostic)) lose_session();
         }
       }
     }
@@ -364,10 +463,14 @@ class OdbcLink {
     SQLFreeHandle(SQL_HANDLE_STMT, handle);
   }
 
+  // The status of a failed call, from every record it left (a summary is no status).
   std::int32_t failure(SQLSMALLINT handle_type, SQLHANDLE handle) {
-    const OdbcDiagnostic diagnostic = diagnostic_of(handle_type, handle);
-    if (is_lost_session(dialect_, diagnostic)) return lose_session();
-    return odbc_statement_status(dialect_, diagnostic);
+    std::vector<OdbcDiagnostic> diagnostics;
+    for (ArrayRecord& record : records_of(handle_type, handle)) {
+      if (is_lost_session(dialect_, record.diagnostic)) return lose_session();
+      diagnostics.push_back(std::move(record.diagnostic));
+    }
+    return odbc_statement_status(dialect_, diagnostics);
   }
 
   // A statement without inputs or rows on the control handle (savepoints, schema switch).
@@ -394,7 +497,10 @@ class OdbcLink {
       statement = cached;
       return kSuccess;
     }
+    cache.make_room([this](PreparedStatement& freed) { free_statement(freed.handle); });
     OdbcStatementText converted = odbc_statement_text(text, dialect_);
+    if (dialect_ == Dialect::kOracle)
+      converted.text = text_in_schema(converted.text, cache.schema());
     PreparedStatement made;
     if (!succeeded(SQLAllocHandle(SQL_HANDLE_STMT, connection_, &made.handle))) {
       return failure(SQL_HANDLE_DBC, connection_);
@@ -534,11 +640,9 @@ class OdbcLink {
   // Where the statement-level rollback's savepoint stands, on a dialect that needs it.
   StatementSavepoint savepoint_{[this](const std::string& text) { return run_control(text); }};
   Statements array_statements_{kStatementsKept};  // as prepared_
-  // The last failed insert array's status and the row the driver said failed (see run_arrays).
-  std::int32_t array_failure_ = kSuccess;
-  std::size_t array_failed_row_ = 0;
   bool lost_ = false;
   std::int32_t hint_refusal_ = kSuccess;
+  std::string detour_;  // see detour()
   std::mutex active_mutex_;
   SQLHSTMT active_ = SQL_NULL_HSTMT;
 };
@@ -618,6 +722,7 @@ class OdbcConnection : public Connection {
 
   bool sends_together() const override { return link_->takes_arrays(); }
   std::int32_t duplicate_hint_refusal() const override { return hint_refusal_; }
+  BatchRoute last_batch_route() const override { return route_; }
   ParameterArrays parameter_arrays() const override { return link_->parameter_arrays(); }
 
   // Queries in one parameter array where the driver answers it with a result set per row.
@@ -662,37 +767,45 @@ class OdbcConnection : public Connection {
     for (std::vector<FetchedRow>& fetched : call->rows) rows.push_back(std::move(fetched));
   }
 
-  // Parameter arrays where the driver takes them and every insert has an absorbing text; when
-  // their outcome is in doubt, one by one in the batch's order, each for its exact status.
+  // Parameter arrays where the driver takes them; when their outcome is in doubt, one by one in
+  // the batch's order, each for its exact status. The absorbing form only where the driver
+  // counts each row (it tells an absorbed duplicate by its count 0, and elsewhere buys nothing
+  // but the risk of a refusal) and the database has not refused it; once it does, the batch
+  // runs again in the plain form, as does every later one.
   void run_batch(std::span<const BatchedInsert> batch,
                  std::vector<std::int32_t>& statuses) override {
-    // Once the database refused the absorbing form, every batch goes one by one.
-    const bool arrays = batch.size() > 1 && link_->takes_arrays() && hint_refusal_ == kSuccess &&
-                        std::none_of(batch.begin(), batch.end(), [](const BatchedInsert& insert) {
-                          return insert.absorbing_text.empty();
-                        });
-    if (!arrays) return Connection::run_batch(batch, statuses);
-    struct BatchCall {
-      std::vector<ArrayInsert> inserts;
-      std::vector<std::int32_t> answers;
-      ArrayOutcome outcome = ArrayOutcome::kLost;
-      std::size_t failed_row = 0;
-      std::int32_t failure = kSuccess;
-      std::int32_t hint_refusal = kSuccess;
+    if (batch.size() < 2 || !link_->takes_arrays()) {
+      route_ = {
+          BatchRoute::Way::kOneByOne, false,
+          batch.size() < 2 ? "a batch of one insert" : "the driver takes no parameter arrays"};
+      return Connection::run_batch(batch, statuses);
+    }
+    const bool per_row = link_->parameter_arrays() == ParameterArrays::kPerRow;
+    const bool every_form =
+        std::none_of(batch.begin(), batch.end(),
+                     [](const BatchedInsert& insert) { return insert.absorbing_text.empty(); });
+    bool absorbed = per_row && hint_refusal_ == kSuccess && every_form;
+    std::string why;  // for the route: why the plain form, and what happened to the arrays
+    if (hint_refusal_ != kSuccess) {
+      why = "the database refused the hint earlier (status " + std::to_string(hint_refusal_) + ")";
+    } else if (!per_row) {
+      why = "the driver gives one count per array, which tells no absorbed duplicate";
+    } else if (!every_form) {
+      why = "an insert of the batch has no duplicate-absorbing form";
+    }
+    auto call = send_arrays(batch, absorbed);
+    if (call->outcome == ArrayOutcome::kOneByOne && absorbed && hint_refusal_ != kSuccess) {
+      why = call->detour + ": the batch went again in the plain form";
+      absorbed = false;
+      call = send_arrays(batch, false);
+    }
+    const auto also = [&why](const std::string& more) {
+      if (!more.empty()) why += (why.empty() ? "" : "; ") + more;
     };
-    auto call = std::make_shared<BatchCall>();
-    call->inserts.reserve(batch.size());
-    for (const BatchedInsert& insert : batch) {
-      call->inserts.push_back({std::string(insert.absorbing_text), insert.inputs});
-    }
-    if (!guarded([link = link_, call] {
-          call->outcome =
-              link->run_arrays(call->inserts, call->answers, call->failed_row, call->failure);
-          call->hint_refusal = link->hint_refusal();
-        })) {
-      call->outcome = ArrayOutcome::kLost;
-    }
-    hint_refusal_ = call->hint_refusal;
+    also(call->detour);
+    route_ = {call->outcome == ArrayOutcome::kAnswered ? BatchRoute::Way::kArrays
+                                                       : BatchRoute::Way::kOneByOne,
+              absorbed, why};
     switch (call->outcome) {
       case ArrayOutcome::kAnswered:
         statuses.insert(statuses.end(), call->answers.begin(), call->answers.end());
@@ -719,6 +832,37 @@ class OdbcConnection : public Connection {
   }
 
  private:
+  struct BatchCall {
+    std::vector<ArrayInsert> inserts;
+    std::vector<std::int32_t> answers;
+    ArrayOutcome outcome = ArrayOutcome::kLost;
+    std::size_t failed_row = 0;
+    std::int32_t failure = kSuccess;
+    std::int32_t hint_refusal = kSuccess;
+    std::string detour;
+  };
+
+  // The batch as parameter arrays, in the absorbing form or the plain one.
+  std::shared_ptr<BatchCall> send_arrays(std::span<const BatchedInsert> batch, bool absorbing) {
+    auto call = std::make_shared<BatchCall>();
+    call->hint_refusal = hint_refusal_;
+    call->inserts.reserve(batch.size());
+    for (const BatchedInsert& insert : batch) {
+      call->inserts.push_back(
+          {std::string(absorbing ? insert.absorbing_text : insert.text), insert.inputs});
+    }
+    if (!guarded([link = link_, call] {
+          call->outcome =
+              link->run_arrays(call->inserts, call->answers, call->failed_row, call->failure);
+          call->hint_refusal = link->hint_refusal();
+          call->detour = link->detour();
+        })) {
+      call->outcome = ArrayOutcome::kLost;
+    }
+    hint_refusal_ = call->hint_refusal;
+    return call;
+  }
+
   // Runs call on the worker within the deadline; false (and the session lost) when it is past.
   bool guarded(std::function<void()> call) {
     if (lost_) return false;
@@ -734,6 +878,7 @@ class OdbcConnection : public Connection {
   bool lost_ = false;  // a call went past its deadline
   bool switching_schema_ = false;
   std::int32_t hint_refusal_ = kSuccess;  // as the link told it after a batch
+  BatchRoute route_;                      // how the last batch went
 };
 
 }  // namespace

@@ -86,12 +86,15 @@ TEST(OdbcTranslationTest, PlaceholdersBecomeMarkersOutsideQuotes) {
 TEST(OdbcTranslationTest, OracleSchemaSwitchText) {
   EXPECT_EQ(oracle_schema_switch_text("MAND01"), "ALTER SESSION SET CURRENT_SCHEMA=MAND01");
   EXPECT_EQ(oracle_schema_switch_text("KVSYSTEM"), "ALTER SESSION SET CURRENT_SCHEMA=KVSYSTEM");
+  // The schema rides along in each prepared text; nothing but an identifier's characters.
+  EXPECT_EQ(text_in_schema("select 1 from dual", "MAND01"), "select 1 from dual /* MAND01 */");
+  EXPECT_EQ(text_in_schema("select 1 from dual", "M*/1"), "select 1 from dual /* M1 */");
 }
 
 // A statement prepared in one schema never serves another: Oracle parses a handle once, so a
 // lookup prepared before a switch would read the previous client's tables, without an error.
-// PostgreSQL plans again when search_path changes, so no run against it here could show that;
-// this cache, keyed by text alone, fails here.
+// PostgreSQL plans again when search_path changes, so no run through psqlODBC shows that; the
+// runs through the test driver with Oracle's personality do, and so does this test.
 TEST(OdbcTranslationTest, PreparedStatementsServeTheirOwnSchema) {
   std::vector<int> freed;
   const auto free = [&freed](int handle) { freed.push_back(handle); };
@@ -112,6 +115,76 @@ TEST(OdbcTranslationTest, PreparedStatementsServeTheirOwnSchema) {
   EXPECT_EQ(cache.size(), 3u);
   EXPECT_EQ(cache.take(lookup), 1);
   EXPECT_EQ(cache.find(lookup), nullptr);
+}
+
+// What a failed array of inserts says of its rows: each failed row by its own record, whatever
+// comes first; never by a summary (ORA-24381), a warning or a record that names no row.
+TEST(OdbcTranslationTest, FailedArraysTieTheirRows) {
+  using Kind = ArrayFailure::Kind;
+  using State = ArrayRowState;
+  const ArrayRecord summary{{"HY000", 24381, "ORA-24381: error(s) in array DML"}, 0};
+  const auto row_error = [](std::int64_t row, std::int32_t number) {
+    return ArrayRecord{{"HY000", number, "ORA-0" + std::to_string(number)}, row};
+  };
+  struct Case {
+    const char* name;
+    std::vector<State> states;
+    std::vector<ArrayRecord> records;
+    Kind kind;
+    std::vector<std::pair<std::size_t, std::int32_t>> rows;
+  };
+  const Case cases[] = {
+      {"summary first",
+       {State::kDone, State::kFailed, State::kDone},
+       {summary, row_error(2, 1847)},
+       Kind::kTied,
+       {{1, kDayOutOfRange}}},
+      {"rows first, stopped at the second",
+       {State::kFailed, State::kDone, State::kFailed, State::kNotRun},
+       {row_error(1, 1), row_error(3, 1843), summary},
+       Kind::kTied,
+       {{0, kUniqueConstraint}, {2, kInvalidMonth}}},
+      {"a run-ending row is tied too",
+       {State::kDone, State::kFailed},
+       {summary, row_error(2, 1653)},
+       Kind::kTied,
+       {{1, kUnableToExtend}}},
+      {"every row failed, one record without a row (psqlODBC)",
+       {State::kFailed, State::kFailed},
+       {{{"23505", 7, "duplicate key"}, 0}},
+       Kind::kUntied,
+       {}},
+      {"only the summary", {State::kDone, State::kFailed}, {summary}, Kind::kUntied, {}},
+      {"an error for a row said done",
+       {State::kDone, State::kFailed},
+       {row_error(1, 1), row_error(2, 1)},
+       Kind::kUntied,
+       {}},
+      {"a row the driver cannot tell",
+       {State::kUnknown, State::kFailed},
+       {row_error(2, 1)},
+       Kind::kUntied,
+       {}},
+      {"a warning names no failure",
+       {State::kDone, State::kFailed},
+       {{{"01004", 0, "truncated"}, 1}, row_error(2, 1)},
+       Kind::kTied,
+       {{1, kUniqueConstraint}}},
+      {"the hint refused at execute, row 1 marked",
+       {State::kFailed, State::kNotRun},
+       {row_error(1, 38913)},
+       Kind::kHintRefused,
+       {}},
+      {"the session gone", {State::kFailed}, {summary, row_error(1, 3113)}, Kind::kLost, {}},
+  };
+  for (const Case& c : cases) {
+    const ArrayFailure failure = judge_array_failure(Dialect::kOracle, c.states, c.records);
+    EXPECT_EQ(failure.kind, c.kind) << c.name;
+    EXPECT_EQ(failure.rows, c.rows) << c.name;
+  }
+  EXPECT_EQ(
+      odbc_statement_status(Dialect::kOracle, {summary.diagnostic, row_error(1, 1).diagnostic}),
+      kUniqueConstraint);
 }
 
 TEST(OdbcTranslationTest, ProductPicksTheDialect) {
@@ -145,6 +218,10 @@ TEST(OdbcTranslationTest, StatementStatuses) {
        kConnectionLost,
        true},
       {Dialect::kOracle, {"08S01", 0, "communication link failure"}, kConnectionLost, true},
+      {Dialect::kOracle, {"HY000", 28, "ORA-00028: your session has been killed"}, -28, true},
+      {Dialect::kOracle, {"HY000", 1012, "ORA-01012: not logged on"}, -1012, true},
+      {Dialect::kOracle, {"HY000", 3114, "ORA-03114: not connected to ORACLE"}, -3114, true},
+      {Dialect::kOracle, {"HY000", 0, "ORA-03135: connection lost contact"}, -3135, true},
       // psqlODBC hands on the server's SQLSTATE.
       {Dialect::kPostgresql, {"23505", 7, "duplicate key"}, kUniqueConstraint, false},
       {Dialect::kPostgresql, {"23502", 7, "null value"}, kNullIntoNotNull, false},
@@ -161,6 +238,8 @@ TEST(OdbcTranslationTest, StatementStatuses) {
   for (const Case& c : cases) {
     EXPECT_EQ(odbc_statement_status(c.dialect, c.diagnostic), c.status) << c.diagnostic.message;
     EXPECT_EQ(is_lost_session(c.dialect, c.diagnostic), c.lost) << c.diagnostic.message;
+    // The run ends as "Datenbanksitzung abgebrochen" exactly for the statuses of a lost session.
+    EXPECT_EQ(status_scope(c.status) == StatusScope::kSessionLost, c.lost) << c.diagnostic.message;
   }
 }
 
@@ -191,6 +270,21 @@ TEST(OdbcTranslationTest, ConnectStatuses) {
       {{"IM002", 0, "Data source name not found and no default driver specified"},
        kCannotResolveAlias},
       {{"IM003", 0, "Specified driver could not be loaded"}, kCannotResolveAlias},
+      // A driver or client of the other width, as Windows' driver manager reports it.
+      {{"IM014", 0,
+        "[Microsoft][ODBC Driver Manager] The specified DSN contains an architecture mismatch "
+        "between the Driver and Application"},
+       kArchitectureMismatch},
+      {{"IM003", 160,
+        "[Microsoft][ODBC Driver Manager] Specified driver could not be loaded due to system "
+        "error 193: %1 is not a valid Win32 application. (Oracle in instantclient_19_20)"},
+       kArchitectureMismatch},
+      {{"IM003", 160,
+        "[Microsoft][ODBC Driver Manager] Der angegebene Treiber konnte nicht geladen werden, "
+        "Ursache: Systemfehler 193"},
+       kArchitectureMismatch},
+      {{"IM003", 160, "Specified driver could not be loaded due to system error 126"},
+       kCannotResolveAlias},
       {{"28000", 1017, "[Oracle][ODBC][Ora]ORA-01017: invalid username/password"}, kInvalidLogin},
       {{"08001", 12541, "[Oracle][ODBC][Ora]ORA-12541: TNS:no listener"}, -12541},
       {{"08001", 101, "failed: FATAL:  password authentication failed for user \"kv\""},

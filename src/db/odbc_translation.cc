@@ -2,6 +2,7 @@
 #include "db/odbc_translation.h"
 
 #include <cctype>
+#include <map>
 
 #include "db/dialect.h"
 #include "db/postgresql_errors.h"
@@ -21,6 +22,13 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     }
   }
   return true;
+}
+
+bool contains_ignoring_case(std::string_view text, std::string_view part) {
+  for (std::size_t at = 0; at + part.size() <= text.size(); ++at) {
+    if (starts_with_ignoring_case(text.substr(at), part)) return true;
+  }
+  return false;
 }
 
 // An attribute value as ODBC reads it: braced when it holds a character that would end or
@@ -120,7 +128,9 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
                (i == 0 || text[i - 1] != marker)) {
       std::size_t end = i + 1;
       std::size_t number = 0;
-      while (end < text.size() && is_digit(text[end])) number = number * 10 + (text[end++] - '0');
+      while (end < text.size() && is_digit(text[end])) {
+        number = number * 10 + static_cast<std::size_t>(text[end++] - '0');
+      }
       if (number > 0) {
         converted.text += '?';
         converted.input_of_marker.push_back(number - 1);
@@ -131,6 +141,16 @@ OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect) {
     converted.text += c;
   }
   return converted;
+}
+
+std::string text_in_schema(const std::string& text, std::string_view schema) {
+  std::string comment;
+  for (const char c : schema) {
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$' || c == '#') {
+      comment += c;
+    }
+  }
+  return text + " /* " + comment + " */";
 }
 
 std::string oracle_schema_switch_text(std::string_view schema) {
@@ -149,6 +169,14 @@ std::int32_t odbc_connect_status(const OdbcDiagnostic& diagnostic) {
   if (const auto oracle = oracle_number_in(diagnostic.message)) return -*oracle;
   const std::string_view state = diagnostic.sqlstate;
   if (state == "HYT00" || state == "HYT01") return kConnectTimeout;  // the login timeout
+  // The data source's driver is of the other width (Windows' driver manager), or the driver
+  // could not be loaded because it or the client it needs is (system error 193,
+  // ERROR_BAD_EXE_FORMAT, in English and German texts).
+  if (state == "IM014") return kArchitectureMismatch;
+  if (state == "IM003" && (contains_ignoring_case(diagnostic.message, "error 193") ||
+                           contains_ignoring_case(diagnostic.message, "fehler 193"))) {
+    return kArchitectureMismatch;
+  }
   if (state == "IM002" || state == "IM003" || state == "28000") return map_odbc_sqlstate(state);
   // psqlODBC hands on libpq's message.
   return map_postgresql_connect_error(diagnostic.message);
@@ -171,11 +199,53 @@ bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic) {
     return true;
   }
   if (dialect != Dialect::kOracle) return false;
-  const std::int32_t status = odbc_statement_status(dialect, diagnostic);
-  // Beyond the two the program itself knows, Oracle's driver reports a killed session, a
-  // session not logged on and a closed connection.
-  return is_session_lost(status) || status == kSessionKilled || status == kNotLoggedOn ||
-         status == kConnectionClosed;
+  // Oracle's driver also reports a killed session, a session not logged on and a closed
+  // connection by their ORA numbers.
+  return is_session_lost(odbc_statement_status(dialect, diagnostic));
+}
+
+std::int32_t odbc_statement_status(Dialect dialect, const std::vector<OdbcDiagnostic>& records) {
+  for (const OdbcDiagnostic& record : records) {
+    const std::int32_t status = odbc_statement_status(dialect, record);
+    if (status != kArrayDmlErrors) return status;
+  }
+  return kInternalError;
+}
+
+ArrayFailure judge_array_failure(Dialect dialect, const std::vector<ArrayRowState>& states,
+                                 const std::vector<ArrayRecord>& records) {
+  ArrayFailure failure;
+  std::map<std::size_t, std::int32_t> named;  // row -> the status of its first record
+  for (const ArrayRecord& record : records) {
+    if (is_lost_session(dialect, record.diagnostic)) {
+      failure.kind = ArrayFailure::Kind::kLost;
+      return failure;
+    }
+    if (record.diagnostic.sqlstate.starts_with("01")) continue;  // a warning
+    const std::int32_t status = odbc_statement_status(dialect, record.diagnostic);
+    if (is_duplicate_hint_refused(status)) {
+      failure.kind = ArrayFailure::Kind::kHintRefused;
+      failure.hint_refusal = status;
+    }
+    if (status == kArrayDmlErrors || status == kSuccess || record.row <= 0 ||
+        static_cast<std::size_t>(record.row) > states.size()) {
+      continue;
+    }
+    named.try_emplace(static_cast<std::size_t>(record.row - 1), status);
+  }
+  if (failure.kind == ArrayFailure::Kind::kHintRefused) return failure;
+  for (std::size_t row = 0; row < states.size(); ++row) {
+    const auto found = named.find(row);
+    if (states[row] == ArrayRowState::kUnknown) return failure;
+    if (states[row] != ArrayRowState::kFailed) {
+      if (found != named.end()) return failure;  // an error for a row said to be done or not run
+      continue;
+    }
+    if (found == named.end()) return failure;
+    failure.rows.emplace_back(row, found->second);
+  }
+  if (!failure.rows.empty()) failure.kind = ArrayFailure::Kind::kTied;
+  return failure;
 }
 
 }  // namespace zarvelt::db

@@ -31,6 +31,14 @@ struct OdbcStatementText {
 };
 OdbcStatementText odbc_statement_text(std::string_view text, Dialect dialect);
 
+// The text as the ODBC backend prepares it on Oracle while schema is the session schema: with
+// the schema in a trailing comment. A driver may keep the statements an application lets go in
+// a cache keyed by their text alone (Oracle's statement cache) and hand one back for the same
+// text, still resolving its names in the schema it was parsed in; with the schema in the text
+// it only ever hands back one of the same schema. Characters other than those of a plain
+// identifier are left out of the comment.
+std::string text_in_schema(const std::string& text, std::string_view schema);
+
 // The production database's schema switch for a checked plain identifier. It is the one
 // Oracle text that the grammar check of the tests cannot parse, so it is checked by hand.
 std::string oracle_schema_switch_text(std::string_view schema);
@@ -53,25 +61,31 @@ class StatementCache {
 
   // Where unprefixed names resolve from now on (after a successful switch).
   void set_schema(std::string_view schema) { schema_ = schema; }
+  const std::string& schema() const { return schema_; }
 
   Statement* find(std::string_view text) {
     const auto found = statements_.find({schema_, std::string(text)});
     return found == statements_.end() ? nullptr : &found->second;
   }
 
-  // free lets go of a statement that makes room.
+  // Lets go of the other schemas' statements (free) when the cache is full: called before a
+  // statement is prepared, so that the new one's cursor is never one too many.
   template <typename Free>
-  Statement& add(std::string_view text, Statement statement, Free free) {
-    if (statements_.size() >= max_statements_) {
-      for (auto kept = statements_.begin(); kept != statements_.end();) {
-        if (kept->first.first == schema_) {
-          ++kept;
-        } else {
-          free(kept->second);
-          kept = statements_.erase(kept);
-        }
+  void make_room(Free free) {
+    if (statements_.size() < max_statements_) return;
+    for (auto kept = statements_.begin(); kept != statements_.end();) {
+      if (kept->first.first == schema_) {
+        ++kept;
+      } else {
+        free(kept->second);
+        kept = statements_.erase(kept);
       }
     }
+  }
+
+  template <typename Free>
+  Statement& add(std::string_view text, Statement statement, Free free) {
+    make_room(free);
     return statements_.insert_or_assign({schema_, std::string(text)}, std::move(statement))
         .first->second;
   }
@@ -112,7 +126,8 @@ struct OdbcDiagnostic {
 
 // A failed connection attempt (the product is not known yet). An ORA number in the message
 // (Oracle's driver reports "ORA-01017: ...") is taken as it is; otherwise the SQLSTATE and, for
-// a driver over libpq, the message tell.
+// a driver over libpq, the message tell. A driver of the other width (IM014, or IM003 with
+// system error 193) is kArchitectureMismatch.
 std::int32_t odbc_connect_status(const OdbcDiagnostic& diagnostic);
 
 // A failed statement on a connection to dialect's product: Oracle's native error number is
@@ -123,5 +138,32 @@ std::int32_t odbc_statement_status(Dialect dialect, const OdbcDiagnostic& diagno
 // True when the diagnostic says that the session is gone with its transaction, so that no later
 // statement and no commit can succeed on it.
 bool is_lost_session(Dialect dialect, const OdbcDiagnostic& diagnostic);
+
+// The status of a failed call from all its diagnostic records: the first that is not a summary
+// (ORA-24381); kInternalError without any.
+std::int32_t odbc_statement_status(Dialect dialect, const std::vector<OdbcDiagnostic>& records);
+
+// What a failed parameter array of inserts says of its rows. states: each row's entry of the
+// parameter status array; records: every diagnostic record of the call with the row it names
+// (SQL_DIAG_ROW_NUMBER, from 1; 0 or less when it names none).
+//   kLost        a record says the session is gone;
+//   kHintRefused a record refuses the duplicate-absorbing hint (hint_refusal its status);
+//   kTied        every failed row has a record of its own that names it: rows holds each
+//                failed row (from 0) with its own status; the other rows ran or did not run;
+//   kUntied      anything else (a failed row without its record, an error for a row said to be
+//                done, a row whose outcome the driver does not know, no failed row at all).
+// A summary (ORA-24381), a warning and a record that names no row never become a row's status.
+enum class ArrayRowState { kDone, kFailed, kNotRun, kUnknown };
+struct ArrayRecord {
+  OdbcDiagnostic diagnostic;
+  std::int64_t row = 0;
+};
+struct ArrayFailure {
+  enum class Kind { kTied, kUntied, kHintRefused, kLost } kind = Kind::kUntied;
+  std::vector<std::pair<std::size_t, std::int32_t>> rows;
+  std::int32_t hint_refusal = 0;
+};
+ArrayFailure judge_array_failure(Dialect dialect, const std::vector<ArrayRowState>& states,
+                                 const std::vector<ArrayRecord>& records);
 
 }  // namespace zarvelt::db

@@ -122,7 +122,15 @@ TEST(OracleTextsTest, EveryOracleTextParsesAndNamesTheOracleTables) {
   read_back_access_null_column(session, "T01", 1);
   read_back_event(session, "T01", 1, text, text);
   count_rows_of_terminal(session, "T01", number);
-  ASSERT_EQ(texts.size(), 16u);
+  std::vector<BadgeSample> badges;
+  sample_valid_badges(session, "20240305", 1, badges);
+  // The catalogue: Oracle's data dictionary.
+  std::vector<TableShape> tables;
+  const std::string names[] = {"KVS402ZPK"};
+  read_table_shapes(session, true, names, tables);
+  read_character_set(session, text);
+  read_open_cursor_limit(session, number);
+  ASSERT_EQ(texts.size(), 21u);
 
   const std::filesystem::path directory = testing::make_temp_dir();
   const auto write = [&directory](const std::string& name, const std::vector<std::string>& all) {
@@ -148,6 +156,8 @@ TEST(OracleTextsTest, EveryOracleTextParsesAndNamesTheOracleTables) {
       {1, "to_char(ASWGVO", "to_char(ASWNUM"},       // a date function given a text
       {7, "ZpkLes,ZpkUhr", "ZpkLes,ZpkDtm"},         // the hint's columns no unique key
       {8, "IGNORE_ROW_ON_DUPKEY", "IGNORE_ROWS_ON_DUPKEY"},  // a misspelled hint
+      {17, "CHAR_USED", "CHAR_USE"},                         // no such dictionary column
+      {18, "SYS.ALL_INDEXES", "SYS.ALL_INDEX"},              // no such dictionary view
   };
   std::vector<std::string> faulty;
   for (const auto& fault : kFaults) {

@@ -151,6 +151,8 @@ class PostgresConnection : public Connection {
     run_pipelined(statements, 0, statuses, nullptr);
   }
 
+  BatchRoute last_batch_route() const override { return {BatchRoute::Way::kTogether, true, ""}; }
+
   // The queries go in one round trip the same way.
   void run_queries(std::string_view text, std::span<const std::vector<OwnedValue>> inputs,
                    std::size_t max_rows, std::vector<std::int32_t>& statuses,

@@ -308,4 +308,13 @@ std::int32_t run_insert(Session& session, const InsertRow& row) {
   return status != kSuccess ? status : db::run_insert(session, insert);
 }
 
+std::int32_t run_insert_absorbing(Session& session, const InsertRow& row) {
+  BatchedInsert insert;
+  const std::int32_t status = prepare_insert(session, row, insert);
+  if (status != kSuccess) return status;
+  if (insert.absorbing_text.empty()) return kFeatureNotEnabled;
+  insert.text = insert.absorbing_text;
+  return db::run_insert(session, insert);
+}
+
 }  // namespace zarvelt::db

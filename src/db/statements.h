@@ -103,5 +103,10 @@ std::int32_t prepare_insert(Session& session, const InsertRow& row, BatchedInser
 
 // Runs the row's insert at once; its status.
 std::int32_t run_insert(Session& session, const InsertRow& row);
+// The same in the duplicate-absorbing form the batches send, run once on its own, for the
+// installation self-test: kSuccess when it stored the row or absorbed it as a duplicate; what
+// the database gives otherwise (kUniqueConstraint for a duplicate: the form is ignored);
+// kFeatureNotEnabled where the dialect has no such form.
+std::int32_t run_insert_absorbing(Session& session, const InsertRow& row);
 
 }  // namespace zarvelt::db

@@ -56,6 +56,9 @@ inline constexpr std::int32_t kIoError = -1115;                // ORA-01115 IO e
 inline constexpr std::int32_t kBlockCorrupted = -1578;         // ORA-01578
 inline constexpr std::int32_t kNotAllVariablesBound = -1008;   // ORA-01008
 inline constexpr std::int32_t kInternalError = -600;           // ORA-00600: anything unmapped
+// A parameter array with failed rows (ORA-24381 error(s) in array DML): a summary of the rows'
+// own errors, never the status of a booking or of the run.
+inline constexpr std::int32_t kArrayDmlErrors = -24381;
 // The duplicate-absorbing hint of the batch inserts refused (ORA-38911 to ORA-38917).
 inline constexpr std::int32_t kHintIndexInvalid = -38913;  // ORA-38913 no such unique index
 inline bool is_duplicate_hint_refused(std::int32_t status) {
@@ -72,6 +75,12 @@ inline constexpr std::int32_t kStartingUp = -1033;           // ORA-01033 startu
 inline constexpr std::int32_t kShuttingDown = -1089;         // ORA-01089 shutdown in progress
 inline constexpr std::int32_t kFeatureNotEnabled = -439;     // ORA-00439 (a database product
                                                              // without statement texts here)
+// The ODBC driver (or the Oracle client under it) is of another width than the program, 32-bit
+// against 64-bit: the Windows driver manager refuses the connect with SQLSTATE IM014, or fails to
+// load a driver whose client is of the other width (IM003, system error 193). Oracle's own
+// client calls parts of the other width it cannot load ORA-12557 (protocol adapter not
+// loadable), so that number stands for all three.
+inline constexpr std::int32_t kArchitectureMismatch = -12557;  // ORA-12557
 
 // The session is gone.
 inline constexpr std::int32_t kNotConnected = -3114;      // ORA-03114
@@ -88,10 +97,11 @@ inline constexpr std::int32_t kConnectionClosed = -3135;  // ORA-03135
 enum class StatusScope { kBooking, kRun, kSessionLost };
 StatusScope status_scope(std::int32_t status);
 
-// True when the status says the session is gone: every later statement fails at once and the
-// run's transaction cannot be committed.
+// True when the status says the session is gone (any of the five above): every later statement
+// fails at once and the run's transaction cannot be committed.
 inline bool is_session_lost(std::int32_t status) {
-  return status == kConnectionLost || status == kNotConnected;
+  return status == kConnectionLost || status == kNotConnected || status == kNotLoggedOn ||
+         status == kSessionKilled || status == kConnectionClosed;
 }
 
 }  // namespace zarvelt::db

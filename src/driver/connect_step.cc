@@ -15,10 +15,15 @@ namespace {
 // Followed by the status of the connection step.
 constexpr std::string_view kConnectionFailed = "\n\nDatenbankverbindung fehlgeschlagen, Fehler: ";
 
+// The program's width in bits: a 64-bit program loads only a 64-bit ODBC driver and Oracle
+// client, a 32-bit one only 32-bit ones. The Windows package has each build in its own folder.
+constexpr int kProgramBits = static_cast<int>(sizeof(void*) * 8);
+constexpr int kOtherBits = kProgramBits == 64 ? 32 : 64;
+
 }  // namespace
 
 std::int32_t connect_step(const std::string& config_path, const Reporter& reporter,
-                          db::SessionPtr& session, std::string* backend) {
+                          db::SessionPtr& session, std::string* backend, ConnectFunction connect) {
   ConfigLookup login = read_config_value("", "LOGIN", 0, config_path);
   ConfigLookup password = read_config_value("", "PASS", 0, config_path);
   ConfigLookup alias = read_config_value("", "NET8", 0, config_path);
@@ -32,7 +37,7 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
   // A NET8 value longer than its host variable is left empty, so that no alias is resolved.
   if (alias.value.size() > db::kMaxAliasLength) alias.value.clear();
   db::ConnectResult result =
-      db::connect(session, login.value, password.value, alias.value, db::kCentralSchema);
+      connect(session, login.value, password.value, alias.value, db::kCentralSchema);
   // The deciphered texts are wiped once the connection is made or has failed; the client
   // libraries' own copies are theirs.
   wipe(login.value);
@@ -50,6 +55,21 @@ std::int32_t connect_step(const std::string& config_path, const Reporter& report
 void report_connection_failure(const Reporter& reporter, std::int32_t status) {
   reporter.console("Datenbankverbindung fehlgeschlagen, Fehler: " + std::to_string(status) + "\n");
   reporter.log(std::string(kConnectionFailed) + std::to_string(status));
+  // The status alone would send an operator looking for a wrong password or alias.
+  if (status == db::kArchitectureMismatch) {
+    const std::string explanation = architecture_mismatch_text();
+    reporter.console(explanation + "\n");
+    reporter.log(explanation);
+  }
+}
+
+std::string architecture_mismatch_text() {
+  const std::string bits = std::to_string(kProgramBits) + "-Bit";
+  const std::string other = std::to_string(kOtherBits);
+  return "Treiber und Programm verschiedener Bitbreite (IM014): dieses Programm ist " + bits +
+         ", der Treiber der ODBC-Datenquelle und der Oracle-Client m\xFCssen ebenfalls " + bits +
+         " sein; die " + other + "-Bit-Programme liegen im Ordner win" + other +
+         " des Windows-Pakets";
 }
 
 }  // namespace zarvelt

@@ -1,4 +1,5 @@
-// The connection step leaves no plain password in memory, and the program cannot dump core.
+// The connection step leaves no plain password in memory and names a driver of the other width;
+// the program cannot dump core.
 #include "driver/connect_step.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,8 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "config_tool/config_writer.h"
 #include "db/statements.h"
@@ -24,7 +27,7 @@ namespace {
 
 // The memory scan means nothing under AddressSanitizer: its quarantine and its own stack frames
 // keep bytes the program no longer has.
-#ifndef __SANITIZE_ADDRESS__
+#ifndef ZARVELT_SANITIZED
 constexpr unsigned char kMask = 0x5A;
 
 // Counts the places in the process's readable memory that hold the masked text unmasked. The
@@ -97,6 +100,62 @@ TEST(ConnectStepTest, LeavesNoPlainPasswordInMemory) {
   std::filesystem::remove_all(directory);
 }
 #endif
+
+// A connect refused for a driver of the other width says so, in every mode and in the log,
+// beside the status line that every other failure gets alone.
+db::ConnectResult fake_connect_result;
+db::ConnectResult fake_connect(db::SessionPtr&, std::string_view, std::string_view,
+                               std::string_view, std::string_view) {
+  return fake_connect_result;
+}
+
+TEST(ConnectStepTest, DriverOfTheOtherWidthIsNamedAsSuch) {
+  const std::filesystem::path directory = testing::make_temp_dir();
+  const std::string config = (directory / "velmarion.ini").string();
+  ASSERT_TRUE(
+      write_config_values(config, {{"LOGIN", "u"}, {"PASS", "p"}, {"NET8", "VELMARION"}}).ok);
+  const std::string width = sizeof(void*) == 8 ? "64" : "32";
+  const std::string other = sizeof(void*) == 8 ? "32" : "64";
+  const std::string explanation =
+      "Treiber und Programm verschiedener Bitbreite (IM014): dieses Programm ist " + width +
+      "-Bit, der Treiber der ODBC-Datenquelle und der Oracle-Client m\xFCssen ebenfalls " + width +
+      "-Bit sein; die " + other + "-Bit-Programme liegen im Ordner win" + other +
+      " des Windows-Pakets";
+  EXPECT_EQ(architecture_mismatch_text(), explanation);
+  struct Case {
+    std::int32_t status;
+    std::string console;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {db::kArchitectureMismatch,
+       "Datenbankverbindung fehlgeschlagen, Fehler: -12557\n" + explanation + "\n",
+       {"\n\nDatenbankverbindung fehlgeschlagen, Fehler: -12557", explanation}},
+      {db::kCannotResolveAlias,
+       "Datenbankverbindung fehlgeschlagen, Fehler: -12154\n",
+       {"\n\nDatenbankverbindung fehlgeschlagen, Fehler: -12154"}},
+  };
+  for (const Case& c : cases) {
+    fake_connect_result = {c.status, "odbc", ""};
+    std::vector<Reporter::Held> held;
+    db::SessionPtr session;
+    EXPECT_EQ(
+        connect_step(config, Reporter().collecting_into(&held), session, nullptr, &fake_connect),
+        c.status);
+    std::string console;
+    std::vector<std::string> log;
+    for (const Reporter::Held& line : held) {
+      if (line.to == Reporter::Held::To::kConsole) {
+        console += line.text;
+      } else {
+        log.push_back(line.text);
+      }
+    }
+    EXPECT_EQ(console, c.console);
+    EXPECT_EQ(log, c.log);
+  }
+  std::filesystem::remove_all(directory);
+}
 
 TEST(CoreDumpTest, TheProgramCannotDumpCore) {
   EXPECT_EXIT(

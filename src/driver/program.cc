@@ -4,6 +4,7 @@
 // them in that order.
 #include "driver/program.h"
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -164,17 +165,16 @@ int Run::finish_run(RunContext& run, db::Session& session, const std::string& so
 
   // After the commit the database holds the run; an export that cannot be moved into place
   // keeps its staging file, the only copy of its records, and names it.
-  bool published = true;
-  for (ExportFile* target : exports) {
-    const std::string staging_path = target->staging_path();
-    if (!target->publish()) {
-      published = false;
-      report_failure(reporter, "Zieldatei " + target->path() +
+  const std::string staging_paths[] = {exports[0]->staging_path(), exports[1]->staging_path()};
+  const std::array<bool, 2> published = publish_exports(*exports[0], *exports[1]);
+  for (std::size_t i = 0; i < published.size(); ++i) {
+    if (!published[i]) {
+      report_failure(reporter, "Zieldatei " + exports[i]->path() +
                                    " konnte nicht ersetzt werden, die Daten stehen in " +
-                                   staging_path);
+                                   staging_paths[i]);
     }
   }
-  return published ? kExitCompleted : kExitExportFailed;
+  return published[0] && published[1] ? kExitCompleted : kExitExportFailed;
 }
 
 // Connects, logs the header, transfers, commits and publishes. Returns the exit status.

@@ -27,7 +27,7 @@ struct RunRecord {
   std::string backend;
   std::string reject_file;  // empty: none
   // The status with which the database refused the inserts' duplicate-absorbing form, after
-  // which they ran one by one; 0: not refused (and not in the record).
+  // which they ran in their plain form; 0: not refused (and not in the record).
   std::int32_t duplicate_hint_refused = 0;
 };
 

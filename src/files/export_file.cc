@@ -184,14 +184,35 @@ bool ExportFile::finish() {
 }
 
 bool ExportFile::publish() {
+  std::string directory;
+  if (!move_into_place(directory)) return false;
+  // The move is done and cannot be taken back; the directory sync makes it last. A failure
+  // there leaves the records in the target all the same.
+  if (!directory.empty()) file_system_->sync_directory(directory);
+  return true;
+}
+
+std::array<bool, 2> publish_exports(ExportFile& target1, ExportFile& target2) {
+  // The two moves back to back: nothing that could be interrupted stands between them.
+  std::string directory1;
+  std::string directory2;
+  const bool published1 = target1.move_into_place(directory1);
+  const bool published2 = target2.move_into_place(directory2);
+  if (!directory1.empty()) target1.file_system_->sync_directory(directory1);
+  if (!directory2.empty() && directory2 != directory1) {
+    target2.file_system_->sync_directory(directory2);
+  }
+  return {published1, published2};
+}
+
+bool ExportFile::move_into_place(std::string& directory_to_sync) {
+  directory_to_sync.clear();
   if (staging_path_.empty()) return !failed_;
   if (file_ != nullptr || failed_) return false;
   FileSystem& file_system = *file_system_;
   if (!in_place_) {
     if (!file_system.replace(staging_path_, destination_)) return false;
-    // The move is done and cannot be taken back; the directory sync makes it last. A failure
-    // there leaves the records in the target all the same.
-    file_system.sync_directory(directory_of(destination_));
+    directory_to_sync = directory_of(destination_);
     staging_path_.clear();
     return true;
   }

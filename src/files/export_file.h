@@ -14,10 +14,11 @@
 //             empty, whatever the run does.
 //   finished  finish(): flushed, synced to the disk and closed, before the commit; a failure
 //             anywhere since opening (failed()) keeps the run from committing.
-//   published publish(), after the commit only: the staging file is moved over the
-//             destination (the directory synced), or for an in-place target written through
-//             into it. The staging file is then gone. A publish that fails leaves the staging
-//             file, the only copy of its records, where staging_path() names it.
+//   published publish(), after the commit only (a run's two exports together through
+//             publish_exports()): the staging file is moved over the destination (the
+//             directory synced), or for an in-place target written through into it. The
+//             staging file is then gone. A publish that fails leaves the staging file, the
+//             only copy of its records, where staging_path() names it.
 //   discarded discard(), for a run that is not committed: the staging file is removed and the
 //             target keeps what it had (empty: it was emptied at opening).
 //   released  release() or the destructor: the lock is given up, after publishing or
@@ -27,6 +28,7 @@
 // The driver walks these steps in driver/program.cc (open_files, finish_run).
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -69,6 +71,13 @@ TargetsOpenResult export_open_targets(ExportFile& target1, const std::string& pa
                                       const std::string& source_path,
                                       FileSystem& file_system = real_file_system(),
                                       std::chrono::milliseconds lock_wait = kTargetLockWait);
+
+// Publishes a run's two finished exports as publish() does each, with the shortest window
+// between them: both moves back to back, then each directory that a move changed synced once.
+// A run killed between the two moves leaves target 1 published and target 2 empty, its
+// records in its staging file, until the same booking file is run again. Returns whether each
+// export is published.
+std::array<bool, 2> publish_exports(ExportFile& target1, ExportFile& target2);
 
 class ExportFile {
  public:
@@ -130,6 +139,11 @@ class ExportFile {
   friend TargetsOpenResult export_open_targets(ExportFile&, const std::string&, ExportFile&,
                                                const std::string&, const std::string&, FileSystem&,
                                                std::chrono::milliseconds);
+  friend std::array<bool, 2> publish_exports(ExportFile&, ExportFile&);
+
+  // publish() without the directory sync: the directory a move changed goes into
+  // directory_to_sync (left empty when nothing was moved).
+  bool move_into_place(std::string& directory_to_sync);
 
   void reset(const std::string& path, FileSystem& file_system);
   bool open_target(const std::string& path, FileSystem& file_system);

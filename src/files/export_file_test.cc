@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -88,6 +89,40 @@ TEST_F(StagedExportTest, TargetStaysEmptyUntilPublished) {
   EXPECT_EQ(file_system.calls(FileOp::kSync, installation.working_dir().string()), 2);
   out.discard();  // after publishing there is nothing left to discard
   EXPECT_EQ(testing::read_file(at("export.txt")), "record\n");
+}
+
+// A run's two exports: both moved, then their directory synced once; a move that fails keeps
+// its staging file and does not hold back the other.
+TEST_F(StagedExportTest, BothExportsMovedThenTheirDirectorySyncedOnce) {
+  for (const bool first_move_fails : {false, true}) {
+    SCOPED_TRACE(first_move_fails ? "the first move fails" : "both moves succeed");
+    file_system.clear();
+    const int syncs_before = file_system.calls(FileOp::kSync, installation.working_dir().string());
+    if (first_move_fails) file_system.fail(FileOp::kReplace, "one.txt.1.");
+    ExportFile one;
+    ExportFile two;
+    ASSERT_TRUE(open(one, "one.txt"));
+    ASSERT_TRUE(two.open_staged(at("two.txt"), "2", file_system));
+    EXPECT_TRUE(one.write("1\n"));
+    EXPECT_TRUE(two.write("2\n"));
+    ASSERT_TRUE(one.finish());
+    ASSERT_TRUE(two.finish());
+    const std::string staging_one = one.staging_path();
+    EXPECT_EQ(publish_exports(one, two), (std::array<bool, 2>{!first_move_fails, true}));
+    EXPECT_EQ(testing::read_file(at("one.txt")), first_move_fails ? "" : "1\n");
+    EXPECT_EQ(testing::read_file(at("two.txt")), "2\n");
+    // The staging files' syncs before the moves, the directory's once after both.
+    EXPECT_EQ(file_system.calls(FileOp::kSync, installation.working_dir().string()),
+              syncs_before + 3);
+    if (first_move_fails) {
+      EXPECT_EQ(testing::read_file(staging_one), "1\n");
+    }
+    one.discard();
+    one.release();
+    two.release();
+    fs::remove(at("one.txt"));
+    fs::remove(at("two.txt"));
+  }
 }
 
 TEST_F(StagedExportTest, DiscardLeavesTheTargetEmptyAndNoStagingFile) {

@@ -22,7 +22,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: zarvelt_admin init <root> [sqlite|postgresql]\n"
+    "usage: zarvelt_admin init <root> [sqlite|postgresql|odbc]\n"
     "       zarvelt_admin create sqlite <directory> [--replace] <CLIENT_SCHEMA>...\n"
     "       zarvelt_admin create postgresql <conninfo> [--replace] <CLIENT_SCHEMA>...\n"
     "       zarvelt_admin load sqlite <directory> <csv directory>\n"
@@ -34,8 +34,10 @@ constexpr const char* kHelp =
     "\n"
     "init    Lays out an installation below <root>: Files/ (configuration), Velmarion_php/log/\n"
     "        (transfer log), Transfer/work/ (a working directory two levels below the root)\n"
-    "        and, for SQLite (the default), db/ for the database files; then says what to do\n"
-    "        next. Directories that exist are kept as they are.\n"
+    "        and, for SQLite (the default where this build has it), db/ for the database\n"
+    "        files; then says what to do next. odbc (the default of a build without SQLite,\n"
+    "        such as the Windows build) is a database reached through an ODBC data source,\n"
+    "        Oracle above all. Directories that exist are kept as they are.\n"
     "create  SQLite: writes <directory>/KVSYSTEM.db (central schema) and <SCHEMA>.db per client\n"
     "        schema (names upper-cased); NET8 is then \"sqlite3:<directory>/KVSYSTEM.db\".\n"
     "        PostgreSQL: creates the schema kvsystem and one schema per client (lower-cased)\n"
@@ -61,17 +63,46 @@ constexpr const char* kHelp =
     "selftest\n"
     "        Run in an installation's working directory, as zarvelt is: connects with\n"
     "        ../../Files/velmarion.ini like a run, and checks with the program's own statements,\n"
-    "        in one transaction that it never commits, what the transfer relies on: the\n"
-    "        statuses 0, -1, 1403 and -1405, the server time, the date conversions and the\n"
-    "        refusal of a day that is none, the duplicate handling of batched inserts, what an\n"
-    "        ODBC driver says about parameter arrays, the switch to each client schema that\n"
-    "        KVSYSTEM.KVS112MND names with the lookups after it, the Windows-1252 round trip\n"
-    "        of 0xFC, and that a new session finds none of its rows. It writes only rows of\n"
-    "        terminal ZARVELT-SELFTEST into KVS402ZPK and O2009BUCHPROT, reads master data and\n"
-    "        runs no DDL. One line per check: \"ok\", or what differs and what the program does\n"
-    "        about it. The first command of a new installation (Oracle above all).\n"
+    "        in one transaction that it never commits, what the transfer relies on: each\n"
+    "        schema's tables as the database's catalogue declares them, against the scripts\n"
+    "        of sql/<backend>/, a badge valid today looked up, the statuses 0, -1, 1403 and\n"
+    "        -1405, the server time and its offset from this machine's clock, the date\n"
+    "        conversions and the refusal of a day that is none, the duplicate handling of\n"
+    "        batched inserts, what an ODBC driver says about parameter arrays, Oracle's\n"
+    "        OPEN_CURSORS, the switch to each client schema that KVSYSTEM.KVS112MND names\n"
+    "        with the lookups after it, the database character set and the Windows-1252\n"
+    "        round trip of 0xFC, and that a new session finds none of its rows. It writes\n"
+    "        only rows of terminal ZARVELT-SELFTEST into KVS402ZPK and O2009BUCHPROT, reads\n"
+    "        master data and the catalogue and runs no DDL. One line per check: \"ok\", or\n"
+    "        what differs and what the program does about it. The first command of a new\n"
+    "        installation (Oracle above all).\n"
     "Exit status: 0 done (selftest: every check holds), 1 refused (message names file and line;\n"
     "selftest: a check does not hold), 2 usage error.\n";
+
+// The usage, with what this build leaves out: create and load need SQLite or libpq, which the
+// Windows build (ODBC only) does not have.
+std::string usage() {
+  std::string missing;
+#if !ZARVELT_WITH_SQLITE
+  missing = "SQLite";
+#endif
+#if !ZARVELT_WITH_POSTGRESQL
+  missing += missing.empty() ? "PostgreSQL" : " and PostgreSQL";
+#endif
+  if (missing.empty()) return kUsage;
+  return std::string(kUsage) + "Not in this build: create and load for " + missing +
+         " (Linux builds only). An Oracle database gets its schemas from sql/oracle/*.sql and\n"
+         "its master data through Oracle's own tools.\n";
+}
+
+// The backend init lays out for when none is named.
+const char* default_init_backend() {
+#if ZARVELT_WITH_SQLITE
+  return "sqlite";
+#else
+  return "odbc";
+#endif
+}
 
 constexpr const char* kCentralSchema = "KVSYSTEM";
 
@@ -122,21 +153,6 @@ std::vector<std::string> split_sql_script(const std::string& script) {
   }
   if (statement.find_first_not_of(" \t\r\n") != std::string::npos) statements.push_back(statement);
   return statements;
-}
-
-// The sql/ directory: ZARVELT_SQL_DIR, else beside the build or install directory of this tool.
-std::string find_sql_directory() {
-  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
-    return given;
-  }
-  std::error_code failure;
-  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
-  if (failure) return "sql";
-  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
-                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
-    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
-  }
-  return "sql";
 }
 
 struct Ddl {
@@ -400,6 +416,7 @@ struct AdminBackend {
   db::ConnectFunction connect;  // null: not in this build
   // init lays out db/ for its database files
   bool files_in_db_directory;
+  // create and load: null where the database's own tools set it up
   bool (*create)(const std::string& place, const std::vector<std::string>& client_schemas,
                  bool replace, std::ostream& out, std::string& error);
   bool (*load)(const std::string& place, const std::vector<TableLoad>& loads, std::string& error);
@@ -413,6 +430,8 @@ constexpr AdminBackend kAdminBackends[] = {
      "sqlite3:../../db/KVSYSTEM.db"},
     {"postgresql", "PostgreSQL", kConnectPostgresql, false, postgres_create, postgres_load,
      "<conninfo>", "postgresql:<conninfo>"},
+    // Oracle through its ODBC driver: its schemas and master data come with Oracle's own tools.
+    {"odbc", "ODBC", nullptr, false, nullptr, nullptr, "", "<data source name>"},
 };
 
 const AdminBackend* admin_backend(std::string_view name) {
@@ -443,16 +462,22 @@ bool init_installation(const std::string& root, const AdminBackend& backend, std
   }
   out << "Installation laid out in " << base.string() << ":\n";
   for (const auto& [directory, use] : directories) {
-    const std::string name = directory.lexically_relative(base).string() + "/";
+    const std::string name = directory.lexically_relative(base).string() +
+                             static_cast<char>(fs::path::preferred_separator);
     out << "  " << name << std::string(name.size() < 20 ? 20 - name.size() : 1, ' ') << use << "\n";
   }
   const std::string files = (base / "Files" / "velmarion.ini").string();
   const std::string place =
       backend.place == "{db}" ? (base / "db").string() : std::string(backend.place);
-  out << "Next:\n"
-      << "  zarvelt_admin create " << backend.name << " " << place << " <CLIENT_SCHEMA>...\n"
-      << "  zarvelt_admin load " << backend.name << " " << place << " <csv directory>\n"
-      << "  zarvelt_config write " << files << " LOGIN=<user> PASS=<password> NET8=" << backend.net8
+  out << "Next:\n";
+  if (backend.create != nullptr) {
+    out << "  zarvelt_admin create " << backend.name << " " << place << " <CLIENT_SCHEMA>...\n"
+        << "  zarvelt_admin load " << backend.name << " " << place << " <csv directory>\n";
+  } else {
+    out << "  the schemas: sql/oracle/central.sql and client.sql, master data with Oracle's tools\n"
+        << "  an ODBC data source for the database, its driver of this program's width\n";
+  }
+  out << "  zarvelt_config write " << files << " LOGIN=<user> PASS=<password> NET8=" << backend.net8
       << "\n";
   out << "  cd " << (base / "Transfer" / "work").string()
       << " && zarvelt_admin selftest && zarvelt <terminal> <source file> <target file 1> "
@@ -461,7 +486,7 @@ bool init_installation(const std::string& root, const AdminBackend& backend, std
 }
 
 int usage_error(std::ostream& err, const std::string& message) {
-  err << "zarvelt_admin: " << message << "\n" << kUsage;
+  err << "zarvelt_admin: " << message << "\n" << usage();
   return kAdminUsageError;
 }
 
@@ -472,18 +497,32 @@ int fail(std::ostream& err, const std::string& message) {
 
 }  // namespace
 
+std::string find_sql_directory() {
+  if (const char* given = std::getenv("ZARVELT_SQL_DIR"); given != nullptr && *given != '\0') {
+    return given;
+  }
+  std::error_code failure;
+  const fs::path program = fs::read_symlink("/proc/self/exe", failure);
+  if (failure) return "sql";
+  for (const fs::path& candidate : {program.parent_path() / ".." / "sql",
+                                    program.parent_path() / ".." / "share" / "zarvelt" / "sql"}) {
+    if (fs::is_directory(candidate, failure)) return candidate.lexically_normal().string();
+  }
+  return "sql";
+}
+
 int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
                    std::ostream& err) {
   if (arguments.empty()) return usage_error(err, "no command");
   const std::string& command = arguments[0];
   if (command == "--help") {
-    out << kUsage << kHelp;
+    out << usage() << kHelp;
     return kAdminSuccess;
   }
   std::string error;
   if (command == "init") {
     const AdminBackend* backend =
-        arguments.size() == 2 ? &kAdminBackends[0]
+        arguments.size() == 2 ? admin_backend(default_init_backend())
                               : (arguments.size() == 3 ? admin_backend(arguments[2]) : nullptr);
     if (backend == nullptr) {
       return usage_error(err, "init takes a directory and optionally a backend");
@@ -500,7 +539,7 @@ int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out,
   if (arguments.size() < 3) return usage_error(err, command + " needs a backend and a place");
   const AdminBackend* backend = admin_backend(arguments[1]);
   const std::string& place = arguments[2];
-  if (backend == nullptr) {
+  if (backend == nullptr || backend->create == nullptr) {
     return usage_error(err, "backend is sqlite or postgresql, not \"" + arguments[1] + "\"");
   }
   if (backend->connect == nullptr) {

@@ -20,4 +20,8 @@ inline constexpr int kAdminUsageError = 2;
 // Returns the exit status.
 int run_admin_tool(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err);
 
+// The directory of the DDL scripts (sql/<backend>/*.sql): ZARVELT_SQL_DIR, else beside the
+// tool's build or install directory, else "sql".
+std::string find_sql_directory();
+
 }  // namespace zarvelt::admin

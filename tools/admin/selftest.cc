@@ -1,16 +1,21 @@
 // The self-test's checks, in the order a run meets what they check: the connection, the server
-// time, the statuses, the dates, the batched inserts, the client schemas, the encoding, the
-// transaction across failed statements, and the rollback of a session ended without a commit.
+// time, the installation's tables as its catalogue declares them, an existing badge looked up,
+// the statuses, the dates, the batched inserts, the open cursors, the client schemas, the
+// encoding, the transaction across failed statements, and the rollback of a session ended
+// without a commit.
 #include "admin/selftest.h"
 
 #include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "admin/admin_tool.h"
+#include "admin/installation_tables.h"
+#include "admin/master_data.h"
 #include "admin/probes.h"
 #include "db/session.h"
 #include "db/statements.h"
@@ -33,19 +38,6 @@ constexpr std::string_view kEncodedBadge = "SELFTEST M\xFCller";
 constexpr std::size_t kCodesPerTable = 8;
 
 std::string status_text(std::int32_t status) { return "status " + std::to_string(status); }
-
-// What a run does when a statement gives status where it expected another.
-std::string consequence(std::int32_t status) {
-  switch (db::status_scope(status)) {
-    case db::StatusScope::kBooking:
-      return "the program refuses that booking alone and goes on";
-    case db::StatusScope::kRun:
-      return "the program ends the run there (exit status 75, nothing committed)";
-    case db::StatusScope::kSessionLost:
-      break;
-  }
-  return "the session counts as lost: the run ends (exit status 75, nothing committed)";
-}
 
 std::string hex_bytes(std::string_view text) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -70,6 +62,32 @@ bool is_server_time(const std::string& text) {
   const auto number = [&](std::size_t at) { return std::stoi(text.substr(at, 2)); };
   return number(0) >= 1 && number(0) <= 31 && number(3) >= 1 && number(3) <= 12 &&
          number(11) <= 23 && number(14) <= 59 && number(17) <= 59;
+}
+
+// The local clock's date as a terminal writes it into a booking line (yyyymmdd), and the
+// seconds by which a server time dd.mm.yyyy hh24:mi:ss is ahead of the local clock at now.
+std::string local_date() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  char date[9];
+  std::strftime(date, sizeof date, "%Y%m%d", &local);
+  return date;
+}
+long long seconds_ahead(const std::string& server_time, std::time_t now) {
+  std::tm moment{};
+  moment.tm_mday = std::stoi(server_time.substr(0, 2));
+  moment.tm_mon = std::stoi(server_time.substr(3, 2)) - 1;
+  moment.tm_year = std::stoi(server_time.substr(6, 4)) - 1900;
+  moment.tm_hour = std::stoi(server_time.substr(11, 2));
+  moment.tm_min = std::stoi(server_time.substr(14, 2));
+  moment.tm_sec = std::stoi(server_time.substr(17, 2));
+  moment.tm_isdst = -1;
+  return static_cast<long long>(std::difftime(std::mktime(&moment), now));
 }
 
 // An access row of the self-test's terminal, as the program's access booking builds it.
@@ -104,10 +122,14 @@ class SelfTest {
   int run() {
     if (!connect()) return kAdminFailure;
     check_server_time();
+    check_tables();
+    check_badge_lookup();
     check_statuses();
     check_dates();
     check_batched_inserts();
+    check_absorbing_form();
     check_parameter_arrays();
+    check_open_cursors();
     check_client_schemas();
     check_encoding();
     check_failed_statements();
@@ -144,14 +166,20 @@ class SelfTest {
                                 ": every run ends with exit status 75 and transfers nothing");
       return false;
     }
+    oracle_ = database_product(*session_) == "Oracle";
+    const std::int32_t read = read_character_set(*session_, character_set_);
+    if (read != db::kSuccess) character_set_ = "not read (" + status_text(read) + ")";
     ok("connection", backend + ", " + std::string(database_product(*session_)) +
                          ", session schema " + db::session_schema(*session_));
     return true;
   }
 
+  // The server's time, and how far it is from this machine's clock: SYSDATE goes into each
+  // access row (ZpkDat) and the run's log header.
   void check_server_time() {
     std::string time;
     const std::int32_t status = db::read_server_time(*session_, time);
+    const std::time_t now = std::time(nullptr);
     if (status != db::kSuccess) {
       differs("server time", status_text(status) +
                                  ": the program takes the session for a failed connection "
@@ -161,8 +189,112 @@ class SelfTest {
                                  "\" is not dd.mm.yyyy hh24:mi:ss: the transfer log's header "
                                  "line carries it as it is");
     } else {
-      ok("server time", time);
+      const long long ahead = seconds_ahead(time, now);
+      const long long apart = ahead < 0 ? -ahead : ahead;
+      // The server's time has whole seconds: a second either way is the same moment.
+      ok("server time", time + (apart <= 1 ? ", as this machine's clock"
+                                           : ", " + std::to_string(apart) + " s " +
+                                                 (ahead > 0 ? "ahead of" : "behind") +
+                                                 " this machine's clock: the access rows' "
+                                                 "ZpkDat and the log header carry the server's"));
     }
+  }
+
+  // The installation's tables as the database's catalogue declares them, schema by schema,
+  // against sql/<backend>/*.sql; then the session back in its home schema, as a run has it.
+  void check_tables() {
+    const std::string directory(script_directory(*session_));
+    std::vector<TableShape> reference[2];  // central, client
+    const char* const kScripts[] = {"central.sql", "client.sql"};
+    std::string scripts[2];
+    for (int i = 0; i < 2; ++i) {
+      scripts[i] = "sql/" + directory + "/" + kScripts[i];
+      const std::string path = find_sql_directory() + "/" + directory + "/" + kScripts[i];
+      std::string text;
+      if (!read_text_file(path, text)) {
+        return differs("tables", path +
+                                     " cannot be read (set ZARVELT_SQL_DIR to the sql "
+                                     "directory): the installation's tables are not compared");
+      }
+      reference[i] = tables_of_script(*session_, text);
+    }
+    const TableFacts facts[] = {{oracle_, character_set_, scripts[0]},
+                                {oracle_, character_set_, scripts[1]}};
+    compare_schema(db::home_schema(*session_), true, reference[0], facts[0]);
+    std::vector<std::string> schemas;
+    if (read_client_schemas(*session_, schemas) != db::kSuccess) return;
+    for (const std::string& schema : schemas) {
+      // A schema that cannot be switched to is named by its line "client schema".
+      if (db::switch_schema(*session_, schema) != db::kSuccess) continue;
+      compare_schema(schema, false, reference[1], facts[1]);
+    }
+    db::switch_schema(*session_, db::home_schema(*session_));
+  }
+
+  void compare_schema(const std::string& schema, bool central,
+                      const std::vector<TableShape>& reference, const TableFacts& facts) {
+    std::vector<std::string> names;
+    for (const TableShape& table : reference) names.push_back(table.name);
+    std::vector<TableShape> installed;
+    const std::string check = "tables " + schema;
+    const std::int32_t status = read_table_shapes(*session_, central, names, installed);
+    if (status != db::kSuccess) {
+      return differs(check, "reading the catalogue gives " + status_text(status) +
+                                ": the tables are not compared");
+    }
+    std::string refusing;
+    std::string notes;
+    for (const TableFinding& finding : compare_tables(reference, installed, facts)) {
+      std::string& list = finding.refuses ? refusing : notes;
+      list += (list.empty() ? "" : "; ") + finding.text;
+    }
+    if (!refusing.empty()) {
+      return differs(check, refusing + (notes.empty() ? "" : "; " + notes));
+    }
+    ok(check, std::to_string(reference.size()) + " tables as " + facts.reference + " has them" +
+                  (notes.empty() ? "" : ", but: " + notes));
+  }
+
+  // One badge that KVSYSTEM.KVS301ASW holds valid today, found by the program's lookup as a
+  // booking line of today would carry it (trailing blanks and tabs removed).
+  void check_badge_lookup() {
+    const std::string today = local_date();
+    std::vector<BadgeSample> badges;
+    const std::int32_t read = sample_valid_badges(*session_, today, 1, badges);
+    if (read != db::kSuccess) {
+      return differs("badge lookup", "reading KVSYSTEM.KVS301ASW gives " + status_text(read) +
+                                         ": " + consequence(read));
+    }
+    if (badges.empty()) {
+      return ok("badge lookup", "no badge of KVSYSTEM.KVS301ASW is valid today (" + today +
+                                    "): every time booking is refused until one is");
+    }
+    const BadgeSample& held = badges.front();
+    std::string badge = held.badge;
+    badge.erase(badge.find_last_not_of(" \t") + 1);
+    std::string personnel_number;
+    std::string client_schema;
+    const std::int32_t status =
+        db::lookup_badge(*session_, badge, today, personnel_number, client_schema);
+    const std::string which = "badge \"" + badge + "\", valid today (" + today + ")";
+    if ((status == db::kSuccess || status == db::kNullFetched) &&
+        personnel_number == held.personnel_number && client_schema == held.client_schema) {
+      return ok("badge lookup", which + ": personnel number \"" + personnel_number +
+                                    "\", client schema \"" + client_schema + "\"");
+    }
+    if (status == db::kSuccess || status == db::kNullFetched) {
+      return differs("badge lookup", which + ", is found with personnel number \"" +
+                                         personnel_number + "\" and client schema \"" +
+                                         client_schema + "\" where the tables hold \"" +
+                                         held.personnel_number + "\" and \"" + held.client_schema +
+                                         "\": the program exports its time bookings with those");
+    }
+    differs("badge lookup",
+            which + ", gives " + status_text(status) + " in the program's lookup: " +
+                (status == db::kNoRow || db::status_scope(status) == db::StatusScope::kBooking
+                     ? "every time booking of it is refused (\"Schema/Personalnr. nicht "
+                       "gefunden :\")"
+                     : consequence(status)));
   }
 
   // 0 and -1 by the access insert, 1403 by the badge lookup, -1405 by a NULL column.
@@ -289,22 +421,56 @@ class SelfTest {
                   (answer.status ? std::to_string(*answer.status) : std::string("no answer"));
       if (answer.status == db::kSuccess) ++rows_;
     }
-    const std::string how = together
-                                ? "sent together in batches of up to " + std::to_string(batch_size)
-                                : "this backend or batch size runs each insert on its own";
-    const std::int32_t refusal = db::duplicate_hint_refusal(*session_);
-    if (refusal != db::kSuccess) {
-      differs("duplicate-absorbing insert",
-              "the database refuses the batch form with " + status_text(refusal) +
-                  ": every later batch of a run goes one insert at a time (statuses exact, "
-                  "slower), and the run record says duplicate_hint_refused");
-    } else if (statuses != "0, -1, 0") {
+    route_ = last_batch_route(*session_, batch_size);
+    const std::string batches = " in batches of up to " + std::to_string(batch_size);
+    std::string how = route_.way == db::BatchRoute::Way::kArrays ? "as parameter arrays" + batches
+                      : route_.way == db::BatchRoute::Way::kTogether ? "sent together" + batches
+                                                                     : "each insert on its own";
+    if (route_.way != db::BatchRoute::Way::kOneByOne) {
+      how += route_.absorbing ? ", in the duplicate-absorbing form" : ", in the plain form";
+    }
+    if (!route_.why.empty()) {
+      how += (route_.way == db::BatchRoute::Way::kOneByOne ? ", as " : "; ") + route_.why;
+    }
+    // A refusal of the form itself is the next line's.
+    if (statuses != "0, -1, 0") {
       differs("duplicate-absorbing insert", "a row, its duplicate and another row give " +
                                                 statuses + " instead of 0, -1, 0 (" + how +
                                                 "): the bookings of a batch get others' "
                                                 "statuses");
     } else {
-      ok("duplicate-absorbing insert", how + ": 0, -1, 0");
+      ok("duplicate-absorbing insert", "0, -1, 0, " + how);
+    }
+  }
+
+  // The duplicate-absorbing form alone on the row "status 0" stored: a database that honours
+  // it stores nothing and raises no error.
+  void check_absorbing_form() {
+    const db::InsertRow stored = probe_access(1, "20260301123456");
+    db::AccessReadBack row;
+    // Without that row the line "status 0" has said why.
+    if (read_back_access(*session_, kSelfTestTerminal, 1, row) != db::kSuccess) return;
+    std::int32_t before = 0;
+    std::int32_t after = 0;
+    count_rows_of_terminal(*session_, kSelfTestTerminal, before);
+    const std::int32_t status = db::run_insert_absorbing(*session_, stored);
+    if (status == db::kFeatureNotEnabled) return;  // no such form: each insert on its own
+    count_rows_of_terminal(*session_, kSelfTestTerminal, after);
+    rows_ += after - before;
+    // Why the program's batches go in the plain form here, if they do.
+    std::string not_sent;
+    if (!route_.absorbing) {
+      not_sent = parameter_arrays(*session_) == db::ParameterArrays::kTotal
+                     ? "the driver gives one count per array, which tells no absorbed duplicate"
+                 : route_.way == db::BatchRoute::Way::kOneByOne ? "each insert goes on its own"
+                                                                : route_.why;
+    }
+    const AbsorbingFormVerdict verdict =
+        judge_absorbing_form(status, after - before, oracle_, not_sent);
+    if (verdict.holds) {
+      ok("duplicate-absorbing form", verdict.text);
+    } else {
+      differs("duplicate-absorbing form", verdict.text);
     }
   }
 
@@ -316,13 +482,40 @@ class SelfTest {
         return ok("parameter arrays", "the driver counts each row: a duplicate is told by its row");
       case db::ParameterArrays::kTotal:
         return ok("parameter arrays",
-                  "the driver gives one count per array: an array with a duplicate or a failed "
-                  "row runs again one insert at a time");
+                  "the driver gives one count per array: the batches go without the "
+                  "duplicate-absorbing hint, a duplicate or failed row is told by its own "
+                  "error or the array runs again one insert at a time");
       case db::ParameterArrays::kNone:
         break;
     }
     ok("parameter arrays",
        "the driver takes none: every insert and lookup is a round trip of its own");
+  }
+
+  // Oracle's limit of open cursors against the statements the program keeps open: past it every
+  // new statement fails with ORA-01000.
+  void check_open_cursors() {
+    if (!oracle_) return;
+    const std::size_t bound = open_statement_bound(*session_);
+    const std::string kept = std::to_string(bound) + " (2 x " + std::to_string((bound - 1) / 2) +
+                             " prepared statements and one for control statements)";
+    std::int32_t limit = 0;
+    const std::int32_t status = read_open_cursor_limit(*session_, limit);
+    if (status != db::kSuccess) {
+      // Reading V$PARAMETER takes a right the program does not need.
+      out_ << "open cursors: not read (" << status_text(status)
+           << " from SYS.V_$PARAMETER): Oracle's default OPEN_CURSORS of 50 holds the program's "
+           << kept << "; ask the database administrator whether it was lowered\n";
+      return;
+    }
+    if (static_cast<std::size_t>(limit) < bound) {
+      return differs("open cursors",
+                     "OPEN_CURSORS is " + std::to_string(limit) + ", below the program's " + kept +
+                         ": a run that keeps more statements open fails with status -1000 (" +
+                         consequence(-1000) + ")");
+    }
+    ok("open cursors", "OPEN_CURSORS " + std::to_string(limit) + ", the program keeps at most " +
+                           kept + " open; a statement cache of the data source adds its size");
   }
 
   // Each client schema of the client table switched to, and the program's lookups after each
@@ -436,9 +629,10 @@ class SelfTest {
 
   // A badge with 0xFC stored and read back as the same bytes.
   void check_encoding() {
-    std::string detail = "0xFC stored and read back as the same byte";
+    std::string detail =
+        "0xFC stored and read back as the same byte; database character set " + character_set_;
     std::string advice;
-    if (database_product(*session_) == "Oracle") {
+    if (oracle_) {
       const char* nls_lang = std::getenv("NLS_LANG");
       detail += nls_lang != nullptr && *nls_lang != '\0'
                     ? std::string(", NLS_LANG=") + nls_lang
@@ -507,11 +701,47 @@ class SelfTest {
   std::ostream& out_;
   db::SessionPtr session_;
   std::int32_t rows_ = 0;  // the self-test's rows the transaction holds
+  bool oracle_ = false;
+  std::string character_set_ = "not read";
+  db::BatchRoute route_;  // how the batch of check_batched_inserts went
   bool failed_ = false;
 };
 
 }  // namespace
 
 int run_self_test(std::ostream& out) { return SelfTest(out).run(); }
+
+AbsorbingFormVerdict judge_absorbing_form(std::int32_t status, std::int32_t stored, bool oracle,
+                                          const std::string& not_sent_because) {
+  const std::string form =
+      oracle ? "the hint IGNORE_ROW_ON_DUPKEY_INDEX" : "ON CONFLICT DO NOTHING";
+  const std::string sent =
+      not_sent_because.empty() ? "" : "; the program does not send it here: " + not_sent_because;
+  if (status == db::kSuccess && stored == 0) {
+    return {true,
+            form + " honoured: the stored row again stores nothing and raises no error" + sent};
+  }
+  if (status == db::kSuccess) {
+    return {false,
+            "the stored row again was stored a second time: no unique key holds it, so "
+            "a booking transferred twice is stored twice"};
+  }
+  if (status == db::kUniqueConstraint && oracle) {
+    return {true, form +
+                      " ignored silently: the stored row again gives status -1 (ORA-00001) "
+                      "instead of storing nothing, as where Oracle knows no such hint (before "
+                      "11.2) or finds it malformed; a batch with a duplicate fails in that row "
+                      "and goes again without it: statuses exact, one round trip more" +
+                      sent};
+  }
+  if (db::is_duplicate_hint_refused(status)) {
+    return {false, form + " refused with status " + std::to_string(status) +
+                       ": a run turns it off at its first batch (the run record says "
+                       "duplicate_hint_refused) and sends the plain form: statuses exact, one "
+                       "round trip more for each batch with a duplicate"};
+  }
+  return {false, "the stored row again gives status " + std::to_string(status) + ": " +
+                     consequence(status)};
+}
 
 }  // namespace zarvelt::admin
