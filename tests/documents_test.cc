@@ -49,7 +49,8 @@ std::string code_of(const std::string& cell) {
 }
 
 std::string operations_document() {
-  return testing::read_file(std::string(ZARVELT_SOURCE_DIR) + "/doc/operations.md").value_or("");
+  return testing::read_file(std::filesystem::path(ZARVELT_SOURCE_DIR) / "doc" / "operations.md")
+      .value_or("");
 }
 
 TEST(DocumentsTest, BookingKindsAreTheKindsTable) {

@@ -538,7 +538,7 @@ TEST(InstallationTablesTest, NamesEachDifferenceWithWhatTheProgramThenDoes) {
       {"as the scripts", true, "AL32UTF8", [](Tables&) {}, "", false},
       {"a CHAR badge column", true, "WE8MSWIN1252",
        [](Tables& t) {
-         column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ColumnKind::kFixedText;
+         column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ValueKind::kFixedText;
          column_of(t, "KVS301ASW", "ASWNUM").type = "CHAR(50 CHAR)";
        },
        "KVS301ASW.ASWNUM is CHAR(50 CHAR) where sql/oracle/x.sql has VARCHAR2(50): the program "
@@ -546,10 +546,10 @@ TEST(InstallationTablesTest, NamesEachDifferenceWithWhatTheProgramThenDoes) {
        "the column, so no badge will ever be found",
        true},
       {"a CHAR badge column on PostgreSQL, which pads both sides", false, "UTF8",
-       [](Tables& t) { column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ColumnKind::kFixedText; },
+       [](Tables& t) { column_of(t, "KVS301ASW", "ASWNUM").kind = admin::ValueKind::kFixedText; },
        "its values are blank-padded, which the program's results do not show", false},
       {"a CHAR client schema", false, "UTF8",
-       [](Tables& t) { column_of(t, "KVS112MND", "MNDSCH").kind = admin::ColumnKind::kFixedText; },
+       [](Tables& t) { column_of(t, "KVS112MND", "MNDSCH").kind = admin::ValueKind::kFixedText; },
        "the program refuses to switch to such a name: every time booking is refused", true},
       {"a byte-length badge column in a multibyte database", true, "AL32UTF8",
        [](Tables& t) {
@@ -579,7 +579,7 @@ TEST(InstallationTablesTest, NamesEachDifferenceWithWhatTheProgramThenDoes) {
        "a booking with a larger number is refused with status -1438", true},
       {"a number where a text belongs", true, "AL32UTF8",
        [](Tables& t) {
-         column_of(t, "KVS405ZZS", "ZZSTCD").kind = admin::ColumnKind::kNumber;
+         column_of(t, "KVS405ZZS", "ZZSTCD").kind = admin::ValueKind::kNumber;
          column_of(t, "KVS405ZZS", "ZZSTCD").type = "NUMBER";
        },
        "KVS405ZZS.ZZSTCD is NUMBER where sql/oracle/x.sql has VARCHAR2(19)", true},

@@ -53,10 +53,6 @@ insert into KVSYSTEM.KVS405ZZS values ('Z2200', 9);
 std::int32_t one_date_refusal(std::int32_t status) {
   return status <= kDatePictureEnds && status >= kNumberLengthInDate ? kDateFormat : status;
 }
-std::optional<std::int32_t> one_date_refusal(std::optional<std::int32_t> status) {
-  if (status) return one_date_refusal(*status);
-  return status;
-}
 
 class SessionTest : public ::testing::TestWithParam<DbBackend> {
  protected:

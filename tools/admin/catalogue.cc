@@ -150,17 +150,17 @@ void set_type(Dialect dialect, const Tokens& words, const Tokens& arguments, Col
   const bool oracle = dialect == Dialect::kOracle;
   if (name == "VARCHAR2" || name == "VARCHAR" || name == "NVARCHAR2" ||
       name == "CHARACTER VARYING" || name == "TEXT" || name == "CLOB") {
-    column.kind = ColumnKind::kText;
+    column.kind = ValueKind::kText;
     column.length = size.value_or(0);
   } else if (name == "CHAR" || name == "CHARACTER" || name == "NCHAR" || name == "BPCHAR") {
     // SQLite compares any text as it is, whatever its declared type.
-    column.kind = sqlite ? ColumnKind::kText : ColumnKind::kFixedText;
+    column.kind = sqlite ? ValueKind::kText : ValueKind::kFixedText;
     column.length = sqlite ? 0 : size.value_or(1);
   } else if (name == "NUMBER" || name == "NUMERIC" || name == "DECIMAL") {
-    column.kind = ColumnKind::kNumber;
+    column.kind = ValueKind::kNumber;
     column.digits = size.value_or(0);
   } else if (name == "INTEGER" || name == "INT" || name == "SMALLINT" || name == "BIGINT") {
-    column.kind = ColumnKind::kNumber;
+    column.kind = ValueKind::kNumber;
     // SQLite's integers have 64 bits whatever the name; Oracle's INTEGER is NUMBER(38).
     column.digits = sqlite   ? 0
                     : oracle ? 38
@@ -168,7 +168,7 @@ void set_type(Dialect dialect, const Tokens& words, const Tokens& arguments, Col
                                 : name == "BIGINT" ? 19
                                                    : 10);
   } else if (name == "DATE" || name.starts_with("TIMESTAMP")) {
-    column.kind = ColumnKind::kDate;
+    column.kind = ValueKind::kDate;
   }
 }
 
@@ -264,7 +264,7 @@ void parse_table(Dialect dialect, const Tokens& tokens, std::size_t at,
           item[i + 5].kind == Token::Kind::kNumber) {
         column.length = number_of(item[i + 5]) - (is(item, i + 4, "<") ? 1 : 0);
       }
-      if (is(item, i, "STRFTIME")) column.kind = ColumnKind::kDate;
+      if (is(item, i, "STRFTIME")) column.kind = ValueKind::kDate;
     }
     table.columns.push_back(std::move(column));
   }

@@ -16,12 +16,12 @@ namespace zarvelt::admin {
 
 using db::Dialect;
 
-enum class ColumnKind { kText, kFixedText, kNumber, kDate, kOther };
+enum class ValueKind { kText, kFixedText, kNumber, kDate, kOther };
 
 struct ColumnShape {
   std::string name;  // upper case
   std::string type;  // as the script or the catalogue spells it, for messages
-  ColumnKind kind = ColumnKind::kOther;
+  ValueKind kind = ValueKind::kOther;
   std::int32_t length = 0;   // texts: the limit; 0 when there is none
   bool byte_length = false;  // texts: the limit counts bytes, not characters
   std::int32_t digits = 0;   // numbers: decimal digits; 0 when not bounded

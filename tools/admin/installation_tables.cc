@@ -97,21 +97,20 @@ class Comparison {
 
   void column(const std::string& table, const std::string& name, const ColumnShape& wanted,
               const ColumnShape& column) {
-    using ColumnKind;
     const bool texts =
-        (wanted.kind == ColumnKind::kText || wanted.kind == ColumnKind::kFixedText) &&
-        (column.kind == ColumnKind::kText || column.kind == ColumnKind::kFixedText);
+        (wanted.kind == ValueKind::kText || wanted.kind == ValueKind::kFixedText) &&
+        (column.kind == ValueKind::kText || column.kind == ValueKind::kFixedText);
     const LookupKey* key = lookup_key(table, column.name);
     if (!texts && wanted.kind != column.kind) {
       return refuses(name + " is " + column.type + has(wanted) +
                      ": the program's statements bind and read it as the other kind of value; "
                      "the database converts each value or refuses it");
     }
-    if (texts && column.kind == ColumnKind::kFixedText && wanted.kind == ColumnKind::kText) {
+    if (texts && column.kind == ValueKind::kFixedText && wanted.kind == ValueKind::kText) {
       fixed_text(table, name, wanted, column, key);
     }
     if (texts) lengths(table, name, wanted, column, key);
-    if (wanted.kind == ColumnKind::kNumber && wanted.digits > 0 && column.digits > 0 &&
+    if (wanted.kind == ValueKind::kNumber && wanted.digits > 0 && column.digits > 0 &&
         column.digits < wanted.digits) {
       const std::string text =
           name + " holds " + std::to_string(column.digits) + " digits" + has(wanted);

@@ -104,19 +104,19 @@ std::int32_t read_oracle_table(Session& session, const std::string& owner, Table
     column.nullable = row[5] != "N";
     if (type == "VARCHAR2" || type == "NVARCHAR2" || type == "VARCHAR" || type == "CHAR" ||
         type == "NCHAR") {
-      column.kind = type == "CHAR" || type == "NCHAR" ? ColumnKind::kFixedText : ColumnKind::kText;
+      column.kind = type == "CHAR" || type == "NCHAR" ? ValueKind::kFixedText : ValueKind::kText;
       column.length = number_of(row[2]);
       column.byte_length = row[3] == "B";
       column.type = type + "(" + std::to_string(column.length) +
                     (column.byte_length ? " BYTE" : " CHAR") + ")";
     } else if (type == "NUMBER" || type == "FLOAT") {
-      column.kind = ColumnKind::kNumber;
+      column.kind = ValueKind::kNumber;
       column.digits = number_of(row[4]);
       column.type = type + (column.digits > 0 ? "(" + std::to_string(column.digits) + ")" : "");
     } else {
-      column.kind = type == "DATE" || type.starts_with("TIMESTAMP") ? ColumnKind::kDate
-                    : type == "CLOB"                                ? ColumnKind::kText
-                                                                    : ColumnKind::kOther;
+      column.kind = type == "DATE" || type.starts_with("TIMESTAMP") ? ValueKind::kDate
+                    : type == "CLOB"                                ? ValueKind::kText
+                                                                    : ValueKind::kOther;
       column.type = type;
     }
     table.columns.push_back(std::move(column));
@@ -163,7 +163,7 @@ std::int32_t read_postgresql_table(Session& session, const std::string& schema, 
     column.nullable = row[4] != "NO";
     column.type = type;
     if (type == "character varying" || type == "character" || type == "text") {
-      column.kind = type == "character" ? ColumnKind::kFixedText : ColumnKind::kText;
+      column.kind = type == "character" ? ValueKind::kFixedText : ValueKind::kText;
       column.length = number_of(row[2]);
       if (column.length > 0) {
         column.type += '(';  // piece by piece: g++ 12 warns falsely (-Wrestrict) of "(" + temporary
@@ -171,13 +171,13 @@ std::int32_t read_postgresql_table(Session& session, const std::string& schema, 
         column.type += ')';
       }
     } else if (type == "integer" || type == "smallint" || type == "bigint" || type == "numeric") {
-      column.kind = ColumnKind::kNumber;
+      column.kind = ValueKind::kNumber;
       column.digits = type == "integer"    ? 10
                       : type == "smallint" ? 5
                       : type == "bigint"   ? 19
                                            : number_of(row[3]);
     } else if (type.starts_with("timestamp") || type == "date") {
-      column.kind = ColumnKind::kDate;
+      column.kind = ValueKind::kDate;
     }
     table.columns.push_back(std::move(column));
   }

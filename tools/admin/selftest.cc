@@ -447,7 +447,7 @@ class SelfTest {
   // it stores nothing and raises no error.
   void check_absorbing_form() {
     const db::InsertRow stored = probe_access(1, "20260301123456");
-    db::AccessReadBack row;
+    AccessReadBack row;
     // Without that row the line "status 0" has said why.
     if (read_back_access(*session_, kSelfTestTerminal, 1, row) != db::kSuccess) return;
     std::int32_t before = 0;
