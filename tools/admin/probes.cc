@@ -107,12 +107,20 @@ std::int32_t read_oracle_table(Session& session, const std::string& owner, Table
       column.kind = type == "CHAR" || type == "NCHAR" ? ValueKind::kFixedText : ValueKind::kText;
       column.length = number_of(row[2]);
       column.byte_length = row[3] == "B";
-      column.type = type + "(" + std::to_string(column.length) +
-                    (column.byte_length ? " BYTE" : " CHAR") + ")";
+      // Piece by piece: g++ 12 warns falsely (-Wrestrict) of "(" + a temporary.
+      column.type = type;
+      column.type += '(';
+      column.type += std::to_string(column.length);
+      column.type += column.byte_length ? " BYTE)" : " CHAR)";
     } else if (type == "NUMBER" || type == "FLOAT") {
       column.kind = ValueKind::kNumber;
       column.digits = number_of(row[4]);
-      column.type = type + (column.digits > 0 ? "(" + std::to_string(column.digits) + ")" : "");
+      column.type = type;
+      if (column.digits > 0) {
+        column.type += '(';
+        column.type += std::to_string(column.digits);
+        column.type += ')';
+      }
     } else {
       column.kind = type == "DATE" || type.starts_with("TIMESTAMP") ? ValueKind::kDate
                     : type == "CLOB"                                ? ValueKind::kText
