@@ -231,10 +231,15 @@ class Checker:
         return None
 
 
+# A text column's length semantics, VARCHAR2(19 CHAR): this grammar's release knows no such
+# qualifier, and the checks need only the kind of value.
+LENGTH_SEMANTICS = re.compile(r"\((\d+)\s+(?:CHAR|BYTE)\)", flags=re.I)
+
+
 def ddl_tables(path=None, text=None):
     tables = {}
     for statement, _ in (statements_of(path) if path else statements_of_text(text)):
-        tree = sqlglot.parse_one(statement, read="oracle")
+        tree = sqlglot.parse_one(LENGTH_SEMANTICS.sub(r"(\1)", statement), read="oracle")
         if isinstance(tree, exp.Create) and tree.args.get("kind") == "TABLE":
             table = Table(tree)
             tables[table.name] = table
@@ -259,8 +264,9 @@ def main(arguments):
         for statement, inputs in statements_of(path):
             try:
                 # Optimizer hints are comments to every parser but Oracle's optimizer; this
-                # version of sqlglot does not take them.
-                tree = sqlglot.parse_one(HINT.sub("", statement), read="oracle")
+                # version of sqlglot does not take them, nor a length's semantics.
+                plain = LENGTH_SEMANTICS.sub(r"(\1)", HINT.sub("", statement))
+                tree = sqlglot.parse_one(plain, read="oracle")
             except ParseError as error:
                 failed += 1
                 print(f"{path}: does not parse as Oracle SQL: {statement}\n  {error}"

@@ -31,8 +31,13 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
 }
 
 std::int32_t Session::switch_schema(std::string_view schema) {
-  if (!is_plain_identifier(schema)) return kInvalidIdentifier;
-  const std::int32_t status = connection_->set_session_schema(schema);
+  // A client schema read from a CHAR column arrives blank-padded, and the database reads the
+  // switch statement's name without its trailing blanks: so does the check. The session keeps
+  // the name as it was asked for, which is what its callers compare with.
+  std::string_view name = schema;
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  if (!is_plain_identifier(name)) return kInvalidIdentifier;
+  const std::int32_t status = connection_->set_session_schema(name);
   if (status == kSuccess) schema_ = schema;
   return status;
 }

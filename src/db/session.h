@@ -79,8 +79,8 @@ ConnectResult connect(SessionPtr& session, std::string_view login, std::string_v
                       std::string_view alias, std::string_view schema);
 
 // Makes schema the session schema: later unprefixed table names resolve there. A name that is
-// not a plain identifier (letters, digits, _ $ #, 1 to 30 characters) is refused before any
-// SQL is built.
+// not a plain identifier (letters, digits, _ $ #, 1 to 30 characters) once its trailing blanks
+// are left out is refused before any SQL is built.
 inline std::int32_t switch_schema(Session& session, std::string_view schema) {
   return session.switch_schema(schema);
 }

@@ -189,7 +189,8 @@ TEST_P(SessionTest, FailedSwitchLeavesSessionSchema) {
       {"MAND01; DROP TABLE KVS131FCD", kInvalidIdentifier},
       {"MAND01\"", kInvalidIdentifier},
       {"../MAND01", kInvalidIdentifier},
-      {"MAND01 ", kInvalidIdentifier},
+      {" MAND01", kInvalidIdentifier},
+      {"   ", kInvalidIdentifier},
       {"MAND01'--", kInvalidIdentifier},
       {"ABCDEFGHIJABCDEFGHIJABCDEFGHIJK", kInvalidIdentifier},  // 31 characters
   };
@@ -199,6 +200,13 @@ TEST_P(SessionTest, FailedSwitchLeavesSessionSchema) {
     EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess) << c.name;
     EXPECT_EQ(type, "-5") << c.name;
   }
+  // A name read from a CHAR column, blank-padded: the switch goes to the name without the
+  // blanks, as the database reads its statement, and the session keeps the name as asked.
+  ASSERT_EQ(switch_schema(*session_, "MAND01              "), kSuccess);
+  std::string type;
+  EXPECT_EQ(lookup_booking_type(*session_, "K1", type), kSuccess);
+  EXPECT_EQ(type, "3");
+  EXPECT_EQ(session_schema(*session_), "MAND01              ");
 }
 
 TEST_P(SessionTest, ZoneLookup) {

@@ -97,9 +97,8 @@ class Comparison {
 
   void column(const std::string& table, const std::string& name, const ColumnShape& wanted,
               const ColumnShape& column) {
-    const bool texts =
-        (wanted.kind == ValueKind::kText || wanted.kind == ValueKind::kFixedText) &&
-        (column.kind == ValueKind::kText || column.kind == ValueKind::kFixedText);
+    const bool texts = (wanted.kind == ValueKind::kText || wanted.kind == ValueKind::kFixedText) &&
+                       (column.kind == ValueKind::kText || column.kind == ValueKind::kFixedText);
     const LookupKey* key = lookup_key(table, column.name);
     if (!texts && wanted.kind != column.kind) {
       return refuses(name + " is " + column.type + has(wanted) +
@@ -142,10 +141,9 @@ class Comparison {
                      std::string(key->never_found));
     }
     if (table == "KVS112MND" && column.name == "MNDSCH") {
-      return refuses(text +
-                     ": client schemas are read blank-padded, and the program refuses to switch "
-                     "to such a name: every time booking is refused (\"!!! Schema konnte nicht "
-                     "gewechselt werden: ... !!!\")");
+      return note(text +
+                  ": client schemas are read blank-padded; the program switches to each name "
+                  "without its trailing blanks, as the database reads the statement");
     }
     note(text + ": its values are blank-padded, which the program's results do not show");
   }

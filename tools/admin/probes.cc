@@ -22,14 +22,17 @@ constexpr std::size_t kMaxClientSchemas = 10000;
 // resolves in no other schema. SQLite's placeholder is its session schema's file.
 std::string named_schema(const Session& session, Dialect dialect) {
   if (dialect == Dialect::kSqlite) return std::string(kSqliteSessionSchema) + ".";
+  // Without the blanks a name read from a CHAR column carries, as the switch has it.
+  std::string name = session.schema();
+  while (!name.empty() && name.back() == ' ') name.pop_back();
   if (dialect == Dialect::kPostgresql) {
     // Appended rather than "\"" + name: g++ 12 warns of an overlap that is not there
     // (-Wrestrict) for a literal added to a temporary string.
     std::string quoted = "\"";
-    quoted += postgresql_folded_name(session.schema());
+    quoted += postgresql_folded_name(name);
     return quoted += "\".";
   }
-  return session.schema() + ".";
+  return name += '.';
 }
 
 struct CodeColumns {

@@ -95,8 +95,8 @@ std::size_t open_statement_bound(const db::Session& session);
 // (central) or else in the session schema: Oracle's SYS.ALL_TAB_COLUMNS, SYS.ALL_INDEXES and
 // SYS.ALL_IND_COLUMNS; PostgreSQL's information_schema.columns and pg_index; SQLite's stored
 // CREATE texts. A table the catalogue does not show is left out.
-std::int32_t read_table_shapes(db::Session& session, bool central, std::span<const std::string> names,
-                               std::vector<TableShape>& tables);
+std::int32_t read_table_shapes(db::Session& session, bool central,
+                               std::span<const std::string> names, std::vector<TableShape>& tables);
 
 // The database's character set: Oracle's NLS_CHARACTERSET (SYS.NLS_DATABASE_PARAMETERS),
 // PostgreSQL's server encoding, SQLite's encoding.
