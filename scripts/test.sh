@@ -52,12 +52,14 @@ stage() {
   fi
 }
 # A stage beside the one in the foreground, at low priority so that the foreground's tests get
-# the processor when they want it: its output goes to a log, shown if it fails.
+# the processor when they want it: its output goes to a log, shown if it fails. The priority is
+# background_nice (10), or lower for a stage that only fills what the others leave.
 background_stage() {
   local name=$1 log=$2
   shift 2
   mkdir -p "$(dirname "$log")"
-  (renice -n 10 -p "$BASHPID" >/dev/null && stage "$name" "$@" >"$log" 2>&1) &
+  (renice -n "${background_nice:-10}" -p "$BASHPID" >/dev/null &&
+    stage "$name" "$@" >"$log" 2>&1) &
 }
 # Waits for a background stage; prints its log on failure.
 wait_stage() {
@@ -153,6 +155,16 @@ background_stage sanitizer-build "$sanitize_log" build_tree "$sanitize_build" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARVELT_SANITIZE=ON \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 sanitize_pid=$!
+# The 32-bit programs and unit tests, every warning an error, then the package of both widths:
+# at the lowest priority, from here to the end, in what the suites and the other builds leave of
+# the processor (mostly the suites' waits).
+windows_package() {
+  bash scripts/windows-build.sh 32 --tests >/dev/null &&
+    bash tests/windows_package_test.sh "$(bash scripts/windows-build.sh package)"
+}
+windows_package_log=${ZARVELT_WINDOWS_32_BUILD_DIR:-build-windows-32}/package.log
+background_nice=19 background_stage windows-package "$windows_package_log" windows_package
+windows_package_pid=$!
 export ZARVELT_WINDOWS_BINARY=$windows_binary ZARVELT_TEST_WINDOWS=1
 # The campaign runs on its own below, where it says how many points it ran.
 stage ctest bash -c "cd '$build' && ctest --output-on-failure -j$jobs -E '^Backends/CrashPointTest\.'"
@@ -162,19 +174,10 @@ stage crash-points "$build/zarvelt_tests" --gtest_filter='Backends/CrashPointTes
 wait_stage sanitizer-build "$sanitize_pid" "$sanitize_log" || verdict
 
 # The same suite under the sanitizers, against the same cluster: the fault tests run the
-# sanitized program too. Beside it, the fuzz targets are built, and the Windows package (it
-# goes on beside the fuzzing).
+# sanitized program too. Beside it, the fuzz targets are built.
 fuzz_log=$ZARVELT_FUZZ_BUILD_DIR/build.log
 background_stage fuzz-build "$fuzz_log" bash scripts/fuzz.sh --build-only
 fuzz_pid=$!
-# The 32-bit programs and unit tests, every warning an error, then the package of both widths.
-windows_package() {
-  bash scripts/windows-build.sh 32 --tests >/dev/null &&
-    bash tests/windows_package_test.sh "$(bash scripts/windows-build.sh package)"
-}
-windows_package_log=${ZARVELT_WINDOWS_32_BUILD_DIR:-build-windows-32}/package.log
-background_stage windows-package "$windows_package_log" windows_package
-windows_package_pid=$!
 # The sanitizers look for memory faults and undefined behaviour in the program's own code.
 # Which of it runs depends on the backend only in src/db and in the loop's waiting path (the
 # batched backends): so every test runs on SQLite, the backend suites run on every backend

@@ -23,6 +23,7 @@
 #include "driver/connect_step.h"
 #include "driver/fixed_paths.h"
 #include "driver/program.h"
+#include "files/process.h"
 #include "handlers/access_booking_insert.h"
 #include "handlers/event_insert.h"
 #include "handlers/insert_queue.h"
@@ -67,13 +68,7 @@ bool is_server_time(const std::string& text) {
 // The local clock's date as a terminal writes it into a booking line (yyyymmdd), and the
 // seconds by which a server time dd.mm.yyyy hh24:mi:ss is ahead of the local clock at now.
 std::string local_date() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &now);
-#else
-  localtime_r(&now, &local);
-#endif
+  const std::tm local = local_time(std::time(nullptr));
   char date[9];
   std::strftime(date, sizeof date, "%Y%m%d", &local);
   return date;
