@@ -249,6 +249,22 @@ class CrashPointTest : public ::testing::TestWithParam<DbBackend> {
     fs::remove(trace);
   }
 
+  // A program killed after it sent its commit leaves the server to finish that commit on its
+  // own, and the answer to it goes nowhere: until the killed program's sessions have ended the
+  // database may still show none of the run and then all of it. So the check waits for them.
+  void wait_for_the_server_to_let_go() {
+    if (GetParam() == DbBackend::kSqlite) return;
+    const std::string others =
+        "select count(*) from pg_stat_activity where datname = current_database() and "
+        "pid <> pg_backend_pid()";
+    for (int tries = 0; tries < 1000; ++tries) {
+      const std::vector<std::string> count = installation().db().query(others);
+      if (count == std::vector<std::string>{"0"}) return;
+      ::usleep(10000);
+    }
+    FAIL() << "the killed program's sessions still open after 10 s";
+  }
+
   // What the installation must show after a kill, and then after the same file run again.
   // second_move: the point is the second of the two moves that publish the exports, the only
   // point where the two may be out of step.
@@ -261,6 +277,7 @@ class CrashPointTest : public ::testing::TestWithParam<DbBackend> {
     if (!reached) {
       ASSERT_EQ(killed.exit_status, 0) << "not killed, and not the clean run";
     }
+    ASSERT_NO_FATAL_FAILURE(wait_for_the_server_to_let_go());
 
     // The run's rows all there or none; no export published without its rows, and with them
     // each export either published or whole in its staging file.
